@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// The name of the layout file being converted, as given on the command line.
+// The exception lookup compares it with the file names of ruleTable.
+extern std::string inputFileName;
+
+// Everything behind `Value="` on the most recent TAG line that has a Value,
+// closing quote included. Empty until the first such line.
+extern std::string currentTagText;
+
+// Returns the line to write in place of `line` (given without its line
+// break): LEFT and WIDTH values are moved onto the centre monitor, every
+// other line comes back as it is. TAG lines update currentTagText.
+//
+// Throws std::invalid_argument("invalid stoi argument") when a LEFT or WIDTH
+// value holds no number, std::out_of_range("stoi argument out of range") when
+// it does not fit 32 bits, std::out_of_range("invalid string position") when
+// a line ends within two characters of its `Value`, and std::out_of_range
+// with kWidthOverflowText when a scaled width does not fit 32 bits.
+std::string rewriteLine(const std::string& line);
+
+extern const char* const kWidthOverflowText;

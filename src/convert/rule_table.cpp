@@ -1,0 +1,89 @@
+#include "convert/rule_table.h"
+
+std::vector<FileRule> ruleTable;
+
+namespace {
+
+struct Row {
+  const char* fileName;
+  int control;  // counts the controls within a file; equal numbers share one
+  const char* tag;
+  const char* label;
+  float amount;
+};
+
+// Order matters at every level: the lookup takes the first match.
+const Row kRows[] = {
+    {"confirm_p.gui.xml", 1, "LB_MESSAGE", "LEFT", 0.0f},
+    {"container_p.gui.xml", 1, "LB_ITEMS", "LEFT", 0.0f},
+    {"container_p.gui.xml", 2, "LBL_MESSAGE", "LEFT", 0.0f},
+    {"container_p.gui.xml", 3, "PROTOITEM", "LEFT", 0.0f},
+    {"container_p.gui.xml", 4, "SCROLLBAR", "LEFT", 1.0f},
+    {"container_p.gui.xml", 5, "BTN_OK", "LEFT", 0.0f},
+    {"container_p.gui.xml", 6, "BTN_GIVEITEMS", "LEFT", 0.0f},
+    {"container_p.gui.xml", 7, "BTN_CANCEL", "LEFT", 0.0f},
+    {"mipc28x6_p.gui.xml", 1, "LBL_TARGET", "LEFT", 0.0f},
+    {"mipc28x6_p.gui.xml", 2, "BTN_TARGET", "LEFT", 0.0f},
+    {"pause_p.gui.xml", 1, "LBL_PAUSEREASON", "LEFT", 0.0f},
+    {"pause_p.gui.xml", 2, "LBL_PRESS", "LEFT", 0.0f},
+    {"pause_p.gui.xml", 3, "TGuiPanel", "LEFT", 0.0f},
+    {"skillinfo_p.gui.xml", 1, "LB_ITEMS", "LEFT", 0.0f},
+    {"skillinfo_p.gui.xml", 2, "LBL_MESSAGE", "LEFT", 0.0f},
+    {"skillinfo_p.gui.xml", 3, "PROTOITEM", "LEFT", 0.0f},
+    {"skillinfo_p.gui.xml", 4, "SCROLLBAR", "LEFT", 1.0f},
+    {"skillinfo_p.gui.xml", 5, "BTN_OK", "LEFT", 0.0f},
+    {"skillinfo_p.gui.xml", 6, "LB_SKILLS", "LEFT", 0.0f},
+    {"map_p.gui.xml", 1, "LBL_Map", "LEFT", 60.0f},
+    {"map_p.gui.xml", 1, "LBL_Map", "WIDTH", 3.0f},
+    {"map_p.gui.xml", 2, "LBL_Area", "LEFT", 60.0f},
+    {"map_p.gui.xml", 2, "LBL_Area", "WIDTH", 1.0f},
+    {"gameover_p.gui.xml", 1, "BTN_LASTSAVE", "LEFT", 0.0f},
+    {"gameover_p.gui.xml", 2, "BTN_LOADGAME", "LEFT", 0.0f},
+    {"gameover_p.gui.xml", 3, "BTN_QUIT", "LEFT", 0.0f},
+    {"gameover_p.gui.xml", 4, "LBL_MESSAGE", "LEFT", 0.0f},
+    {"pwrlvlup_p.gui.xml", 1, "LB_POWERS", "LEFT", 106.0f},
+    {"pwrlvlup_p.gui.xml", 2, "LB_POWERS", "WIDTH", 2.57f},
+    {"ftchrgen_p.gui.xml", 1, "LB_FEATS", "LEFT", 106.0f},
+    {"ftchrgen_p.gui.xml", 2, "LB_FEATS", "WIDTH", 2.57f},
+    {"savename_p.gui.xml", 1, "BTN_OK", "LEFT", 0.0f},
+    {"savename_p.gui.xml", 2, "EDITBOX", "LEFT", 0.0f},
+    {"savename_p.gui.xml", 3, "BTN_CANCEL", "LEFT", 0.0f},
+    {"savename_p.gui.xml", 4, "LBL_TITLE", "LEFT", 0.0f},
+    {"abilities_p.gui.xml", 1, "LB_ABILITY", "LEFT", 106.0f},
+    {"abilities_p.gui.xml", 2, "LB_ABILITY", "WIDTH", 2.57f},
+};
+
+bool contains(const std::string& text, const std::string& fragment) {
+  return text.find(fragment) != std::string::npos;
+}
+
+}  // namespace
+
+void buildRuleTable() {
+  ruleTable.clear();
+  const Row* previous = nullptr;
+  for (const Row& row : kRows) {
+    const bool newFile =
+        !previous || std::string(previous->fileName) != row.fileName;
+    if (newFile) ruleTable.push_back({row.fileName, {}});
+    std::vector<ControlRule>& controls = ruleTable.back().controls;
+    if (newFile || previous->control != row.control)
+      controls.push_back({row.tag, {}});
+    controls.back().properties.push_back({row.label, row.amount});
+    previous = &row;
+  }
+}
+
+RuleMatch lookupRule(const std::string& fileName, const std::string& tagText,
+                     const std::string& line) {
+  for (const FileRule& file : ruleTable) {
+    if (file.fileName != fileName) continue;
+    for (const ControlRule& control : file.controls) {
+      if (!contains(tagText, control.tag)) continue;
+      for (const PropertyRule& property : control.properties) {
+        if (contains(line, property.label)) return {true, property.amount};
+      }
+    }
+  }
+  return {};
+}
