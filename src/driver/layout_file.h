@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+// A value the converter cannot handle, with the 1-based line it stands on.
+class ConversionError : public std::runtime_error {
+ public:
+  ConversionError(std::size_t line, const std::string& reason)
+      : std::runtime_error(reason), line_(line) {}
+  std::size_t line() const { return line_; }
+
+ private:
+  std::size_t line_;
+};
+
+// Converts a layout file fed to it in pieces of any size. Lines end at a line
+// feed; a carriage return directly before it is dropped. Every converted line
+// is stored followed by CR LF, the line break written to disk, so the buffer
+// already holds the file's new bytes. A last line without a line break is
+// converted too; a file that ends with one gains no empty line.
+class LayoutConverter {
+ public:
+  // Throws ConversionError when rewriteLine rejects a line.
+  void feed(const char* data, std::size_t size);
+  // Converts the last line when it had no line break. Throws as feed does.
+  void finish();
+
+  const std::string& convertedText() const { return convertedText_; }
+
+ private:
+  void convertLine();
+
+  std::string line_;  // the line being gathered, reused for every line
+  std::string convertedText_;
+  std::size_t lineNumber_ = 0;
+};
+
+// Feeds the whole stream to `converter` and finishes it. Returns false on a
+// read error (errno tells which); throws as LayoutConverter does.
+bool convertStream(std::FILE* in, LayoutConverter& converter);

@@ -1,0 +1,87 @@
+// hudconv: moves the controls of one HUD layout file onto the centre monitor
+// of a three-monitor desktop, rewriting the file in place.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "convert/line_rewriter.h"
+#include "convert/rule_table.h"
+#include "driver/layout_file.h"
+#include "driver/platform.h"
+
+namespace {
+
+// The console report of the run stays on standard output as players know it;
+// failures go to standard error, on a line of their own.
+int fail(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "\nhudconv: error: %s\n", message.c_str());
+  return 1;
+}
+
+std::string leftUnchanged(const std::string& path) {
+  return ". " + path + " was left unchanged.";
+}
+
+int convert(const std::string& inputPath) {
+  std::FILE* in = openForReading(inputPath);
+  if (!in) {
+    std::printf("Cannot open Input file %s", inputPath.c_str());
+    return 0;
+  }
+  LayoutConverter converter;
+  bool readOk;
+  try {
+    readOk = convertStream(in, converter);
+  } catch (const ConversionError& e) {
+    std::fclose(in);
+    return fail(inputPath + ", line " + std::to_string(e.line()) + ": " +
+                e.what() + leftUnchanged(inputPath));
+  }
+  const int readErrno = errno;
+  std::fclose(in);
+  if (!readOk) {
+    return fail("cannot read " + inputPath + ": " + std::strerror(readErrno) +
+                leftUnchanged(inputPath));
+  }
+
+  std::string error;
+  if (!replaceFileContents(inputPath, converter.convertedText(), error))
+    return fail(error + leftUnchanged(inputPath));
+  return 0;
+}
+
+int run(int argc, char** argv) {
+  buildRuleTable();
+  std::printf("Welcome to Quellmarch - Surround/Eyefinity HUD Converver\n");
+  if (argc < 2) {
+    std::printf("Input File not specified\n");
+    std::fflush(stdout);
+    waitForKeyPress();
+    return -1;
+  }
+  inputFileName = argv[1];
+  const std::string home = executableDirectory();
+  const std::string inputPath = layoutFilePath(home, inputFileName);
+  std::printf("Input file is: %s", inputPath.c_str());
+  createFolder(home + "/Output");
+  createFolder(home + "/Override");
+  return convert(inputPath);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return fail("out of memory; the layout file was left unchanged.");
+  } catch (const std::exception& e) {
+    return fail(std::string(e.what()) +
+                "; the layout file was left unchanged.");
+  }
+}
