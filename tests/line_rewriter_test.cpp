@@ -19,16 +19,6 @@ class LineRewriterTest : public ::testing::Test {
   static std::string line(const std::string& label, const std::string& value) {
     return "    <Property Label=\"" + label + "\" Value=\"" + value + "\" />";
   }
-
-  // Rewrites a LEFT or WIDTH line of `control` in `file`.
-  static std::string convert(const std::string& file,
-                             const std::string& control,
-                             const std::string& label,
-                             const std::string& value) {
-    inputFileName = file;
-    rewriteLine(line("TAG", control));
-    return rewriteLine(line(label, value));
-  }
 };
 
 TEST_F(LineRewriterTest, DefaultRulesMoveValuesToTheCentre) {
@@ -65,24 +55,24 @@ TEST_F(LineRewriterTest, DefaultRulesMoveValuesToTheCentre) {
 
 TEST_F(LineRewriterTest, ExceptionsReplaceShiftAndFactor) {
   // LEFT: a third plus the amount; WIDTH: the third times the amount in float.
-  EXPECT_EQ(convert("pwrlvlup_p.gui.xml", "LB_POWERS", "LEFT", "120"),
-            line("LEFT", "146"));
-  EXPECT_EQ(convert("confirm_p.gui.xml", "LB_MESSAGE", "LEFT", "120"),
-            line("LEFT", "40"));
-  EXPECT_EQ(convert("map_p.gui.xml", "LBL_Map", "WIDTH", "100"),
-            line("WIDTH", "99"));
-  EXPECT_EQ(convert("ftchrgen_p.gui.xml", "LB_FEATS", "WIDTH", "120"),
-            line("WIDTH", "102"));
-  // 100 * 2.57f rounds to 257.0f; kept in double it would give 256.
-  EXPECT_EQ(convert("abilities_p.gui.xml", "LB_ABILITY", "WIDTH", "300"),
-            line("WIDTH", "257"));
-  EXPECT_EQ(convert("map_p.gui.xml", "LBL_Map", "WIDTH", "800"),
-            line("WIDTH", "800"));
-  EXPECT_EQ(convert("map_p.gui.xml", "LBL_Map", "LEFT", "0"),
-            line("LEFT", "0"));
-  // The confirm screen has no WIDTH exception: the default third applies.
-  EXPECT_EQ(convert("confirm_p.gui.xml", "LB_MESSAGE", "WIDTH", "300"),
-            line("WIDTH", "100"));
+  const char* cases[][5] = {
+      // file, control, label, value read, value written
+      {"pwrlvlup_p.gui.xml", "LB_POWERS", "LEFT", "120", "146"},
+      {"confirm_p.gui.xml", "LB_MESSAGE", "LEFT", "120", "40"},
+      {"map_p.gui.xml", "LBL_Map", "WIDTH", "100", "99"},
+      {"ftchrgen_p.gui.xml", "LB_FEATS", "WIDTH", "120", "102"},
+      // 100 * 2.57f rounds to 257.0f; kept in double it would give 256.
+      {"abilities_p.gui.xml", "LB_ABILITY", "WIDTH", "300", "257"},
+      {"map_p.gui.xml", "LBL_Map", "WIDTH", "800", "800"},
+      {"map_p.gui.xml", "LBL_Map", "LEFT", "0", "0"},
+      // The confirm screen has no WIDTH exception: the default third applies.
+      {"confirm_p.gui.xml", "LB_MESSAGE", "WIDTH", "300", "100"},
+  };
+  for (const auto& c : cases) {
+    inputFileName = c[0];
+    rewriteLine(line("TAG", c[1]));
+    EXPECT_EQ(rewriteLine(line(c[2], c[3])), line(c[2], c[4])) << c[0];
+  }
 }
 
 TEST_F(LineRewriterTest, BadValuesRaiseTheirErrors) {
