@@ -10,6 +10,9 @@ extern std::string inputFileName;
 // closing quote included. Empty until the first such line.
 extern std::string currentTagText;
 
+// The error text of a scaled width that does not fit 32 bits.
+extern const char* const kWidthOverflowText;
+
 // Returns the line to write in place of `line` (given without its line
 // break): LEFT and WIDTH values are moved onto the centre monitor, every
 // other line comes back as it is. TAG lines update currentTagText.
@@ -20,5 +23,3 @@ extern std::string currentTagText;
 // a line ends within two characters of its `Value`, and std::out_of_range
 // with kWidthOverflowText when a scaled width does not fit 32 bits.
 std::string rewriteLine(const std::string& line);
-
-extern const char* const kWidthOverflowText;

@@ -42,10 +42,10 @@ bool convertStream(std::FILE* in, LayoutConverter& converter) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
+    if (std::ferror(in)) return false;  // errno still tells why
     converter.feed(buffer.data(), got);
     if (got < buffer.size()) break;
   }
-  if (std::ferror(in)) return false;
   converter.finish();
   return true;
 }

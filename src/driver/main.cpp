@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -28,25 +29,20 @@ std::string leftUnchanged(const std::string& path) {
 }
 
 int convert(const std::string& inputPath) {
-  std::FILE* in = openForReading(inputPath);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
+      openForReading(inputPath), &std::fclose);
   if (!in) {
     std::printf("Cannot open Input file %s", inputPath.c_str());
     return 0;
   }
   LayoutConverter converter;
-  bool readOk;
   try {
-    readOk = convertStream(in, converter);
+    if (!convertStream(in.get(), converter))
+      return fail("cannot read " + inputPath + ": " + std::strerror(errno) +
+                  leftUnchanged(inputPath));
   } catch (const ConversionError& e) {
-    std::fclose(in);
     return fail(inputPath + ", line " + std::to_string(e.line()) + ": " +
                 e.what() + leftUnchanged(inputPath));
-  }
-  const int readErrno = errno;
-  std::fclose(in);
-  if (!readOk) {
-    return fail("cannot read " + inputPath + ": " + std::strerror(readErrno) +
-                leftUnchanged(inputPath));
   }
 
   std::string error;

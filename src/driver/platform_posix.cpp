@@ -138,13 +138,13 @@ bool replaceFileContents(const std::string& path, const std::string& contents,
     }
   }
 
-  std::string tempPath = parentFolder(target) + "/.hudconv-XXXXXX";
+  const std::string folderPath = parentFolder(target);
+  std::string tempPath = folderPath + "/.hudconv-XXXXXX";
   std::vector<char> tempName(tempPath.begin(), tempPath.end());
   tempName.push_back('\0');
   FileDescriptor temp(::mkstemp(tempName.data()));
   if (temp.get() < 0) {
-    error =
-        systemError("cannot create a temporary file in", parentFolder(target));
+    error = systemError("cannot create a temporary file in", folderPath);
     return false;
   }
   tempPath = tempName.data();
@@ -172,7 +172,7 @@ bool replaceFileContents(const std::string& path, const std::string& contents,
 
   // Best effort: make the rename itself durable.
   FileDescriptor folder(
-      ::open(parentFolder(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() >= 0) ::fsync(folder.get());
   return true;
 }
