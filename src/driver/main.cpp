@@ -29,8 +29,8 @@ std::string leftUnchanged(const std::string& path) {
 }
 
 int convert(const std::string& inputPath) {
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
-      openForReading(inputPath), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(openForReading(inputPath),
+                                                     &std::fclose);
   if (!in) {
     std::printf("Cannot open Input file %s", inputPath.c_str());
     return 0;
@@ -45,6 +45,8 @@ int convert(const std::string& inputPath) {
                 e.what() + leftUnchanged(inputPath));
   }
 
+  // Windows will not replace a file that is still open.
+  in.reset();
   std::string error;
   if (!replaceFileContents(inputPath, converter.convertedText(), error))
     return fail(error + leftUnchanged(inputPath));

@@ -10,14 +10,16 @@
 // separator. Throws std::runtime_error when the system cannot tell.
 std::string executableDirectory();
 
-// The layout file `name` inside the Output folder of `home`.
+// The layout file `name` inside the Output folder of `home`, written with the
+// system's own separator.
 std::string layoutFilePath(const std::string& home, const std::string& name);
 
 // Creates a folder; an existing folder or any failure is silently ignored.
 void createFolder(const std::string& path);
 
-// Waits for one key press when a person is at the console; returns at once
-// when standard input is not a terminal.
+// Waits for one key press: the command interpreter's "pause" on Windows; on
+// other systems only when standard input is a terminal. Flush standard output
+// first, so that the message before it is already visible.
 void waitForKeyPress();
 
 // Opens a file for reading in binary mode. Returns nullptr when it cannot be
@@ -27,9 +29,10 @@ std::FILE* openForReading(const std::string& path);
 // Replaces the contents of the file at `path` with `contents` so that the
 // file holds either its old or its new bytes, whatever fails: the new bytes
 // go to a temporary file beside it, which is flushed to disk and then renamed
-// over it. Keeps the file's permissions, and writes through a symbolic link.
-// A file the user may not write is left alone. On failure, returns false,
-// leaves the file as it was, removes the temporary file and puts the reason
-// in `error`.
+// over it. Keeps the file's permissions (its attributes on Windows), and
+// writes through a symbolic link. A file the user may not write, or one that
+// is read-only, is left alone. On failure, returns false, leaves the file as
+// it was, removes the temporary file and puts the reason in `error`. Close
+// the file first: Windows cannot replace a file that is open.
 bool replaceFileContents(const std::string& path, const std::string& contents,
                          std::string& error);
