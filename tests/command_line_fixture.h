@@ -1,0 +1,152 @@
+#pragma once
+
+// Runs the real executable the way a player does: copied into a home folder
+// of its own, with the layout file in Output beside it.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "driver/platform.h"
+#include "support/program.h"
+
+namespace fs = std::filesystem;
+
+inline std::string readBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Console text as the program prints it: the Windows C runtime writes each
+// line feed as CR LF.
+inline std::string console(const std::string& text) {
+  if (!kOnWindows) return text;
+  std::string result;
+  for (const char c : text) result += c == '\n' ? "\r\n" : std::string(1, c);
+  return result;
+}
+
+inline const std::string kBanner =
+    console("Welcome to Quellmarch - Surround/Eyefinity HUD Converver\n");
+
+inline const std::string kLayout =
+    "<GuiScreen>\r\n"
+    "  <Property Label=\"TAG\" Value=\"LBL_Map\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"300\" />\r\n"
+    "\r\n"
+    "  <Property Label=\"WIDTH\" Value=\"1800\" />\r\n"
+    "</GuiScreen>\r\n";
+inline const std::string kConverted =
+    "<GuiScreen>\r\n"
+    "  <Property Label=\"TAG\" Value=\"LBL_Map\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"160\" />\r\n"
+    "\r\n"
+    "  <Property Label=\"WIDTH\" Value=\"1800\" />\r\n"
+    "</GuiScreen>\r\n";
+// The same layout under a name the exceptions do not list.
+inline const std::string kDefaultConverted =
+    "<GuiScreen>\r\n"
+    "  <Property Label=\"TAG\" Value=\"LBL_Map\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"367\" />\r\n"
+    "\r\n"
+    "  <Property Label=\"WIDTH\" Value=\"600\" />\r\n"
+    "</GuiScreen>\r\n";
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    do {
+      root_ = fs::temp_directory_path() /
+              ("hudconv-test-" + std::to_string(random()));
+    } while (!fs::create_directory(root_));
+    root_ = fs::canonical(root_);
+    moveHome(root_);
+  }
+
+  void TearDown() override {
+    // Windows will not remove a read-only file.
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(root_, ignored))
+      fs::permissions(entry.path(), fs::perms::owner_write,
+                      fs::perm_options::add | fs::perm_options::nofollow,
+                      ignored);
+    fs::remove_all(root_);
+  }
+
+  // Installs the program in `home`, below the scratch folder, with an empty
+  // Output folder beside it.
+  void moveHome(const fs::path& home) {
+    home_ = home;
+    fs::create_directories(home_);
+    // Open to other users, for the tests that run as one.
+    fs::permissions(home_, fs::perms::owner_all | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read |
+                               fs::perms::others_exec);
+    const fs::path built = fs::path(executableDirectory()) / HUDCONV_EXE_NAME;
+    program_ = home_ / built.filename();
+    fs::copy_file(built, program_);
+    fs::create_directory(output());
+  }
+
+  fs::path output() const { return home_ / "Output"; }
+
+  // The path the program reports and reads for `name`.
+  std::string pathOf(const std::string& name) const {
+    return home_.string() + (kOnWindows ? "\\Output\\" : "/Output/") + name;
+  }
+
+  Result run(const std::vector<std::string>& args,
+             const ProgramLimits& limits = {}) {
+    const fs::path out = home_ / "stdout", err = home_ / "stderr";
+    Result result{runProgram(program_, args, out, err, limits), readBytes(out),
+                  readBytes(err)};
+    fs::remove(out);
+    fs::remove(err);
+    return result;
+  }
+
+  // The names in Output, so that a stray temporary file shows.
+  std::set<std::string> outputEntries() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(output()))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+
+  // Expects a run on `name` to fail and leave the file exactly as it was;
+  // returns standard error.
+  std::string expectFailureLeavesFile(const std::string& name,
+                                      const ProgramLimits& limits = {}) {
+    const std::string before = readBytes(output() / name);
+    const auto entries = outputEntries();
+    const Result r = run({name}, limits);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kBanner + "Input file is: " + pathOf(name));
+    EXPECT_EQ(readBytes(output() / name), before);
+    EXPECT_EQ(outputEntries(), entries);
+    const std::string start = console("\nhudconv: error: ");
+    EXPECT_EQ(r.err.substr(0, start.size()), start);
+    EXPECT_NE(r.err.find(pathOf(name) + " was left unchanged." + console("\n")),
+              std::string::npos)
+        << r.err;
+    return r.err;
+  }
+
+  fs::path root_, home_, program_;
+};

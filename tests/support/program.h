@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Runs a program the way a player or a script does, one implementation file
+// per system, so that the command-line tests themselves are the same on all.
+
+// True in the Windows build, where console text carries CR LF and exit
+// statuses are 32 bits wide.
+extern const bool kOnWindows;
+
+struct ProgramLimits {
+  std::uint64_t fileSize = 0;  // largest file the program may write; 0: none
+  // Runs as a user without rights to the files, where the tests run as root.
+  // Windows needs none: its read-only attribute binds administrators too.
+  bool asOtherUser = false;
+};
+
+// Runs `program` with `args`, standard input empty, and standard output and
+// error going to the files `out` and `err`. Returns the exit status: -1 from
+// main shows as 255 outside Windows. A file-size limit is only possible
+// outside Windows.
+int runProgram(const std::filesystem::path& program,
+               const std::vector<std::string>& args,
+               const std::filesystem::path& out,
+               const std::filesystem::path& err,
+               const ProgramLimits& limits = {});

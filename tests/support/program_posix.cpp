@@ -1,0 +1,43 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/program.h"
+
+namespace fs = std::filesystem;
+
+const bool kOnWindows = false;
+
+int runProgram(const fs::path& program, const std::vector<std::string>& args,
+               const fs::path& out, const fs::path& err,
+               const ProgramLimits& limits) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(in, 0);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    if (limits.fileSize) {
+      // A write beyond the limit then fails with EFBIG instead of a signal.
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit fileSize{limits.fileSize, limits.fileSize};
+      ::setrlimit(RLIMIT_FSIZE, &fileSize);
+    }
+    if (limits.asOtherUser && ::geteuid() == 0 &&
+        (::setgid(65534) != 0 || ::setuid(65534) != 0))
+      ::_exit(99);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(98);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+}

@@ -1,0 +1,76 @@
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "support/program.h"
+
+namespace fs = std::filesystem;
+
+const bool kOnWindows = true;
+
+namespace {
+
+// One argument quoted so that the C runtime's parser gives it back unchanged:
+// backslashes are literal unless they come before a quote.
+std::string quoted(const std::string& arg) {
+  std::string result = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    result.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    result += c;
+  }
+  result.append(backslashes * 2, '\\');
+  return result + "\"";
+}
+
+HANDLE openInheritable(const std::string& path, DWORD access,
+                       DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  const HANDLE handle =
+      ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    throw std::runtime_error("cannot open " + path);
+  return handle;
+}
+
+}  // namespace
+
+int runProgram(const fs::path& program, const std::vector<std::string>& args,
+               const fs::path& out, const fs::path& err,
+               const ProgramLimits& limits) {
+  if (limits.fileSize)
+    throw std::logic_error("Windows has no per-process file-size limit");
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = openInheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+  startup.hStdOutput =
+      openInheritable(out.string(), GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdError =
+      openInheritable(err.string(), GENERIC_WRITE, CREATE_ALWAYS);
+
+  std::string commandLine = quoted(program.string());
+  for (const std::string& a : args) commandLine += " " + quoted(a);
+  PROCESS_INFORMATION process{};
+  const BOOL started =
+      ::CreateProcessA(program.string().c_str(), commandLine.data(), nullptr,
+                       nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  ::CloseHandle(startup.hStdInput);
+  ::CloseHandle(startup.hStdOutput);
+  ::CloseHandle(startup.hStdError);
+  if (!started) throw std::runtime_error("cannot start " + program.string());
+
+  DWORD status = 0;
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  ::GetExitCodeProcess(process.hProcess, &status);
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  return static_cast<int>(status);
+}
