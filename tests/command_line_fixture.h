@@ -112,9 +112,10 @@ class CommandLineTest : public ::testing::Test {
   }
 
   Result run(const std::vector<std::string>& args,
-             const ProgramLimits& limits = {}) {
-    const fs::path out = home_ / "stdout", err = home_ / "stderr";
-    Result result{runProgram(program_, args, out, err, limits), readBytes(out),
+             const ProgramOptions& options = {}) {
+    const fs::path out = home_ / "stdout";
+    const fs::path err = home_ / "stderr";
+    Result result{runProgram(program_, args, out, err, options), readBytes(out),
                   readBytes(err)};
     fs::remove(out);
     fs::remove(err);
@@ -132,10 +133,10 @@ class CommandLineTest : public ::testing::Test {
   // Expects a run on `name` to fail and leave the file exactly as it was;
   // returns standard error.
   std::string expectFailureLeavesFile(const std::string& name,
-                                      const ProgramLimits& limits = {}) {
+                                      const ProgramOptions& options = {}) {
     const std::string before = readBytes(output() / name);
     const auto entries = outputEntries();
-    const Result r = run({name}, limits);
+    const Result r = run({name}, options);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kBanner + "Input file is: " + pathOf(name));
     EXPECT_EQ(readBytes(output() / name), before);

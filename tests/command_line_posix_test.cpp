@@ -11,7 +11,7 @@ TEST_F(CommandLineTest, AFailedWriteKeepsTheFileAndLeavesNoTemporary) {
   while (layout.size() < 16384) layout += kLayout;
   writeBytes(output() / "map_p.gui.xml", layout);
   const std::string err =
-      expectFailureLeavesFile("map_p.gui.xml", {8192, false});
+      expectFailureLeavesFile("map_p.gui.xml", {8192, false, {}});
   EXPECT_NE(err.find("File too large"), std::string::npos) << err;
 }
 

@@ -96,7 +96,8 @@ TEST_F(CommandLineTest, AFileTheUserMayNotWriteIsLeftAloneAndReported) {
   fs::permissions(output() / "map_p.gui.xml", fs::perms::owner_read |
                                                   fs::perms::group_read |
                                                   fs::perms::others_read);
-  const std::string err = expectFailureLeavesFile("map_p.gui.xml", {0, true});
+  const std::string err =
+      expectFailureLeavesFile("map_p.gui.xml", {0, true, {}});
   EXPECT_NE(err.find("cannot write " + pathOf("map_p.gui.xml") + ": "),
             std::string::npos)
       << err;

@@ -23,7 +23,8 @@ TEST_F(RuleTableTest, HoldsEveryFileControlAndRowInOrder) {
       "savename_p.gui.xml", "abilities_p.gui.xml"};
   const std::size_t controlsPerFile[] = {1, 7, 2, 3, 6, 2, 4, 2, 2, 4, 2};
   ASSERT_EQ(ruleTable.size(), 11u);
-  std::size_t controls = 0, rows = 0;
+  std::size_t controls = 0;
+  std::size_t rows = 0;
   for (std::size_t i = 0; i < ruleTable.size(); ++i) {
     EXPECT_EQ(ruleTable[i].fileName, files[i]);
     EXPECT_EQ(ruleTable[i].controls.size(), controlsPerFile[i]) << files[i];

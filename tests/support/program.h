@@ -12,19 +12,21 @@
 // statuses are 32 bits wide.
 extern const bool kOnWindows;
 
-struct ProgramLimits {
+struct ProgramOptions {
   std::uint64_t fileSize = 0;  // largest file the program may write; 0: none
   // Runs as a user without rights to the files, where the tests run as root.
   // Windows needs none: its read-only attribute binds administrators too.
   bool asOtherUser = false;
+  // NAME=VALUE entries added to the environment; outside Windows only.
+  std::vector<std::string> environment;
 };
 
 // Runs `program` with `args`, standard input empty, and standard output and
 // error going to the files `out` and `err`. Returns the exit status: -1 from
-// main shows as 255 outside Windows. A file-size limit is only possible
-// outside Windows.
+// main shows as 255 outside Windows. A file-size limit and added environment
+// entries are only possible outside Windows.
 int runProgram(const std::filesystem::path& program,
                const std::vector<std::string>& args,
                const std::filesystem::path& out,
                const std::filesystem::path& err,
-               const ProgramLimits& limits = {});
+               const ProgramOptions& options = {});

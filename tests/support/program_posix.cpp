@@ -12,7 +12,7 @@ const bool kOnWindows = false;
 
 int runProgram(const fs::path& program, const std::vector<std::string>& args,
                const fs::path& out, const fs::path& err,
-               const ProgramLimits& limits) {
+               const ProgramOptions& options) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
@@ -21,15 +21,17 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args,
     ::dup2(in, 0);
     ::dup2(o, 1);
     ::dup2(e, 2);
-    if (limits.fileSize) {
+    if (options.fileSize) {
       // A write beyond the limit then fails with EFBIG instead of a signal.
       ::signal(SIGXFSZ, SIG_IGN);
-      const rlimit fileSize{limits.fileSize, limits.fileSize};
+      const rlimit fileSize{options.fileSize, options.fileSize};
       ::setrlimit(RLIMIT_FSIZE, &fileSize);
     }
-    if (limits.asOtherUser && ::geteuid() == 0 &&
+    if (options.asOtherUser && ::geteuid() == 0 &&
         (::setgid(65534) != 0 || ::setuid(65534) != 0))
       ::_exit(99);
+    for (const std::string& entry : options.environment)
+      ::putenv(const_cast<char*>(entry.c_str()));
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args)
       argv.push_back(const_cast<char*>(a.c_str()));

@@ -43,9 +43,9 @@ HANDLE openInheritable(const std::string& path, DWORD access,
 
 int runProgram(const fs::path& program, const std::vector<std::string>& args,
                const fs::path& out, const fs::path& err,
-               const ProgramLimits& limits) {
-  if (limits.fileSize)
-    throw std::logic_error("Windows has no per-process file-size limit");
+               const ProgramOptions& options) {
+  if (options.fileSize || !options.environment.empty())
+    throw std::logic_error("not supported on Windows");
 
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);

@@ -1,0 +1,96 @@
+// Makes the write-back fail at each step, and the disk and folders misbehave,
+// and checks that the layout file always survives: exit status 1, a message
+// with the reason, the file byte for byte as before, no stray file.
+
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "command_line_fixture.h"
+
+namespace {
+
+// Runs the program with support/fault_shim.cpp preloaded.
+ProgramOptions withFault(const std::string& fault) {
+  ProgramOptions options;
+  options.environment = {"LD_PRELOAD=" HUDCONV_FAULT_SHIM,
+                         "HUDCONV_FAULT=" + fault};
+  return options;
+}
+
+const std::string kName = "map_p.gui.xml";
+
+TEST_F(CommandLineTest, EachFailingStepOfTheReplaceKeepsTheFile) {
+  writeBytes(output() / kName, kLayout);
+  const std::string temp = output().string() + "/.hudconv-";
+  const struct {
+    const char* fault;
+    std::string says;
+  } cases[] = {
+      {"create", "cannot create a temporary file in " + output().string() +
+                     ": Too many open files"},
+      {"write", "cannot write " + temp},
+      {"flush", "cannot flush " + temp},
+      {"close", "cannot close " + temp},
+      {"rename", "cannot rename " + temp},
+  };
+  const char* const reasons[] = {"", ": No space left on device",
+                                 ": Input/output error", ": Input/output error",
+                                 ": Invalid cross-device link"};
+  int i = 0;
+  for (const auto& c : cases) {
+    const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));
+    EXPECT_NE(err.find(c.says), std::string::npos) << c.fault << ": " << err;
+    EXPECT_NE(err.find(reasons[i++]), std::string::npos) << c.fault << err;
+  }
+}
+
+TEST_F(CommandLineTest, AFileRemovedBeforeTheReplaceIsNotRecreated) {
+  writeBytes(output() / kName, kLayout);
+  const Result r = run({kName}, withFault("remove-input"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot find " + pathOf(kName) +
+                       ": No such file or directory"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(outputEntries().empty());
+}
+
+TEST_F(CommandLineTest, AnOutputFolderThatCannotBeWrittenKeepsTheFile) {
+  // The file itself may be written by anyone; only its folder is closed.
+  writeBytes(output() / kName, kLayout);
+  fs::permissions(output() / kName,
+                  fs::perms::owner_read | fs::perms::owner_write |
+                      fs::perms::group_read | fs::perms::group_write |
+                      fs::perms::others_read | fs::perms::others_write);
+  fs::permissions(output(), fs::perms::owner_read | fs::perms::owner_exec |
+                                fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read |
+                                fs::perms::others_exec);
+  const std::string err = expectFailureLeavesFile(kName, {0, true, {}});
+  EXPECT_NE(err.find("cannot create a temporary file in " + output().string() +
+                     ": Permission denied"),
+            std::string::npos)
+      << err;
+}
+
+TEST_F(CommandLineTest, AFullDiskKeepsTheFile) {
+  // A 64 KiB file system holds the layout file but not a second copy.
+  if (::mount("hudconv-test", output().c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                 << "); this needs root with CAP_SYS_ADMIN";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{output().string()};
+
+  std::string layout;
+  while (layout.size() < 40000) layout += kLayout;
+  writeBytes(output() / kName, layout);
+  ASSERT_EQ(readBytes(output() / kName), layout);
+  const std::string err = expectFailureLeavesFile(kName);
+  EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// libFuzzer target: arbitrary bytes as a layout file, converted in memory the
+// way the program converts a file. The first byte picks the file name among
+// the exception table's names and one it does not list, so that exception
+// rules are reached. Checks, beyond "no crash, no sanitizer report":
+//   - a failure is a ConversionError with one of the known texts;
+//   - otherwise there is exactly one output line per input line;
+//   - a line without a LEFT or WIDTH marker comes back unchanged;
+//   - a changed line keeps everything before its value text, and the new
+//     number is followed directly by `" />`.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "convert/line_rewriter.h"
+#include "convert/rule_table.h"
+#include "driver/layout_file.h"
+
+namespace {
+
+void require(bool condition, const char* what, const std::string& detail) {
+  if (condition) return;
+  std::fprintf(stderr, "property broken: %s\n%s\n", what, detail.c_str());
+  std::abort();
+}
+
+const std::vector<std::string>& fileNames() {
+  static const std::vector<std::string> names = [] {
+    buildRuleTable();
+    std::vector<std::string> result;
+    for (const FileRule& file : ruleTable) result.push_back(file.fileName);
+    result.push_back("unlisted_p.gui.xml");
+    return result;
+  }();
+  return names;
+}
+
+// The lines of the input as the converter sees them: split at LF, a CR
+// directly before it dropped, a last line without LF kept if not empty.
+std::vector<std::string> inputLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t lf; (lf = text.find('\n', start)) != std::string::npos;
+       start = lf + 1) {
+    std::string line = text.substr(start, lf - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+// The converted text holds no LF but the CR LF behind each line.
+std::vector<std::string> outputLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t lf; (lf = text.find('\n', start)) != std::string::npos;
+       start = lf + 1) {
+    require(lf > start && text[lf - 1] == '\r', "every line ends with CR LF",
+            text);
+    lines.push_back(text.substr(start, lf - 1 - start));
+  }
+  require(start == text.size(), "nothing follows the last CR LF", text);
+  return lines;
+}
+
+bool contains(const std::string& line, const char* marker) {
+  return line.find(marker) != std::string::npos;
+}
+
+void checkLine(const std::string& in, const std::string& out) {
+  if (in == out) return;
+  require(contains(in, "Label=\"LEFT\"") || contains(in, "Label=\"WIDTH\""),
+          "only LEFT and WIDTH lines change", in + "\n" + out);
+  const std::size_t valuePos = in.find("Value");
+  require(valuePos != std::string::npos, "a changed line has a Value", in);
+  const std::size_t start = valuePos + 7;
+  require(start <= in.size() && out.compare(0, start, in, 0, start) == 0,
+          "the text before the value is kept", in + "\n" + out);
+  std::size_t end = start;
+  if (end < out.size() && out[end] == '-') ++end;
+  const std::size_t digits = end;
+  while (end < out.size() && out[end] >= '0' && out[end] <= '9') ++end;
+  require(end > digits && out.compare(end, 4, "\" />") == 0,
+          "the new number is followed by \" />", in + "\n" + out);
+}
+
+bool isKnownError(const char* text) {
+  for (const char* known :
+       {"invalid stoi argument", "stoi argument out of range",
+        "invalid string position", kWidthOverflowText}) {
+    if (std::strcmp(text, known) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size == 0) return 0;
+  const std::vector<std::string>& names = fileNames();
+  inputFileName = names[data[0] % names.size()];
+  currentTagText.clear();
+  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+
+  // Fed in two pieces, as reads in blocks may cut a line anywhere.
+  LayoutConverter converter;
+  try {
+    const std::size_t cut = text.size() / 2;
+    converter.feed(text.data(), cut);
+    converter.feed(text.data() + cut, text.size() - cut);
+    converter.finish();
+  } catch (const ConversionError& e) {
+    require(isKnownError(e.what()), "errors carry a known text", e.what());
+    return 0;
+  }
+
+  const std::vector<std::string> in = inputLines(text);
+  const std::vector<std::string> out = outputLines(converter.convertedText());
+  require(in.size() == out.size(), "one output line per input line", text);
+  for (std::size_t i = 0; i < in.size(); ++i) checkLine(in[i], out[i]);
+  return 0;
+}

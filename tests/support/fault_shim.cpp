@@ -1,0 +1,102 @@
+// Preloaded into hudconv by the fault-injection tests (LD_PRELOAD): makes one
+// step of the safe replace fail, chosen by HUDCONV_FAULT. Only the temporary
+// file is touched, so everything else the program does goes through.
+//
+//   create        creating the temporary file fails (EMFILE)
+//   write         writing it fails as on a full disk (ENOSPC)
+//   flush         fsync fails (EIO)
+//   close         close fails after closing (EIO)
+//   rename        the rename over the layout file fails (EXDEV)
+//   remove-input  the layout file disappears before it is replaced
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kTempMarker[] = "/.hudconv-";
+
+bool faultIs(const char* name) {
+  const char* fault = std::getenv("HUDCONV_FAULT");
+  return fault && std::strcmp(fault, name) == 0;
+}
+
+bool isTempPath(const char* path) {
+  return path && std::strstr(path, kTempMarker);
+}
+
+bool isTempFile(int fd) {
+  char link[64];
+  std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+  char target[4096];
+  const ssize_t length = ::readlink(link, target, sizeof(target) - 1);
+  if (length < 0) return false;
+  target[length] = '\0';
+  return isTempPath(target);
+}
+
+template <typename Function>
+Function real(const char* name) {
+  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+// The C library declares these with reserved parameter names.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
+extern "C" {
+
+int mkstemp(char* pattern) {
+  if (faultIs("create") && isTempPath(pattern)) {
+    errno = EMFILE;
+    return -1;
+  }
+  return real<int (*)(char*)>("mkstemp")(pattern);
+}
+
+ssize_t write(int fd, const void* data, size_t size) {
+  if (faultIs("write") && isTempFile(fd)) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, data, size);
+}
+
+int fsync(int fd) {
+  if (faultIs("flush") && isTempFile(fd)) {
+    errno = EIO;
+    return -1;
+  }
+  return real<int (*)(int)>("fsync")(fd);
+}
+
+int close(int fd) {
+  const bool fail = faultIs("close") && isTempFile(fd);
+  const int result = real<int (*)(int)>("close")(fd);
+  if (!fail) return result;
+  errno = EIO;
+  return -1;
+}
+
+int rename(const char* from, const char* to) {
+  if (faultIs("rename") && isTempPath(from)) {
+    errno = EXDEV;
+    return -1;
+  }
+  return real<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+char* realpath(const char* path, char* resolved) {
+  if (faultIs("remove-input") && path && std::strstr(path, "/Output/"))
+    ::unlink(path);
+  return real<char* (*)(const char*, char*)>("realpath")(path, resolved);
+}
+
+}  // extern "C"
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)
