@@ -1,6 +1,7 @@
 #include "convert/line_rewriter.h"
 
 #include <cfloat>
+#include <charconv>
 #include <cstdint>
 #include <stdexcept>
 
@@ -18,11 +19,13 @@ const char* const kWidthOverflowText =
 
 namespace {
 
-const std::string kTagMarker = "Label=\"TAG\"";
-const std::string kLeftMarker = "Label=\"LEFT\"";
-const std::string kWidthMarker = "Label=\"WIDTH\"";
-const std::string kValue = "Value";
-const char kValueEnd[] = "\" />";
+// Every marker is `Label="` followed by the property's name and a quote.
+const std::string_view kLabel = "Label=\"";
+const std::string_view kTagName = "TAG\"";
+const std::string_view kLeftName = "LEFT\"";
+const std::string_view kWidthName = "WIDTH\"";
+const std::string_view kValue = "Value";
+const std::string_view kValueEnd = "\" />";
 
 // From the start of `Value` to the value text behind `Value="`.
 const std::size_t kValueOffset = 7;
@@ -33,12 +36,35 @@ const int kDivisor = 3;
 const int kDefaultShift = 267;
 const int kFixedWidth = 800;
 
-bool contains(const std::string& line, const std::string& marker) {
-  return line.find(marker) != std::string::npos;
+struct Markers {
+  bool tag = false, left = false, width = false;
+};
+
+// Which of the three markers occur anywhere in the line, in one pass.
+Markers findMarkers(std::string_view line) {
+  Markers found;
+  // `Label="` cannot begin again within itself, nor within a marker's name,
+  // so the search goes on behind whatever was recognised.
+  for (std::size_t pos = line.find(kLabel); pos != std::string_view::npos;
+       pos = line.find(kLabel, pos)) {
+    pos += kLabel.size();
+    const std::string_view name = line.substr(pos);
+    if (name.substr(0, kTagName.size()) == kTagName) {
+      found.tag = true;
+      pos += kTagName.size();
+    } else if (name.substr(0, kLeftName.size()) == kLeftName) {
+      found.left = true;
+      pos += kLeftName.size();
+    } else if (name.substr(0, kWidthName.size()) == kWidthName) {
+      found.width = true;
+      pos += kWidthName.size();
+    }
+  }
+  return found;
 }
 
 // Position of the value text that belongs to the `Value` at valuePos.
-std::size_t valueTextStart(const std::string& line, std::size_t valuePos) {
+std::size_t valueTextStart(std::string_view line, std::size_t valuePos) {
   const std::size_t start = valuePos + kValueOffset;
   if (start > line.size()) throw std::out_of_range("invalid string position");
   return start;
@@ -51,7 +77,7 @@ bool isSpace(char c) {
 
 // Reads a decimal number the way strtol does (white space, sign, digits,
 // anything after them ignored), limited to the 32-bit range.
-std::int32_t readNumber(const std::string& line, std::size_t pos) {
+std::int32_t readNumber(std::string_view line, std::size_t pos) {
   while (pos < line.size() && isSpace(line[pos])) ++pos;
   bool negative = false;
   if (pos < line.size() && (line[pos] == '+' || line[pos] == '-')) {
@@ -80,39 +106,48 @@ std::int32_t scaledWidth(std::int32_t third, float factor) {
 
 }  // namespace
 
-std::string rewriteLine(const std::string& line) {
-  if (contains(line, kTagMarker)) {
+bool rewriteLineInto(std::string_view line, std::string& rewritten) {
+  const Markers markers = findMarkers(line);
+  if (markers.tag) {
     const std::size_t valuePos = line.find(kValue);
-    if (valuePos != std::string::npos)
-      currentTagText = line.substr(valueTextStart(line, valuePos));
+    if (valuePos != std::string_view::npos)
+      currentTagText.assign(line.substr(valueTextStart(line, valuePos)));
   }
 
-  const bool isLeft = contains(line, kLeftMarker);
-  if (!isLeft && !contains(line, kWidthMarker)) return line;
+  if (!markers.left && !markers.width) return false;
   const std::size_t valuePos = line.find(kValue);
-  if (valuePos == std::string::npos) return line;
+  if (valuePos == std::string_view::npos) return false;
 
-  const RuleMatch rule = lookupRule(inputFileName, currentTagText, line);
   const std::size_t start = valueTextStart(line, valuePos);
   const std::int32_t value = readNumber(line, start);
+  if (markers.left ? value <= 0 : value == kFixedWidth) return false;
+  // Looked up only for a value that changes: the lookup cannot fail and
+  // changes nothing, so skipping it for the others changes no result.
+  const RuleMatch rule = lookupRule(inputFileName, currentTagText, line);
 
   std::int32_t newValue;
-  if (isLeft) {
-    if (value <= 0) return line;
+  if (markers.left) {
     // The amount is cut to a whole number before it is added.
     const std::int32_t shift =
         rule.found ? static_cast<std::int32_t>(rule.amount) : kDefaultShift;
     newValue = value / kDivisor + shift;
   } else {
-    if (value == kFixedWidth) return line;
     newValue = rule.found ? scaledWidth(value / kDivisor, rule.amount)
                           : value / kDivisor;
   }
 
-  std::string result = line.substr(0, start);
-  result += std::to_string(newValue);
-  result += kValueEnd;
+  char digits[16];
+  char* const digitsEnd =
+      std::to_chars(digits, digits + sizeof(digits), newValue).ptr;
+  rewritten.assign(line.data(), start);
+  rewritten.append(digits, static_cast<std::size_t>(digitsEnd - digits));
+  rewritten.append(kValueEnd);
   if (line.size() - start > kReplacedLength)
-    result.append(line, start + kReplacedLength, std::string::npos);
-  return result;
+    rewritten.append(line.substr(start + kReplacedLength));
+  return true;
+}
+
+std::string rewriteLine(const std::string& line) {
+  std::string rewritten;
+  return rewriteLineInto(line, rewritten) ? rewritten : line;
 }

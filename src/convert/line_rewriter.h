@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // The name of the layout file being converted, as given on the command line.
 // The exception lookup compares it with the file names of ruleTable.
@@ -23,3 +24,9 @@ extern const char* const kWidthOverflowText;
 // a line ends within two characters of its `Value`, and std::out_of_range
 // with kWidthOverflowText when a scaled width does not fit 32 bits.
 std::string rewriteLine(const std::string& line);
+
+// The same conversion without an allocation per line, for whole files: when
+// the line changes, puts its new text in `rewritten` (replacing what it held)
+// and returns true; returns false when the line stays as it is. Throws as
+// rewriteLine does.
+bool rewriteLineInto(std::string_view line, std::string& rewritten);

@@ -53,8 +53,8 @@ const Row kRows[] = {
     {"abilities_p.gui.xml", 2, "LB_ABILITY", "WIDTH", 2.57f},
 };
 
-bool contains(const std::string& text, const std::string& fragment) {
-  return text.find(fragment) != std::string::npos;
+bool contains(std::string_view text, const std::string& fragment) {
+  return text.find(fragment) != std::string_view::npos;
 }
 
 }  // namespace
@@ -74,8 +74,8 @@ void buildRuleTable() {
   }
 }
 
-RuleMatch lookupRule(const std::string& fileName, const std::string& tagText,
-                     const std::string& line) {
+RuleMatch lookupRule(std::string_view fileName, std::string_view tagText,
+                     std::string_view line) {
   for (const FileRule& file : ruleTable) {
     if (file.fileName != fileName) continue;
     for (const ControlRule& control : file.controls) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The built-in exceptions to the default conversion: chosen controls of
@@ -35,5 +36,5 @@ void buildRuleTable();
 
 // The first rule, in table order, whose file name equals fileName, whose tag
 // occurs in tagText and whose label occurs in line. Never fails.
-RuleMatch lookupRule(const std::string& fileName, const std::string& tagText,
-                     const std::string& line);
+RuleMatch lookupRule(std::string_view fileName, std::string_view tagText,
+                     std::string_view line);

@@ -1,45 +1,109 @@
 #include "driver/layout_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "convert/line_rewriter.h"
+#include "driver/platform.h"
+
+namespace {
+
+// A line of n bytes converts to at most 2n + 15: CR LF for a bare LF, and a
+// new number with `" />` in place of a value text cut short.
+std::size_t mostOutputFor(std::size_t inputBytes) {
+  return 3 * inputBytes + 16;
+}
+
+}  // namespace
+
+void LayoutConverter::reserve(std::size_t inputBytes) {
+  // Room for a file that gains a little, as one whose line breaks are bare
+  // LFs does; all of it is mapped at once, so not much more.
+  convertedText_.reserve(inputBytes + inputBytes / 32 +
+                         mostOutputFor(kBlockSize));
+  adviseLargeBuffer(convertedText_.data(), convertedText_.capacity());
+}
+
+void LayoutConverter::makeRoom(std::size_t inputBytes) {
+  const std::size_t needed = convertedText_.size() + mostOutputFor(inputBytes);
+  const std::size_t capacity = convertedText_.capacity();
+  // Grows by an eighth rather than doubling, to stay near the file's size.
+  if (needed > capacity) {
+    convertedText_.reserve(std::max(needed, capacity + capacity / 8));
+    adviseLargeBuffer(convertedText_.data(), convertedText_.capacity());
+  }
+}
 
 void LayoutConverter::feed(const char* data, std::size_t size) {
   const char* const end = data + size;
-  while (data != end) {
-    const char* lineFeed = static_cast<const char*>(
-        std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
+  makeRoom(size + line_.size());
+  if (!line_.empty()) {
+    // Finish the line that an earlier piece began.
+    const char* lineFeed =
+        static_cast<const char*>(std::memchr(data, '\n', size));
     if (!lineFeed) {
       line_.append(data, end);
       return;
     }
     line_.append(data, lineFeed);
-    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-    convertLine();
+    convertHeldLine(true);
     data = lineFeed + 1;
   }
+
+  // Lines that stay as they are, CR LF included, are copied in runs.
+  const char* unchanged = data;
+  while (data != end) {
+    const char* lineFeed = static_cast<const char*>(
+        std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
+    if (!lineFeed) break;
+    const bool crLf = lineFeed != data && lineFeed[-1] == '\r';
+    const std::string_view line(
+        data, static_cast<std::size_t>(lineFeed - data) - (crLf ? 1 : 0));
+    if (rewrite(line)) {
+      convertedText_.append(unchanged, data);
+      convertedText_ += rewritten_;
+      convertedText_ += "\r\n";
+      unchanged = lineFeed + 1;
+    } else if (!crLf) {
+      convertedText_.append(unchanged, lineFeed);
+      convertedText_ += "\r\n";
+      unchanged = lineFeed + 1;
+    }
+    data = lineFeed + 1;
+  }
+  convertedText_.append(unchanged, data);
+  line_.assign(data, end);
 }
 
 void LayoutConverter::finish() {
   // Any byte after the last line feed makes a line, a lone CR included.
-  if (!line_.empty()) convertLine();
+  if (!line_.empty()) {
+    makeRoom(line_.size());
+    convertHeldLine(false);
+  }
 }
 
-void LayoutConverter::convertLine() {
+bool LayoutConverter::rewrite(std::string_view line) {
   ++lineNumber_;
   try {
-    convertedText_ += rewriteLine(line_);
+    return rewriteLineInto(line, rewritten_);
   } catch (const std::logic_error& e) {
     // invalid_argument and out_of_range, the errors of a bad value
     throw ConversionError(lineNumber_, e.what());
   }
+}
+
+void LayoutConverter::convertHeldLine(bool beforeLineFeed) {
+  if (beforeLineFeed && !line_.empty() && line_.back() == '\r')
+    line_.pop_back();
+  convertedText_ += rewrite(line_) ? rewritten_ : line_;
   convertedText_ += "\r\n";
   line_.clear();
 }
 
 bool convertStream(std::FILE* in, LayoutConverter& converter) {
-  std::vector<char> buffer(1 << 16);
+  std::vector<char> buffer(LayoutConverter::kBlockSize);
   for (;;) {
     const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
     if (std::ferror(in)) return false;  // errno still tells why

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // A value the converter cannot handle, with the 1-based line it stands on.
 class ConversionError : public std::runtime_error {
@@ -23,17 +24,26 @@ class ConversionError : public std::runtime_error {
 // converted too; a file that ends with one gains no empty line.
 class LayoutConverter {
  public:
+  // The size of the pieces convertStream reads.
+  static constexpr std::size_t kBlockSize = 1 << 20;
+
+  // Sets aside room for the converted text of a file of `inputBytes` bytes,
+  // so that it is not moved while it grows.
+  void reserve(std::size_t inputBytes);
   // Throws ConversionError when rewriteLine rejects a line.
   void feed(const char* data, std::size_t size);
   // Converts the last line when it had no line break. Throws as feed does.
   void finish();
-
   const std::string& convertedText() const { return convertedText_; }
 
  private:
-  void convertLine();
+  void makeRoom(std::size_t inputBytes);
+  // Counts the line and rewrites it into rewritten_; false if unchanged.
+  bool rewrite(std::string_view line);
+  void convertHeldLine(bool beforeLineFeed);
 
-  std::string line_;  // the line being gathered, reused for every line
+  std::string line_;  // a line cut by the end of a piece, until it is whole
+  std::string rewritten_;
   std::string convertedText_;
   std::size_t lineNumber_ = 0;
 };

@@ -2,6 +2,7 @@
 // of a three-monitor desktop, rewriting the file in place.
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -29,13 +30,17 @@ std::string leftUnchanged(const std::string& path) {
 }
 
 int convert(const std::string& inputPath) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(openForReading(inputPath),
-                                                     &std::fclose);
+  std::uint64_t size = 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
+      openForReading(inputPath, size), &std::fclose);
   if (!in) {
     std::printf("Cannot open Input file %s", inputPath.c_str());
     return 0;
   }
   LayoutConverter converter;
+  // The whole converted text is held until the replace: one buffer, sized
+  // once.
+  converter.reserve(static_cast<std::size_t>(size));
   try {
     if (!convertStream(in.get(), converter))
       return fail("cannot read " + inputPath + ": " + std::strerror(errno) +

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -22,9 +24,14 @@ void createFolder(const std::string& path);
 // first, so that the message before it is already visible.
 void waitForKeyPress();
 
-// Opens a file for reading in binary mode. Returns nullptr when it cannot be
-// opened or is a folder.
-std::FILE* openForReading(const std::string& path);
+// Tells the system that the `size` bytes at `data` are a large buffer about
+// to be filled from start to end, so that it can back it with large pages.
+// Only a hint: nothing changes where the system has no such thing.
+void adviseLargeBuffer(void* data, std::size_t size);
+
+// Opens a file for reading in binary mode and tells its size. Returns nullptr
+// when it cannot be opened or is a folder.
+std::FILE* openForReading(const std::string& path, std::uint64_t& size);
 
 // Replaces the contents of the file at `path` with `contents` so that the
 // file holds either its old or its new bytes, whatever fails: the new bytes

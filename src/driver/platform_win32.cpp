@@ -120,7 +120,9 @@ void createFolder(const std::string& path) { ::_mkdir(path.c_str()); }
 
 void waitForKeyPress() { (void)std::system("pause"); }
 
-std::FILE* openForReading(const std::string& path) {
+void adviseLargeBuffer(void*, std::size_t) {}
+
+std::FILE* openForReading(const std::string& path, std::uint64_t& size) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return nullptr;
   struct _stat64 info {};
@@ -128,6 +130,7 @@ std::FILE* openForReading(const std::string& path) {
     std::fclose(file);
     return nullptr;
   }
+  size = static_cast<std::uint64_t>(info.st_size);
   return file;
 }
 
