@@ -19,10 +19,11 @@ std::size_t mostOutputFor(std::size_t inputBytes) {
 
 void LayoutConverter::reserve(std::size_t inputBytes) {
   // Room for a file that gains a little, as one whose line breaks are bare
-  // LFs does; all of it is mapped at once, so not much more.
-  convertedText_.reserve(inputBytes + inputBytes / 32 +
-                         mostOutputFor(kBlockSize));
-  adviseLargeBuffer(convertedText_.data(), convertedText_.capacity());
+  // LFs does, and for the worst case of one more piece; only the first part
+  // is mapped at once.
+  const std::size_t expected = inputBytes + inputBytes / 32;
+  convertedText_.reserve(expected + mostOutputFor(kBlockSize));
+  adviseLargeBuffer(convertedText_.data(), expected);
 }
 
 void LayoutConverter::makeRoom(std::size_t inputBytes) {

@@ -1,0 +1,168 @@
+// Times whole runs of hudconv on synthetic layout files against the floor of
+// `dd ... conv=fsync`, which reads the same bytes, writes them and flushes
+// them to disk: the converter's work without the conversion.
+//
+//   convert_bench HUDCONV WORKDIR [SIZE_MB ...]   (default sizes: 4 40 400)
+//
+// For each size: one warm-up run of each, then ROUNDS (5) rounds that
+// alternate hudconv on a fresh copy of the file and dd. Prints the medians,
+// their ratio, hudconv's peak resident memory as a multiple of the file size
+// and the time per megabyte.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "synthetic_layout.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kRounds = 5;
+const char kFileName[] = "pwrlvlup_p.gui.xml";  // one the exceptions list
+
+struct Run {
+  double seconds;
+  long peakKilobytes;
+};
+
+void writeLayout(const fs::path& path, std::uint64_t bytes) {
+  std::ofstream(path, std::ios::binary) << syntheticLayout(bytes);
+}
+
+Run runProcess(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::fflush(stdout);  // or the child repeats what is still buffered
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  const std::chrono::duration<double> elapsed =
+      std::chrono::steady_clock::now() - start;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed with status %d\n", args[0].c_str(), status);
+    std::exit(1);
+  }
+  return {elapsed.count(), usage.ru_maxrss};
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Highest over lowest, less one.
+double spread(const std::vector<double>& values) {
+  const auto [low, high] = std::minmax_element(values.begin(), values.end());
+  return *high / *low - 1;
+}
+
+struct Timings {
+  std::vector<double> convert, dd;
+  long peakKilobytes = 0;
+};
+
+// One warm-up run of each, then kRounds rounds that alternate hudconv on a
+// fresh copy of the file and dd.
+Timings timeBoth(const fs::path& original, const fs::path& target,
+                 const std::vector<std::string>& convert,
+                 const std::vector<std::string>& dd) {
+  Timings timings;
+  for (int round = 0; round <= kRounds; ++round) {
+    fs::copy_file(original, target, fs::copy_options::overwrite_existing);
+    // Neither run may pay for the write-back of what came before it.
+    ::sync();
+    const Run converted = runProcess(convert);
+    ::sync();
+    const Run copied = runProcess(dd);
+    if (round == 0) continue;
+    timings.convert.push_back(converted.seconds);
+    timings.dd.push_back(copied.seconds);
+    timings.peakKilobytes =
+        std::max(timings.peakKilobytes, converted.peakKilobytes);
+  }
+  return timings;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s HUDCONV WORKDIR [SIZE_MB ...]\n", argv[0]);
+    return 2;
+  }
+  const fs::path work = fs::absolute(argv[2]);
+  std::vector<std::uint64_t> sizes;
+  for (int i = 3; i < argc; ++i)
+    sizes.push_back(std::strtoull(argv[i], nullptr, 10));
+  if (sizes.empty()) sizes = {4, 40, 400};
+
+  fs::create_directories(work / "Output");
+  const fs::path program = work / "hudconv";
+  fs::copy_file(argv[1], program, fs::copy_options::overwrite_existing);
+  const fs::path original = work / "original.gui.xml";
+  const fs::path target = work / "Output" / kFileName;
+  const fs::path ddCopy = work / "dd-copy.gui.xml";
+
+  // What a run costs whatever the size: starting the process, the folders,
+  // opening, flushing and renaming an empty file.
+  const std::vector<std::string> convert = {program.string(), kFileName};
+  const std::vector<std::string> dd = {"dd", "if=" + original.string(),
+                                       "of=" + ddCopy.string(), "bs=1M",
+                                       "conv=fsync"};
+  std::ofstream(original, std::ios::binary | std::ios::trunc).flush();
+  const Timings empty = timeBoth(original, target, convert, dd);
+  std::printf("fixed cost per run (empty file): hudconv %.4f s, dd %.4f s\n\n",
+              median(empty.convert), median(empty.dd));
+  std::printf("%8s %10s %10s %6s %9s %13s %13s\n", "size MB", "hudconv s",
+              "dd s", "ratio", "peak RSS", "hudconv ms/MB", "net ms/MB");
+  std::vector<double> perMegabyte, netPerMegabyte;
+  for (const std::uint64_t megabytes : sizes) {
+    writeLayout(original, megabytes << 20);
+    const double fileMegabytes =
+        static_cast<double>(fs::file_size(original)) / (1 << 20);
+    const Timings timings = timeBoth(original, target, convert, dd);
+    const double convertMedian = median(timings.convert);
+    const double ddMedian = median(timings.dd);
+    perMegabyte.push_back(convertMedian / fileMegabytes);
+    netPerMegabyte.push_back((convertMedian - median(empty.convert)) /
+                             fileMegabytes);
+    std::printf(
+        "%8.1f %10.3f %10.3f %6.2f %8.2fx %13.3f %13.3f\n", fileMegabytes,
+        convertMedian, ddMedian, convertMedian / ddMedian,
+        static_cast<double>(timings.peakKilobytes) / 1024 / fileMegabytes,
+        perMegabyte.back() * 1000, netPerMegabyte.back() * 1000);
+  }
+  std::printf(
+      "\nhudconv ms/MB, highest above lowest: %.1f%% (net of the fixed "
+      "cost: %.1f%%)\n",
+      spread(perMegabyte) * 100, spread(netPerMegabyte) * 100);
+  fs::remove(original);
+  fs::remove(target);
+  fs::remove(ddCopy);
+  return 0;
+}
