@@ -9,11 +9,13 @@
 
 namespace {
 
-// A line of n bytes converts to at most 2n + 15: CR LF for a bare LF, and a
-// new number with `" />` in place of a value text cut short.
-std::size_t mostOutputFor(std::size_t inputBytes) {
-  return 3 * inputBytes + 16;
-}
+// What one line of n bytes (its LF not counted) becomes at most: a new
+// number and `" />` in place of a value text cut short, then CR LF.
+std::size_t mostOutputForLine(std::size_t lineBytes) { return lineBytes + 17; }
+
+// What n bytes of whole lines become at most: twice as much for empty lines
+// with bare LFs; a rewritten line is long enough to gain less than that.
+std::size_t mostOutputFor(std::size_t bytes) { return 2 * bytes + 16; }
 
 }  // namespace
 
@@ -26,8 +28,8 @@ void LayoutConverter::reserve(std::size_t inputBytes) {
   adviseLargeBuffer(convertedText_.data(), expected);
 }
 
-void LayoutConverter::makeRoom(std::size_t inputBytes) {
-  const std::size_t needed = convertedText_.size() + mostOutputFor(inputBytes);
+void LayoutConverter::makeRoom(std::size_t outputBytes) {
+  const std::size_t needed = convertedText_.size() + outputBytes;
   const std::size_t capacity = convertedText_.capacity();
   // Grows by an eighth rather than doubling, to stay near the file's size.
   if (needed > capacity) {
@@ -38,7 +40,6 @@ void LayoutConverter::makeRoom(std::size_t inputBytes) {
 
 void LayoutConverter::feed(const char* data, std::size_t size) {
   const char* const end = data + size;
-  makeRoom(size + line_.size());
   if (!line_.empty()) {
     // Finish the line that an earlier piece began.
     const char* lineFeed =
@@ -48,9 +49,11 @@ void LayoutConverter::feed(const char* data, std::size_t size) {
       return;
     }
     line_.append(data, lineFeed);
+    makeRoom(mostOutputForLine(line_.size()));
     convertHeldLine(true);
     data = lineFeed + 1;
   }
+  makeRoom(mostOutputFor(static_cast<std::size_t>(end - data)));
 
   // Lines that stay as they are, CR LF included, are copied in runs.
   const char* unchanged = data;
@@ -80,7 +83,7 @@ void LayoutConverter::feed(const char* data, std::size_t size) {
 void LayoutConverter::finish() {
   // Any byte after the last line feed makes a line, a lone CR included.
   if (!line_.empty()) {
-    makeRoom(line_.size());
+    makeRoom(mostOutputForLine(line_.size()));
     convertHeldLine(false);
   }
 }

@@ -37,7 +37,8 @@ class LayoutConverter {
   const std::string& convertedText() const { return convertedText_; }
 
  private:
-  void makeRoom(std::size_t inputBytes);
+  // Makes sure `outputBytes` more fit without moving the text.
+  void makeRoom(std::size_t outputBytes);
   // Counts the line and rewrites it into rewritten_; false if unchanged.
   bool rewrite(std::string_view line);
   void convertHeldLine(bool beforeLineFeed);
