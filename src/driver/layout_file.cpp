@@ -49,7 +49,6 @@ void LayoutConverter::feed(const char* data, std::size_t size) {
       return;
     }
     line_.append(data, lineFeed);
-    makeRoom(mostOutputForLine(line_.size()));
     convertHeldLine(true);
     data = lineFeed + 1;
   }
@@ -82,10 +81,7 @@ void LayoutConverter::feed(const char* data, std::size_t size) {
 
 void LayoutConverter::finish() {
   // Any byte after the last line feed makes a line, a lone CR included.
-  if (!line_.empty()) {
-    makeRoom(mostOutputForLine(line_.size()));
-    convertHeldLine(false);
-  }
+  if (!line_.empty()) convertHeldLine(false);
 }
 
 bool LayoutConverter::rewrite(std::string_view line) {
@@ -101,6 +97,7 @@ bool LayoutConverter::rewrite(std::string_view line) {
 void LayoutConverter::convertHeldLine(bool beforeLineFeed) {
   if (beforeLineFeed && !line_.empty() && line_.back() == '\r')
     line_.pop_back();
+  makeRoom(mostOutputForLine(line_.size()));
   convertedText_ += rewrite(line_) ? rewritten_ : line_;
   convertedText_ += "\r\n";
   line_.clear();
