@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "command_line_fixture.h"
 
 namespace {
@@ -13,7 +15,7 @@ TEST_F(CommandLineTest, AFileAnotherProgramHoldsOpenIsLeftAlone) {
   const std::string name = "map_p.gui.xml";
   writeBytes(output() / name, kLayout);
   const HANDLE held =
-      ::CreateFileA((output() / name).string().c_str(), GENERIC_READ,
+      ::CreateFileW((output() / name).c_str(), GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -24,12 +26,50 @@ TEST_F(CommandLineTest, AFileAnotherProgramHoldsOpenIsLeftAlone) {
 
 TEST_F(CommandLineTest, KeepsTheFileHidden) {
   const std::string name = "map_p.gui.xml";
-  const std::string path = (output() / name).string();
+  const fs::path path = output() / name;
   writeBytes(output() / name, kLayout);
-  ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
   EXPECT_EQ(run({name}).status, 0);
   EXPECT_EQ(readBytes(output() / name), kConverted);
-  EXPECT_TRUE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_TRUE(::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST(ProgramPropertiesTest, TellWhatItIsAndNeverAskToElevate) {
+  const fs::path program = fs::u8path(executableDirectory()) / HUDCONV_EXE_NAME;
+  DWORD ignored = 0;
+  std::vector<char> info(::GetFileVersionInfoSizeW(program.c_str(), &ignored));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(::GetFileVersionInfoW(
+      program.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  const auto value = [&](const wchar_t* name) {
+    const std::wstring key =
+        std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueW(info.data(), key.c_str(),
+                          reinterpret_cast<void**>(&text), &length))
+      return std::wstring();
+    return std::wstring(text, length ? length - 1 : 0);
+  };
+  EXPECT_EQ(value(L"ProductVersion"), L"" HUDCONV_VERSION);
+  EXPECT_EQ(value(L"FileVersion"), L"" HUDCONV_VERSION);
+  EXPECT_EQ(value(L"OriginalFilename"), L"hudconv.exe");
+  EXPECT_EQ(value(L"ProductName"), L"hudconv");
+  EXPECT_NE(value(L"FileDescription").find(L"HUD"), std::wstring::npos);
+
+  const HMODULE image =
+      ::LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(image, nullptr);
+  const HRSRC found =
+      ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_NE(found, nullptr);
+  const std::string manifest(
+      static_cast<const char*>(::LockResource(::LoadResource(image, found))),
+      ::SizeofResource(image, found));
+  ::FreeLibrary(image);
+  for (const char* says : {"level=\"asInvoker\"", ">true</longPathAware>",
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+    EXPECT_NE(manifest.find(says), std::string::npos) << says;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
@@ -21,7 +22,7 @@ namespace {
 // failures go to standard error, on a line of their own.
 int fail(const std::string& message) {
   std::fflush(stdout);
-  std::fprintf(stderr, "\nhudconv: error: %s\n", message.c_str());
+  writeText(stderr, "\nhudconv: error: " + message + "\n");
   return 1;
 }
 
@@ -34,7 +35,7 @@ int convert(const std::string& inputPath) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
       openForReading(inputPath, size), &std::fclose);
   if (!in) {
-    std::printf("Cannot open Input file %s", inputPath.c_str());
+    writeText(stdout, "Cannot open Input file " + inputPath);
     return 0;
   }
   LayoutConverter converter;
@@ -58,33 +59,52 @@ int convert(const std::string& inputPath) {
   return 0;
 }
 
-int run(int argc, char** argv) {
+// The status of a run without an argument, which has waited already.
+constexpr int kNoArgument = -1;
+
+int run(const std::vector<std::string>& args) {
   buildRuleTable();
   std::printf("Welcome to Quellmarch - Surround/Eyefinity HUD Converver\n");
-  if (argc < 2) {
+  if (args.size() < 2) {
     std::printf("Input File not specified\n");
     std::fflush(stdout);
     waitForKeyPress();
-    return -1;
+    return kNoArgument;
   }
-  inputFileName = argv[1];
+  const std::string& argument = args[1];
   const std::string home = executableDirectory();
-  const std::string inputPath = layoutFilePath(home, inputFileName);
-  std::printf("Input file is: %s", inputPath.c_str());
+  // A file dropped on the program arrives as its full path: it is converted
+  // where it is, with the exceptions of its bare name.
+  const bool dropped = isFullPath(argument);
+  inputFileName = dropped ? fileNameOf(argument) : argument;
+  const std::string inputPath =
+      dropped ? argument : layoutFilePath(home, argument);
+  writeText(stdout, "Input file is: " + inputPath);
   createFolder(home + "/Output");
   createFolder(home + "/Override");
   return convert(inputPath);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runAndReport(int argc, char** argv) {
   try {
-    return run(argc, argv);
+    return run(programArguments(argc, argv));
   } catch (const std::bad_alloc&) {
     return fail("out of memory; the layout file was left unchanged.");
   } catch (const std::exception& e) {
     return fail(std::string(e.what()) +
                 "; the layout file was left unchanged.");
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int status = runAndReport(argc, argv);
+  // A window that would close at once is kept open to be read.
+  if (status != kNoArgument && consoleClosesWithProgram()) {
+    std::printf("\n");
+    std::fflush(stdout);
+    waitForKeyPress();
+  }
+  return status;
 }

@@ -4,9 +4,33 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Everything that differs between operating systems. One implementation file
-// per platform is chosen by the build.
+// per platform is chosen by the build. Paths and text are UTF-8 here; on
+// Windows they meet the system as UTF-16, which every script fits.
+
+// The command-line arguments, the program's name first. Windows hands them
+// over in UTF-16, so there they are read from the system rather than from
+// `argv`, whose code page cannot spell most of the world's letters.
+std::vector<std::string> programArguments(int argc, char** argv);
+
+// Whether `path` is a full path (as a file manager passes for a file dropped
+// on the program) rather than a name below the Output folder.
+bool isFullPath(const std::string& path);
+
+// The last part of `path`, the file's bare name.
+std::string fileNameOf(const std::string& path);
+
+// Writes `text` to standard output or standard error. A Windows console is
+// handed it as UTF-16, so that a path in any script reads right; everywhere
+// else the bytes go out as they are.
+void writeText(std::FILE* stream, const std::string& text);
+
+// True when the program's console window is its own and closes when it ends,
+// so that nothing it printed could be read: on Windows, started from Explorer
+// or by dropping a file on it, with its input still that console.
+bool consoleClosesWithProgram();
 
 // The folder that holds the running executable, without a trailing
 // separator. Throws std::runtime_error when the system cannot tell.

@@ -64,6 +64,24 @@ std::string parentFolder(const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> programArguments(int argc, char** argv) {
+  return {argv, argv + argc};
+}
+
+bool isFullPath(const std::string& path) {
+  return !path.empty() && path[0] == '/';
+}
+
+std::string fileNameOf(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);
+}
+
+void writeText(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+bool consoleClosesWithProgram() { return false; }
+
 std::string executableDirectory() {
   std::vector<char> buffer(PATH_MAX);
   for (;;) {

@@ -28,14 +28,21 @@ std::string quoted(const std::string& arg) {
   return result + "\"";
 }
 
-HANDLE openInheritable(const std::string& path, DWORD access,
-                       DWORD disposition) {
+std::wstring widen(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(::MultiByteToWideChar(
+      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+      static_cast<int>(wide.size()))));
+  return wide;
+}
+
+HANDLE openInheritable(const fs::path& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   const HANDLE handle =
-      ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
-    throw std::runtime_error("cannot open " + path);
+    throw std::runtime_error("cannot open " + path.u8string());
   return handle;
 }
 
@@ -47,25 +54,25 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args,
   if (options.fileSize || !options.environment.empty())
     throw std::logic_error("not supported on Windows");
 
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = openInheritable("NUL", GENERIC_READ, OPEN_EXISTING);
-  startup.hStdOutput =
-      openInheritable(out.string(), GENERIC_WRITE, CREATE_ALWAYS);
-  startup.hStdError =
-      openInheritable(err.string(), GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdInput = openInheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  startup.hStdOutput = openInheritable(out, GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdError = openInheritable(err, GENERIC_WRITE, CREATE_ALWAYS);
 
-  std::string commandLine = quoted(program.string());
+  // Arguments in UTF-8, as the tests write them; the program gets UTF-16.
+  std::string commandLine = quoted(program.u8string());
   for (const std::string& a : args) commandLine += " " + quoted(a);
+  std::wstring wideCommandLine = widen(commandLine);
   PROCESS_INFORMATION process{};
   const BOOL started =
-      ::CreateProcessA(program.string().c_str(), commandLine.data(), nullptr,
+      ::CreateProcessW(program.c_str(), wideCommandLine.data(), nullptr,
                        nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
   ::CloseHandle(startup.hStdInput);
   ::CloseHandle(startup.hStdOutput);
   ::CloseHandle(startup.hStdError);
-  if (!started) throw std::runtime_error("cannot start " + program.string());
+  if (!started) throw std::runtime_error("cannot start " + program.u8string());
 
   DWORD status = 0;
   ::WaitForSingleObject(process.hProcess, INFINITE);
