@@ -2,7 +2,13 @@
 # own, and compares the result byte for byte with the expected file. Run for
 # the Linux and the Windows build alike, so both must write the same bytes.
 #   cmake -DPROGRAM=... -DSAMPLE=... -DEXPECTED=... -DHOME=... [-DEMULATOR=...]
-#         -P sample_test.cmake
+#         [-DMODE=link|console] -P sample_test.cmake
+# MODE link: Output holds a symbolic link to the sample in another folder; the
+#   link must stay a link and the file it points to be converted, with
+#   nothing left beside it.
+# MODE console: the program runs in a terminal of its own (through `script`),
+#   as when started from Explorer: it must wait for a key when its input is
+#   that terminal, and not when its input is redirected.
 
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 get_filename_component(name "${SAMPLE}" NAME)
@@ -10,20 +16,70 @@ get_filename_component(program_name "${PROGRAM}" NAME)
 file(REMOVE_RECURSE "${HOME}")
 file(MAKE_DIRECTORY "${HOME}/Output")
 file(COPY "${PROGRAM}" DESTINATION "${HOME}")
-file(COPY "${SAMPLE}" DESTINATION "${HOME}/Output")
-
-execute_process(
-  COMMAND ${EMULATOR} "${HOME}/${program_name}" "${name}"
-  RESULT_VARIABLE status
-  OUTPUT_QUIET)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${program_name} ${name} ended with ${status}")
+set(converted "${HOME}/Output/${name}")
+if(MODE STREQUAL "link")
+  file(MAKE_DIRECTORY "${HOME}/real")
+  file(COPY "${SAMPLE}" DESTINATION "${HOME}/real")
+  file(CREATE_LINK "../real/${name}" "${converted}" SYMBOLIC)
+  set(converted "${HOME}/real/${name}")
+else()
+  file(COPY "${SAMPLE}" DESTINATION "${HOME}/Output")
 endif()
-execute_process(
-  COMMAND ${CMAKE_COMMAND} -E compare_files "${HOME}/Output/${name}"
-          "${EXPECTED}"
-  RESULT_VARIABLE different)
-if(different)
-  message(FATAL_ERROR "${HOME}/Output/${name} differs from ${EXPECTED}")
+
+function(expect_converted)
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E compare_files "${converted}" "${EXPECTED}"
+    RESULT_VARIABLE different)
+  if(different)
+    message(FATAL_ERROR "${converted} differs from ${EXPECTED}")
+  endif()
+endfunction()
+
+if(MODE STREQUAL "console")
+  set(command "")
+  foreach(word IN LISTS EMULATOR ITEMS "${HOME}/${program_name}" "${name}")
+    string(APPEND command " '${word}'")
+  endforeach()
+  foreach(input IN ITEMS console redirected)
+    file(COPY "${SAMPLE}" DESTINATION "${HOME}/Output")
+    set(run "${command}")
+    if(input STREQUAL "redirected")
+      string(APPEND run " </dev/null")
+    endif()
+    # A key is typed at once; a program that waits reads it.
+    execute_process(
+      COMMAND printf x
+      COMMAND script -qec "${run}" /dev/null
+      OUTPUT_VARIABLE out
+      RESULT_VARIABLE status
+      TIMEOUT 60)
+    string(FIND "${out}" "Press any key" waited)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "with ${input} input: ended with ${status}: ${out}")
+    elseif(input STREQUAL "console" AND waited EQUAL -1)
+      message(FATAL_ERROR "its own console closed without a wait: ${out}")
+    elseif(input STREQUAL "redirected" AND NOT waited EQUAL -1)
+      message(FATAL_ERROR "waited although its input is redirected: ${out}")
+    endif()
+    expect_converted()
+  endforeach()
+else()
+  execute_process(
+    COMMAND ${EMULATOR} "${HOME}/${program_name}" "${name}"
+    RESULT_VARIABLE status
+    OUTPUT_QUIET)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${program_name} ${name} ended with ${status}")
+  endif()
+  expect_converted()
+endif()
+
+if(MODE STREQUAL "link")
+  file(GLOB beside "${HOME}/real/*" "${HOME}/real/.*")
+  if(NOT IS_SYMLINK "${HOME}/Output/${name}")
+    message(FATAL_ERROR "Output/${name} is no longer a symbolic link")
+  elseif(NOT beside STREQUAL converted)
+    message(FATAL_ERROR "more than the converted file: ${beside}")
+  endif()
 endif()
 file(REMOVE_RECURSE "${HOME}")
