@@ -1,116 +1,94 @@
 #include "driver/layout_file.h"
 
 #include <algorithm>
-#include <cstring>
-#include <vector>
-
-#include "convert/line_rewriter.h"
-#include "driver/platform.h"
+#include <memory>
 
 namespace {
 
-// What one line of n bytes (its LF not counted) becomes at most: a new
-// number and `" />` in place of a value text cut short, then CR LF.
-std::size_t mostOutputForLine(std::size_t lineBytes) { return lineBytes + 17; }
+// How much written data may wait before the disk is asked to take it: the
+// disk then works while the conversion goes on, and the last flush finds
+// little left to do.
+constexpr std::uint64_t kWriteBackStep = 8 << 20;
 
-// What n bytes of whole lines become at most: twice as much for empty lines
-// with bare LFs; a rewritten line is long enough to gain less than that.
-std::size_t mostOutputFor(std::size_t bytes) { return 2 * bytes + 16; }
+std::string failure(const std::string& what, const std::string& path,
+                    int code) {
+  return what + " " + path + ": " + errorText(code);
+}
 
 }  // namespace
 
-void LayoutConverter::reserve(std::size_t inputBytes) {
-  // Room for a file that gains a little, as one whose line breaks are bare
-  // LFs does, and for the worst case of one more piece; only the first part
-  // is mapped at once.
-  const std::size_t expected = inputBytes + inputBytes / 32;
-  convertedText_.reserve(expected + mostOutputFor(kBlockSize));
-  adviseLargeBuffer(convertedText_.data(), expected);
+std::size_t blockSizeFor(std::uint64_t size) {
+  // Room for the whole of a small file in one piece, its end included.
+  const std::uint64_t fitted = std::max<std::uint64_t>(size + 1, 4096);
+  return static_cast<std::size_t>(
+      std::min<std::uint64_t>(fitted, LayoutConverter::kBlockSize));
 }
 
-void LayoutConverter::makeRoom(std::size_t outputBytes) {
-  const std::size_t needed = convertedText_.size() + outputBytes;
-  const std::size_t capacity = convertedText_.capacity();
-  // Grows by an eighth rather than doubling, to stay near the file's size.
-  if (needed > capacity) {
-    convertedText_.reserve(std::max(needed, capacity + capacity / 8));
-    adviseLargeBuffer(convertedText_.data(), convertedText_.capacity());
-  }
-}
-
-void LayoutConverter::feed(const char* data, std::size_t size) {
-  const char* const end = data + size;
-  if (!line_.empty()) {
-    // Finish the line that an earlier piece began.
-    const char* lineFeed =
-        static_cast<const char*>(std::memchr(data, '\n', size));
-    if (!lineFeed) {
-      line_.append(data, end);
-      return;
-    }
-    line_.append(data, lineFeed);
-    convertHeldLine(true);
-    data = lineFeed + 1;
-  }
-  makeRoom(mostOutputFor(static_cast<std::size_t>(end - data)));
-
-  // Lines that stay as they are, CR LF included, are copied in runs.
-  const char* unchanged = data;
-  while (data != end) {
-    const char* lineFeed = static_cast<const char*>(
-        std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
-    if (!lineFeed) break;
-    const bool crLf = lineFeed != data && lineFeed[-1] == '\r';
-    const std::string_view line(
-        data, static_cast<std::size_t>(lineFeed - data) - (crLf ? 1 : 0));
-    if (rewrite(line)) {
-      convertedText_.append(unchanged, data);
-      convertedText_ += rewritten_;
-      convertedText_ += "\r\n";
-      unchanged = lineFeed + 1;
-    } else if (!crLf) {
-      convertedText_.append(unchanged, lineFeed);
-      convertedText_ += "\r\n";
-      unchanged = lineFeed + 1;
-    }
-    data = lineFeed + 1;
-  }
-  convertedText_.append(unchanged, data);
-  line_.assign(data, end);
-}
-
-void LayoutConverter::finish() {
-  // Any byte after the last line feed makes a line, a lone CR included.
-  if (!line_.empty()) convertHeldLine(false);
-}
-
-bool LayoutConverter::rewrite(std::string_view line) {
-  ++lineNumber_;
-  try {
-    return rewriteLineInto(line, rewritten_);
-  } catch (const std::logic_error& e) {
-    // invalid_argument and out_of_range, the errors of a bad value
-    throw ConversionError(lineNumber_, e.what());
-  }
-}
-
-void LayoutConverter::convertHeldLine(bool beforeLineFeed) {
-  if (beforeLineFeed && !line_.empty() && line_.back() == '\r')
-    line_.pop_back();
-  makeRoom(mostOutputForLine(line_.size()));
-  convertedText_ += rewrite(line_) ? rewritten_ : line_;
-  convertedText_ += "\r\n";
-  line_.clear();
-}
-
-bool convertStream(std::FILE* in, LayoutConverter& converter) {
-  std::vector<char> buffer(LayoutConverter::kBlockSize);
+void convertFile(const SystemFile& in, const std::string& path,
+                 std::size_t blockSize, LayoutConverter& converter) {
+  const std::unique_ptr<char[]> block(new char[blockSize]);
   for (;;) {
-    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
-    if (std::ferror(in)) return false;  // errno still tells why
-    converter.feed(buffer.data(), got);
-    if (got < buffer.size()) break;
+    std::size_t got = 0;
+    if (const int code = readSome(in, block.get(), blockSize, got))
+      throw FileError(failure("cannot read", path, code));
+    if (got == 0) break;
+    converter.feed(block.get(), got);
   }
   converter.finish();
-  return true;
+}
+
+ReplacementFile::ReplacementFile(const std::string& path) {
+  if (const int code = resolveLinks(path, target_))
+    throw FileError(failure("cannot find", path, code));
+  FileFacts facts;
+  if (const int code = readFacts(target_, facts))
+    throw FileError(failure("cannot read the attributes of", target_, code));
+  // A rename would not ask whether the file may be written; so ask first.
+  if (facts.readOnly)
+    throw FileError("cannot write " + target_ + ": the file is read-only");
+  if (const int code = probeWriting(target_))
+    throw FileError(failure("cannot write", target_, code));
+
+  const std::string folder = folderOf(target_);
+  if (const int code = createTemporary(folder, file_, tempPath_))
+    throw FileError(failure("cannot create a temporary file in", folder, code));
+  if (const int code = keepFacts(file_, facts)) {
+    const std::string error =
+        failure("cannot set the permissions of", tempPath_, code);
+    throw FileError(error + discard());
+  }
+}
+
+ReplacementFile::~ReplacementFile() { discard(); }
+
+void ReplacementFile::fail(const char* what, int code) const {
+  throw FileError(failure(what, tempPath_, code));
+}
+
+void ReplacementFile::write(const char* data, std::size_t size) {
+  if (const int code = writeAll(file_, data, size)) fail("cannot write", code);
+  written_ += size;
+  if (written_ - writeBackStart_ >= kWriteBackStep) {
+    if (const int code =
+            startWriteBack(file_, writeBackStart_, written_ - writeBackStart_))
+      fail("cannot write", code);
+    writeBackStart_ = written_;
+  }
+}
+
+void ReplacementFile::commit() {
+  if (const int code = flushToDisk(file_)) fail("cannot flush", code);
+  if (const int code = file_.close()) fail("cannot close", code);
+  if (const int code = renameOver(tempPath_, target_))
+    fail("cannot rename", code);
+  done_ = true;
+  syncFolder(folderOf(target_));
+}
+
+std::string ReplacementFile::discard() {
+  if (done_) return "";
+  done_ = true;
+  file_.close();
+  if (removeFile(tempPath_) == 0) return "";
+  return " (the temporary file " + tempPath_ + " could not be removed)";
 }

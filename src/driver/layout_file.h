@@ -1,54 +1,58 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
-// A value the converter cannot handle, with the 1-based line it stands on.
-class ConversionError : public std::runtime_error {
+#include "convert/layout_converter.h"
+#include "driver/platform.h"
+
+// A file operation that failed, with what a player needs to act: what was
+// done to which file, and the system's reason.
+class FileError : public std::runtime_error {
  public:
-  ConversionError(std::size_t line, const std::string& reason)
-      : std::runtime_error(reason), line_(line) {}
-  std::size_t line() const { return line_; }
-
- private:
-  std::size_t line_;
+  using std::runtime_error::runtime_error;
 };
 
-// Converts a layout file fed to it in pieces of any size. Lines end at a line
-// feed; a carriage return directly before it is dropped. Every converted line
-// is stored followed by CR LF, the line break written to disk, so the buffer
-// already holds the file's new bytes. A last line without a line break is
-// converted too; a file that ends with one gains no empty line.
-class LayoutConverter {
- public:
-  // The size of the pieces convertStream reads.
-  static constexpr std::size_t kBlockSize = 1 << 20;
+// Buffers fitted to a file of `size` bytes: a small file needs no megabyte.
+std::size_t blockSizeFor(std::uint64_t size);
 
-  // Sets aside room for the converted text of a file of `inputBytes` bytes,
-  // so that it is not moved while it grows.
-  void reserve(std::size_t inputBytes);
-  // Throws ConversionError when rewriteLine rejects a line.
-  void feed(const char* data, std::size_t size);
-  // Converts the last line when it had no line break. Throws as feed does.
-  void finish();
-  const std::string& convertedText() const { return convertedText_; }
+// Reads all of `in` in blocks of `blockSize` into `converter` and finishes
+// it. Throws FileError naming `path` when reading fails, and what the
+// converter throws.
+void convertFile(const SystemFile& in, const std::string& path,
+                 std::size_t blockSize, LayoutConverter& converter);
+
+// The new contents of a layout file, written beside it while they are made.
+// The layout file changes only at commit(), in one rename, so it holds either
+// its old or its new bytes whatever fails. Through a symbolic link, the file
+// it points to is replaced. Its permissions and owner (attributes on Windows)
+// are kept. Unless committed, the new file is removed again.
+class ReplacementFile final : public ByteSink {
+ public:
+  // Checks that the file at `path` may be replaced, and creates the new file
+  // beside it. Throws FileError.
+  explicit ReplacementFile(const std::string& path);
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Throws FileError.
+  void write(const char* data, std::size_t size) override;
+  // Flushes the new file to disk and renames it over the layout file. Close
+  // the layout file first: Windows cannot replace a file that is open.
+  // Throws FileError.
+  void commit();
+  // Removes the new file after a failure. Returns "" or, when it cannot be
+  // removed, a note that says where it stays.
+  std::string discard();
 
  private:
-  // Makes sure `outputBytes` more fit without moving the text.
-  void makeRoom(std::size_t outputBytes);
-  // Counts the line and rewrites it into rewritten_; false if unchanged.
-  bool rewrite(std::string_view line);
-  void convertHeldLine(bool beforeLineFeed);
+  [[noreturn]] void fail(const char* what, int code) const;
 
-  std::string line_;  // a line cut by the end of a piece, until it is whole
-  std::string rewritten_;
-  std::string convertedText_;
-  std::size_t lineNumber_ = 0;
+  std::string target_, tempPath_;
+  SystemFile file_;
+  std::uint64_t written_ = 0, writeBackStart_ = 0;
+  bool done_ = false;
 };
-
-// Feeds the whole stream to `converter` and finishes it. Returns false on a
-// read error (errno tells which); throws as LayoutConverter does.
-bool convertStream(std::FILE* in, LayoutConverter& converter);

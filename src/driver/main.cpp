@@ -1,16 +1,14 @@
 // hudconv: moves the controls of one HUD layout file onto the centre monitor
 // of a three-monitor desktop, rewriting the file in place.
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "convert/layout_converter.h"
 #include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
 #include "driver/layout_file.h"
@@ -30,33 +28,35 @@ std::string leftUnchanged(const std::string& path) {
   return ". " + path + " was left unchanged.";
 }
 
+// Streams the layout file through the converter into its replacement, which
+// takes its place only once all of it is converted and on disk.
 int convert(const std::string& inputPath) {
+  SystemFile in;
   std::uint64_t size = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
-      openForReading(inputPath, size), &std::fclose);
-  if (!in) {
+  if (openForReading(inputPath, in, size) != 0) {
     writeText(stdout, "Cannot open Input file " + inputPath);
     return 0;
   }
-  LayoutConverter converter;
-  // The whole converted text is held until the replace: one buffer, sized
-  // once.
-  converter.reserve(static_cast<std::size_t>(size));
-  try {
-    if (!convertStream(in.get(), converter))
-      return fail("cannot read " + inputPath + ": " + std::strerror(errno) +
-                  leftUnchanged(inputPath));
-  } catch (const ConversionError& e) {
-    return fail(inputPath + ", line " + std::to_string(e.line()) + ": " +
-                e.what() + leftUnchanged(inputPath));
-  }
-
-  // Windows will not replace a file that is still open.
-  in.reset();
   std::string error;
-  if (!replaceFileContents(inputPath, converter.convertedText(), error))
-    return fail(error + leftUnchanged(inputPath));
-  return 0;
+  try {
+    ReplacementFile out(inputPath);
+    try {
+      const std::size_t blockSize = blockSizeFor(size);
+      LayoutConverter converter(out, blockSize);
+      convertFile(in, inputPath, blockSize, converter);
+      in.close();  // Windows will not replace a file that is still open.
+      out.commit();
+      return 0;
+    } catch (const ConversionError& e) {
+      error = inputPath + ", line " + std::to_string(e.line()) + ": " +
+              e.what() + out.discard();
+    } catch (const FileError& e) {
+      error = e.what() + out.discard();
+    }
+  } catch (const FileError& e) {
+    error = e.what();
+  }
+  return fail(error + leftUnchanged(inputPath));
 }
 
 // The status of a run without an argument, which has waited already.

@@ -19,8 +19,9 @@ std::vector<std::string> programArguments(int argc, char** argv);
 // on the program) rather than a name below the Output folder.
 bool isFullPath(const std::string& path);
 
-// The last part of `path`, the file's bare name.
+// The last part of `path`, the file's bare name, and the folder before it.
 std::string fileNameOf(const std::string& path);
+std::string folderOf(const std::string& path);
 
 // Writes `text` to standard output or standard error. A Windows console is
 // handed it as UTF-16, so that a path in any script reads right; everywhere
@@ -48,22 +49,82 @@ void createFolder(const std::string& path);
 // first, so that the message before it is already visible.
 void waitForKeyPress();
 
-// Tells the system that the `size` bytes at `data` are a large buffer about
-// to be filled from start to end, so that it can back it with large pages.
-// Only a hint: nothing changes where the system has no such thing.
-void adviseLargeBuffer(void* data, std::size_t size);
+// The file primitives below return 0, or the system's error code (errno, or
+// GetLastError() on Windows) read where the call failed.
 
-// Opens a file for reading in binary mode and tells its size. Returns nullptr
-// when it cannot be opened or is a folder.
-std::FILE* openForReading(const std::string& path, std::uint64_t& size);
+// The system's text for an error code, without a closing period.
+std::string errorText(int code);
 
-// Replaces the contents of the file at `path` with `contents` so that the
-// file holds either its old or its new bytes, whatever fails: the new bytes
-// go to a temporary file beside it, which is flushed to disk and then renamed
-// over it. Keeps the file's permissions (its attributes on Windows), and
-// writes through a symbolic link. A file the user may not write, or one that
-// is read-only, is left alone. On failure, returns false, leaves the file as
-// it was, removes the temporary file and puts the reason in `error`. Close
-// the file first: Windows cannot replace a file that is open.
-bool replaceFileContents(const std::string& path, const std::string& contents,
-                         std::string& error);
+// An open file: a descriptor, or a Windows handle. Closed when it goes out of
+// scope, unless closed before (which tells whether that worked).
+class SystemFile {
+ public:
+  SystemFile() = default;
+  explicit SystemFile(std::intptr_t handle) : handle_(handle) {}
+  SystemFile(SystemFile&& other) noexcept : handle_(other.release()) {}
+  SystemFile& operator=(SystemFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.release();
+    }
+    return *this;
+  }
+  SystemFile(const SystemFile&) = delete;
+  SystemFile& operator=(const SystemFile&) = delete;
+  ~SystemFile() { close(); }
+
+  bool isOpen() const { return handle_ != kClosed; }
+  std::intptr_t get() const { return handle_; }
+  std::intptr_t release() {
+    const std::intptr_t handle = handle_;
+    handle_ = kClosed;
+    return handle;
+  }
+  // 0 also when it was not open.
+  int close();
+
+ private:
+  // -1 is no descriptor, and INVALID_HANDLE_VALUE on Windows.
+  static constexpr std::intptr_t kClosed = -1;
+  std::intptr_t handle_ = kClosed;
+};
+
+// Opens a file for reading and tells its size. A folder is refused.
+int openForReading(const std::string& path, SystemFile& file,
+                   std::uint64_t& size);
+// Reads up to `size` bytes; `got` is 0 at the end of the file.
+int readSome(const SystemFile& file, char* data, std::size_t size,
+             std::size_t& got);
+
+// What a replacement keeps of the file it replaces.
+struct FileFacts {
+  bool readOnly = false;  // the Windows attribute, which binds everyone
+  std::uint32_t mode = 0, owner = 0, group = 0;  // POSIX
+  std::uint32_t attributes = 0;                  // Windows
+};
+
+// The file that `path` leads to, symbolic links followed; `path` itself where
+// the system cannot tell.
+int resolveLinks(const std::string& path, std::string& target);
+int readFacts(const std::string& path, FileFacts& facts);
+// Whether this user may write the file: it is opened for writing (without
+// truncating it) and closed again.
+int probeWriting(const std::string& path);
+// A new file in `folder`, named ".hudconv-" and a unique ending, open for
+// writing.
+int createTemporary(const std::string& folder, SystemFile& file,
+                    std::string& path);
+// Gives a new file the mode, owner or attributes of the old one.
+int keepFacts(const SystemFile& file, const FileFacts& facts);
+int writeAll(const SystemFile& file, const char* data, std::size_t size);
+// Starts writing `size` bytes from `offset` to the disk, without waiting;
+// a system that cannot is not an error.
+int startWriteBack(const SystemFile& file, std::uint64_t offset,
+                   std::uint64_t size);
+int flushToDisk(const SystemFile& file);
+// Renames `from` over `to` in the same folder, as one step.
+int renameOver(const std::string& from, const std::string& to);
+// Makes a rename in `folder` durable where the system needs telling; best
+// effort.
+void syncFolder(const std::string& folder);
+int removeFile(const std::string& path);

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,59 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "driver/platform.h"
-
-namespace {
-
-std::string systemError(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
-
-// Closes a descriptor on every path out of a scope unless released.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-  // Pieces of 1 MiB: one write of hundreds of megabytes runs several times
-  // slower into the page cache than the same bytes in pieces.
-  const std::size_t piece = 1 << 20;
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size < piece ? size : piece);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-std::string parentFolder(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
 
 std::vector<std::string> programArguments(int argc, char** argv) {
   return {argv, argv + argc};
@@ -74,6 +24,12 @@ bool isFullPath(const std::string& path) {
 
 std::string fileNameOf(const std::string& path) {
   return path.substr(path.find_last_of('/') + 1);
+}
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 void writeText(std::FILE* stream, const std::string& text) {
@@ -88,7 +44,8 @@ std::string executableDirectory() {
     const ssize_t length =
         ::readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length < 0)
-      throw std::runtime_error(systemError("cannot read", "/proc/self/exe"));
+      throw std::runtime_error("cannot read /proc/self/exe: " +
+                               errorText(errno));
     if (static_cast<std::size_t>(length) < buffer.size()) {
       const std::string path(buffer.data(), static_cast<std::size_t>(length));
       const std::size_t cut = path.find_last_of("\\/");
@@ -124,93 +81,119 @@ void waitForKeyPress() {
   std::printf("\n");
 }
 
-void adviseLargeBuffer(void* data, std::size_t size) {
-  // Fresh memory costs a page fault per page, and on virtual machines each
-  // fault costs more than the copying it interrupts: ask for 2 MiB pages and
-  // have them mapped in one call. Both are hints; older kernels refuse them.
-  const std::size_t page = 4096;
-  const std::size_t skip =
-      (page - reinterpret_cast<std::uintptr_t>(data) % page) % page;
-  if (size <= skip + page) return;
-  char* const start = static_cast<char*>(data) + skip;
-  const std::size_t length = (size - skip) / page * page;
-  ::madvise(start, length, MADV_HUGEPAGE);
-  ::madvise(start, length, MADV_POPULATE_WRITE);
+std::string errorText(int code) { return std::strerror(code); }
+
+int SystemFile::close() {
+  if (!isOpen()) return 0;
+  // The descriptor is gone whatever close says, so it is never closed twice.
+  return ::close(static_cast<int>(release())) == 0 ? 0 : errno;
 }
 
-std::FILE* openForReading(const std::string& path, std::uint64_t& size) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return nullptr;
+namespace {
+
+int fd(const SystemFile& file) { return static_cast<int>(file.get()); }
+
+}  // namespace
+
+int openForReading(const std::string& path, SystemFile& file,
+                   std::uint64_t& size) {
+  SystemFile opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!opened.isOpen()) return errno;
   struct stat info {};
-  if (::fstat(::fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-    std::fclose(file);
-    return nullptr;
-  }
+  if (::fstat(fd(opened), &info) != 0) return errno;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
   size = static_cast<std::uint64_t>(info.st_size);
-  return file;
+  file = std::move(opened);
+  return 0;
 }
 
-bool replaceFileContents(const std::string& path, const std::string& contents,
-                         std::string& error) {
-  // Through a symbolic link, the file it points to is the one to replace.
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) {
-    error = systemError("cannot find", path);
-    return false;
-  }
-  const std::string target = resolved;
-  std::free(resolved);
-
-  struct stat info {};
-  if (::stat(target.c_str(), &info) != 0) {
-    error = systemError("cannot read the attributes of", target);
-    return false;
-  }
-  // Rename would succeed on a read-only file; opening it for writing (without
-  // truncating) asks the system whether this user may change it.
-  {
-    FileDescriptor probe(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
-    if (probe.get() < 0) {
-      error = systemError("cannot write", target);
-      return false;
+int readSome(const SystemFile& file, char* data, std::size_t size,
+             std::size_t& got) {
+  for (;;) {
+    const ssize_t read = ::read(fd(file), data, size);
+    if (read >= 0) {
+      got = static_cast<std::size_t>(read);
+      return 0;
     }
+    if (errno != EINTR) return errno;
   }
+}
 
-  const std::string folderPath = parentFolder(target);
-  std::string tempPath = folderPath + "/.hudconv-XXXXXX";
-  std::vector<char> tempName(tempPath.begin(), tempPath.end());
-  tempName.push_back('\0');
-  FileDescriptor temp(::mkstemp(tempName.data()));
-  if (temp.get() < 0) {
-    error = systemError("cannot create a temporary file in", folderPath);
-    return false;
-  }
-  tempPath = tempName.data();
+int resolveLinks(const std::string& path, std::string& target) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return errno;
+  target = resolved;
+  std::free(resolved);
+  return 0;
+}
 
+int readFacts(const std::string& path, FileFacts& facts) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  facts.mode = info.st_mode & 07777;
+  facts.owner = info.st_uid;
+  facts.group = info.st_gid;
+  return 0;
+}
+
+int probeWriting(const std::string& path) {
+  SystemFile probe(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  return probe.isOpen() ? 0 : errno;
+}
+
+int createTemporary(const std::string& folder, SystemFile& file,
+                    std::string& path) {
+  std::string name = (folder == "/" ? "" : folder) + "/.hudconv-XXXXXX";
+  SystemFile created(::mkstemp(name.data()));
+  if (!created.isOpen()) return errno;
+  path = name;
+  file = std::move(created);
+  return 0;
+}
+
+int keepFacts(const SystemFile& file, const FileFacts& facts) {
   // Keep the owner where we may set it (root converting a player's file);
   // anyone else keeps their own files anyway.
-  (void)!::fchown(temp.get(), info.st_uid, info.st_gid);
+  (void)!::fchown(fd(file), facts.owner, facts.group);
+  return ::fchmod(fd(file), facts.mode) == 0 ? 0 : errno;
+}
 
-  const char* failed = nullptr;
-  if (!writeAll(temp.get(), contents.data(), contents.size()))
-    failed = "cannot write";
-  else if (::fchmod(temp.get(), info.st_mode & 07777) != 0)
-    failed = "cannot set the permissions of";
-  else if (::fsync(temp.get()) != 0)
-    failed = "cannot flush";
-  else if (::close(temp.release()) != 0)
-    failed = "cannot close";
-  else if (::rename(tempPath.c_str(), target.c_str()) != 0)
-    failed = "cannot rename";
-  if (failed) {
-    error = systemError(failed, tempPath);
-    ::unlink(tempPath.c_str());
-    return false;
+int writeAll(const SystemFile& file, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd(file), data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
   }
+  return 0;
+}
 
-  // Best effort: make the rename itself durable.
-  FileDescriptor folder(
-      ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() >= 0) ::fsync(folder.get());
-  return true;
+int startWriteBack(const SystemFile& file, std::uint64_t offset,
+                   std::uint64_t size) {
+  if (::sync_file_range(fd(file), static_cast<off_t>(offset),
+                        static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE) == 0)
+    return 0;
+  // The disk's own failures count; a file system that cannot does not.
+  return errno == EIO || errno == ENOSPC ? errno : 0;
+}
+
+int flushToDisk(const SystemFile& file) {
+  return ::fsync(fd(file)) == 0 ? 0 : errno;
+}
+
+int renameOver(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+void syncFolder(const std::string& folder) {
+  const SystemFile opened(
+      ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (opened.isOpen()) ::fsync(fd(opened));
+}
+
+int removeFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? 0 : errno;
 }

@@ -4,11 +4,13 @@
 // Builds on windows.h.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "driver/platform.h"
@@ -77,107 +79,15 @@ std::string displayPath(const std::wstring& path) {
   return narrow(path);
 }
 
-// The system's text for the last error, without its closing period and line
-// break, so that it fits inside a sentence of ours.
-std::string lastErrorText() {
-  const DWORD code = ::GetLastError();
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message =
-      length ? narrow(text, length) : "system error " + std::to_string(code);
-  if (text) ::LocalFree(text);
-  while (!message.empty() && std::strchr(" .\r\n", message.back()))
-    message.pop_back();
-  return message;
+HANDLE handle(const SystemFile& file) {
+  return reinterpret_cast<HANDLE>(file.get());
 }
 
-std::string systemError(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + lastErrorText();
+SystemFile wrap(HANDLE handle) {
+  return SystemFile(reinterpret_cast<std::intptr_t>(handle));
 }
 
-// Closes a handle on every path out of a scope unless released.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return handle_; }
-  HANDLE release() {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-  // Closes now, so that the result can be checked; true if already closed.
-  bool close() {
-    return handle_ == INVALID_HANDLE_VALUE || ::CloseHandle(release());
-  }
-
- private:
-  HANDLE handle_;
-};
-
-bool writeAll(HANDLE file, const char* data, std::size_t size) {
-  while (size > 0) {
-    const DWORD chunk =
-        static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
-    DWORD written = 0;
-    if (!::WriteFile(file, data, chunk, &written, nullptr)) return false;
-    data += written;
-    size -= written;
-  }
-  return true;
-}
-
-std::string parentFolder(const std::string& path) {
-  const std::size_t separator = path.find_last_of("\\/");
-  if (separator == std::string::npos) return ".";
-  return path.substr(0, separator);
-}
-
-// A new, empty file beside the target that no one else has opened.
-FileHandle createTemporaryFile(const std::string& folder, std::string& path) {
-  const std::string stem =
-      folder + "\\.hudconv-" + std::to_string(::GetCurrentProcessId()) + "-";
-  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-    path = stem + std::to_string(attempt) + ".tmp";
-    FileHandle file(::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, 0,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    if (file.get() != INVALID_HANDLE_VALUE ||
-        ::GetLastError() != ERROR_FILE_EXISTS)
-      return FileHandle(file.release());
-  }
-  return FileHandle(INVALID_HANDLE_VALUE);
-}
-
-// The file that `path` leads to, symbolic links followed, so that the link
-// stays a link. The path itself where the system cannot tell; the checks
-// that follow then report what is wrong with it.
-std::string finalPath(const std::string& path) {
-  const FileHandle file(::CreateFileW(
-      systemPath(path).c_str(), 0,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return path;
-  std::wstring resolved(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(
-        file.get(), resolved.data(), static_cast<DWORD>(resolved.size()),
-        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) return path;
-    if (length < resolved.size()) {
-      resolved.resize(length);
-      return displayPath(resolved);
-    }
-    resolved.resize(length);  // too small: `length` is the size it needs
-  }
-}
+int lastError() { return static_cast<int>(::GetLastError()); }
 
 }  // namespace
 
@@ -204,6 +114,12 @@ bool isFullPath(const std::string& path) {
 
 std::string fileNameOf(const std::string& path) {
   return path.substr(path.find_last_of("\\/") + 1);
+}
+
+std::string folderOf(const std::string& path) {
+  const std::size_t separator = path.find_last_of("\\/");
+  if (separator == std::string::npos) return ".";
+  return path.substr(0, separator);
 }
 
 void writeText(std::FILE* stream, const std::string& text) {
@@ -238,7 +154,7 @@ std::string executableDirectory() {
                                               static_cast<DWORD>(path.size()));
     if (length == 0)
       throw std::runtime_error("cannot find the executable's folder: " +
-                               lastErrorText());
+                               errorText(lastError()));
     if (length < path.size()) {
       path.resize(length);
       const std::size_t cut = path.find_last_of(L"\\/");
@@ -260,97 +176,163 @@ void createFolder(const std::string& path) {
 
 void waitForKeyPress() { (void)std::system("pause"); }
 
-void adviseLargeBuffer(void*, std::size_t) {}
-
-std::FILE* openForReading(const std::string& path, std::uint64_t& size) {
-  // A folder cannot be opened this way, so it fails here too.
-  FileHandle file(::CreateFileW(systemPath(path).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                nullptr));
-  LARGE_INTEGER fileSize{};
-  if (file.get() == INVALID_HANDLE_VALUE ||
-      !::GetFileSizeEx(file.get(), &fileSize))
-    return nullptr;
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file.get()),
-                                   _O_RDONLY | _O_BINARY);
-  if (fd < 0) return nullptr;
-  file.release();  // the descriptor owns it now
-  std::FILE* stream = ::_fdopen(fd, "rb");
-  if (!stream) {
-    ::_close(fd);
-    return nullptr;
-  }
-  size = static_cast<std::uint64_t>(fileSize.QuadPart);
-  return stream;
+std::string errorText(int code) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text),
+      0, nullptr);
+  std::string message =
+      length ? narrow(text, length) : "system error " + std::to_string(code);
+  if (text) ::LocalFree(text);
+  // Without its closing period and line break, to fit a sentence of ours.
+  while (!message.empty() && std::strchr(" .\r\n", message.back()))
+    message.pop_back();
+  return message;
 }
 
-bool replaceFileContents(const std::string& path, const std::string& contents,
-                         std::string& error) {
-  // Through a symbolic link, the file it points to is the one to replace.
-  const std::string target = finalPath(path);
-  const std::wstring systemTarget = systemPath(target);
-  const DWORD attributes = ::GetFileAttributesW(systemTarget.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = systemError("cannot find", target);
-    return false;
-  }
-  // The read-only attribute binds administrators too, but a rename over the
-  // file would not ask; so ask first.
-  if (attributes & FILE_ATTRIBUTE_READONLY) {
-    error = "cannot write " + target + ": the file is read-only";
-    return false;
-  }
-  {
-    // Also fails when the user may not write it, or another program holds it
-    // open without letting others write.
-    FileHandle probe(
-        ::CreateFileW(systemTarget.c_str(), GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (probe.get() == INVALID_HANDLE_VALUE) {
-      error = systemError("cannot write", target);
-      return false;
-    }
-  }
+int SystemFile::close() {
+  if (!isOpen()) return 0;
+  return ::CloseHandle(reinterpret_cast<HANDLE>(release())) ? 0 : lastError();
+}
 
+int openForReading(const std::string& path, SystemFile& file,
+                   std::uint64_t& size) {
+  // A folder cannot be opened this way, so it is refused here too.
+  SystemFile opened =
+      wrap(::CreateFileW(systemPath(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!opened.isOpen()) return lastError();
+  LARGE_INTEGER fileSize{};
+  if (!::GetFileSizeEx(handle(opened), &fileSize)) return lastError();
+  size = static_cast<std::uint64_t>(fileSize.QuadPart);
+  file = std::move(opened);
+  return 0;
+}
+
+int readSome(const SystemFile& file, char* data, std::size_t size,
+             std::size_t& got) {
+  DWORD read = 0;
+  const DWORD most = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  if (!::ReadFile(handle(file), data, most, &read, nullptr)) return lastError();
+  got = read;
+  return 0;
+}
+
+int resolveLinks(const std::string& path, std::string& target) {
+  const SystemFile file = wrap(::CreateFileW(
+      systemPath(path).c_str(), 0,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.isOpen()) return lastError();
+  // Where the system cannot tell (some file systems, Wine beyond 260
+  // characters), the path as given.
+  target = path;
+  std::wstring resolved(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetFinalPathNameByHandleW(
+        handle(file), resolved.data(), static_cast<DWORD>(resolved.size()),
+        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return 0;
+    if (length < resolved.size()) {
+      resolved.resize(length);
+      target = displayPath(resolved);
+      return 0;
+    }
+    resolved.resize(length);  // too small: `length` is the size it needs
+  }
+}
+
+int readFacts(const std::string& path, FileFacts& facts) {
+  const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return lastError();
   // Hidden, system and archive carry over to the new file, as permissions do
   // elsewhere.
-  const DWORD settable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                         FILE_ATTRIBUTE_SYSTEM |
-                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD keptAttributes =
-      (attributes & settable) ? (attributes & settable) : FILE_ATTRIBUTE_NORMAL;
+  const DWORD kept =
+      attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  facts.attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+  // It binds administrators too, but a rename over the file would not ask.
+  facts.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  return 0;
+}
 
-  const std::string folder = parentFolder(target);
-  std::string tempPath;
-  FileHandle temp = createTemporaryFile(folder, tempPath);
-  if (temp.get() == INVALID_HANDLE_VALUE) {
-    error = systemError("cannot create a temporary file in", folder);
-    return false;
-  }
+int probeWriting(const std::string& path) {
+  // Also fails when another program holds the file open without letting
+  // others write.
+  const SystemFile probe = wrap(
+      ::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return probe.isOpen() ? 0 : lastError();
+}
 
-  const std::wstring systemTemp = systemPath(tempPath);
-  const char* failed = nullptr;
-  if (!writeAll(temp.get(), contents.data(), contents.size()))
-    failed = "cannot write";
-  else if (!::FlushFileBuffers(temp.get()))
-    failed = "cannot flush";
-  else if (!temp.close())
-    failed = "cannot close";
-  else if (!::SetFileAttributesW(systemTemp.c_str(), keptAttributes))
-    failed = "cannot set the attributes of";
-  else if (!::MoveFileExW(systemTemp.c_str(), systemTarget.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    failed = "cannot rename";
-  if (failed) {
-    error = systemError(failed, tempPath);
-    temp.close();
-    // A failed move leaves the layout file whole, so the temporary file is
-    // never the only copy; still, say so if it stays behind.
-    if (!::DeleteFileW(systemTemp.c_str()))
-      error += " (the temporary file " + tempPath + " could not be removed)";
-    return false;
+int createTemporary(const std::string& folder, SystemFile& file,
+                    std::string& path) {
+  // Six letters or digits after the common stem, as mkstemp makes them.
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint32_t seed = ::GetCurrentProcessId() ^ ::GetTickCount();
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    std::string name = folder + "\\.hudconv-";
+    for (int i = 0; i < 6; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      name += kLetters[(seed >> 16) % 36];
+    }
+    SystemFile created =
+        wrap(::CreateFileW(systemPath(name).c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (created.isOpen()) {
+      path = name;
+      file = std::move(created);
+      return 0;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) return lastError();
   }
-  return true;
+  return ERROR_FILE_EXISTS;
+}
+
+int keepFacts(const SystemFile& file, const FileFacts& facts) {
+  FILE_BASIC_INFO info{};  // times of 0 stay as they are
+  info.FileAttributes = facts.attributes;
+  return ::SetFileInformationByHandle(handle(file), FileBasicInfo, &info,
+                                      sizeof(info))
+             ? 0
+             : lastError();
+}
+
+int writeAll(const SystemFile& file, const char* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD chunk =
+        static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(handle(file), data, chunk, &written, nullptr))
+      return lastError();
+    data += written;
+    size -= written;
+  }
+  return 0;
+}
+
+int startWriteBack(const SystemFile&, std::uint64_t, std::uint64_t) {
+  return 0;
+}
+
+int flushToDisk(const SystemFile& file) {
+  return ::FlushFileBuffers(handle(file)) ? 0 : lastError();
+}
+
+int renameOver(const std::string& from, const std::string& to) {
+  // Write-through: the rename is on disk when this returns.
+  return ::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : lastError();
+}
+
+void syncFolder(const std::string&) {}
+
+int removeFile(const std::string& path) {
+  return ::DeleteFileW(systemPath(path).c_str()) ? 0 : lastError();
 }

@@ -1,13 +1,17 @@
 // libFuzzer target: arbitrary bytes as a layout file, converted in memory the
 // way the program converts a file. The first byte picks the file name among
 // the exception table's names and one it does not list, so that exception
-// rules are reached. Checks, beyond "no crash, no sanitizer report":
+// rules are reached; the second picks where the input is cut into pieces and
+// how large the output blocks are. Checks, beyond "no crash, no sanitizer
+// report":
+//   - fed in pieces, the output is the same as fed in one piece;
 //   - a failure is a ConversionError with one of the known texts;
 //   - otherwise there is exactly one output line per input line;
 //   - a line without a LEFT or WIDTH marker comes back unchanged;
 //   - a changed line keeps everything before its value text, and the new
 //     number is followed directly by `" />`.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,9 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "convert/layout_converter.h"
 #include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
-#include "driver/layout_file.h"
+#include "support/convert_in_pieces.h"
 
 namespace {
 
@@ -102,26 +107,33 @@ bool isKnownError(const char* text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  if (size == 0) return 0;
+  if (size < 2) return 0;
   const std::vector<std::string>& names = fileNames();
   inputFileName = names[data[0] % names.size()];
-  currentTagText.clear();
-  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::size_t pieceSize = data[1] % 61 + 1;
+  const std::size_t blockSize = data[1] / 61 + 1;
+  const std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
 
-  // Fed in two pieces, as reads in blocks may cut a line anywhere.
-  LayoutConverter converter;
+  std::string whole;
   try {
-    const std::size_t cut = text.size() / 2;
-    converter.feed(text.data(), cut);
-    converter.feed(text.data() + cut, text.size() - cut);
-    converter.finish();
+    whole = convertInPieces(text, text.size() + 1, 2 * text.size() + 64);
   } catch (const ConversionError& e) {
     require(isKnownError(e.what()), "errors carry a known text", e.what());
-    return 0;
+    try {
+      convertInPieces(text, pieceSize, blockSize);
+    } catch (const ConversionError& again) {
+      require(
+          again.line() == e.line() && std::strcmp(again.what(), e.what()) == 0,
+          "in pieces the same error stops the same line", text);
+      return 0;
+    }
+    require(false, "in pieces the same error stops the same line", text);
   }
+  require(convertInPieces(text, pieceSize, blockSize) == whole,
+          "pieces and blocks of any size give the same bytes", text);
 
   const std::vector<std::string> in = inputLines(text);
-  const std::vector<std::string> out = outputLines(converter.convertedText());
+  const std::vector<std::string> out = outputLines(whole);
   require(in.size() == out.size(), "one output line per input line", text);
   for (std::size_t i = 0; i < in.size(); ++i) checkLine(in[i], out[i]);
   return 0;

@@ -1,20 +1,12 @@
-#include "driver/layout_file.h"
+#include "convert/layout_converter.h"
 
 #include <gtest/gtest.h>
 
 #include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
+#include "support/convert_in_pieces.h"
 
 namespace {
-
-std::string convertInPieces(const std::string& text, std::size_t pieceSize) {
-  currentTagText.clear();
-  LayoutConverter converter;
-  for (std::size_t at = 0; at < text.size(); at += pieceSize)
-    converter.feed(text.data() + at, std::min(pieceSize, text.size() - at));
-  converter.finish();
-  return converter.convertedText();
-}
 
 class LayoutConverterTest : public ::testing::Test {
  protected:
@@ -49,9 +41,11 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
   };
   for (const auto& c : cases) {
     for (std::size_t piece = 1; piece <= c.in.size() + 1; ++piece)
-      EXPECT_EQ(convertInPieces(c.in, piece), c.out)
-          << "input " << testing::PrintToString(c.in) << " in pieces of "
-          << piece;
+      for (const std::size_t block :
+           {std::size_t{1}, std::size_t{7}, LayoutConverter::kBlockSize})
+        EXPECT_EQ(convertInPieces(c.in, piece, block), c.out)
+            << "input " << testing::PrintToString(c.in) << " in pieces of "
+            << piece << ", blocks of " << block;
   }
 }
 
@@ -59,12 +53,19 @@ TEST_F(LayoutConverterTest, ErrorsNameTheLineTheyStandOn) {
   const std::string text =
       "a\r\n\r\nLabel=\"LEFT\" Value=\"1\" />\nLabel=\"LEFT\" Value=\"x\" />\n";
   try {
-    convertInPieces(text, 7);
+    convertInPieces(text, 7, 7);
     ADD_FAILURE() << "no error";
   } catch (const ConversionError& e) {
     EXPECT_EQ(e.line(), 4u);
     EXPECT_STREQ(e.what(), "invalid stoi argument");
   }
+}
+
+TEST_F(LayoutConverterTest, EachFileStartsWithoutACurrentControl) {
+  // The control of the last TAG line belongs to its own file only.
+  convertInPieces("Label=\"TAG\" Value=\"LB_MESSAGE\" />\n", 64, 64);
+  EXPECT_EQ(convertInPieces("Label=\"LEFT\" Value=\"120\" />\n", 64, 64),
+            "Label=\"LEFT\" Value=\"307\" />\r\n");
 }
 
 }  // namespace
