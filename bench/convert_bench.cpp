@@ -2,12 +2,16 @@
 // `dd ... conv=fsync`, which reads the same bytes, writes them and flushes
 // them to disk: the converter's work without the conversion.
 //
-//   convert_bench HUDCONV WORKDIR [SIZE_MB ...]   (default sizes: 4 40 400)
+//   convert_bench HUDCONV WORKDIR [SIZE ...]
+//
+// A SIZE is a number of megabytes, or of kilobytes with K (20K); "line:" in
+// front makes the file one line, its line breaks bare CRs, behind a LEFT
+// label. The default is 20K 4 40 400 line:56.
 //
 // For each size: one warm-up run of each, then ROUNDS (5) rounds that
 // alternate hudconv on a fresh copy of the file and dd. Prints the medians,
-// their ratio, hudconv's peak resident memory as a multiple of the file size
-// and the time per megabyte.
+// their ratio, hudconv's peak resident memory, and the time per megabyte,
+// also net of the fixed cost of a run.
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -38,8 +42,29 @@ struct Run {
   long peakKilobytes;
 };
 
-void writeLayout(const fs::path& path, std::uint64_t bytes) {
-  std::ofstream(path, std::ios::binary) << syntheticLayout(bytes);
+struct Size {
+  std::uint64_t bytes;
+  bool oneLine;
+};
+
+Size parseSize(std::string text) {
+  Size size{0, text.rfind("line:", 0) == 0};
+  if (size.oneLine) text.erase(0, 5);
+  char* end = nullptr;
+  const std::uint64_t number = std::strtoull(text.c_str(), &end, 10);
+  size.bytes = *end == 'K' ? number << 10 : number << 20;
+  return size;
+}
+
+void writeLayout(const fs::path& path, const Size& size) {
+  std::string text = syntheticLayout(size.bytes);
+  if (size.oneLine) {
+    // One LEFT property whose value text is the whole rest of the file: the
+    // line is held whole, and rewritten whole.
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+    text.insert(0, "<Property Label=\"LEFT\" Value=\"120\" />\r");
+  }
+  std::ofstream(path, std::ios::binary) << text;
 }
 
 Run runProcess(const std::vector<std::string>& args) {
@@ -112,14 +137,12 @@ Timings timeBoth(const fs::path& original, const fs::path& target,
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s HUDCONV WORKDIR [SIZE_MB ...]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s HUDCONV WORKDIR [SIZE ...]\n", argv[0]);
     return 2;
   }
   const fs::path work = fs::absolute(argv[2]);
-  std::vector<std::uint64_t> sizes;
-  for (int i = 3; i < argc; ++i)
-    sizes.push_back(std::strtoull(argv[i], nullptr, 10));
-  if (sizes.empty()) sizes = {4, 40, 400};
+  std::vector<std::string> names(argv + 3, argv + argc);
+  if (names.empty()) names = {"20K", "4", "40", "400", "line:56"};
 
   fs::create_directories(work / "Output");
   const fs::path program = work / "hudconv";
@@ -138,29 +161,31 @@ int main(int argc, char** argv) {
   const Timings empty = timeBoth(original, target, convert, dd);
   std::printf("fixed cost per run (empty file): hudconv %.4f s, dd %.4f s\n\n",
               median(empty.convert), median(empty.dd));
-  std::printf("%8s %10s %10s %6s %9s %13s %13s\n", "size MB", "hudconv s",
-              "dd s", "ratio", "peak RSS", "hudconv ms/MB", "net ms/MB");
-  std::vector<double> perMegabyte, netPerMegabyte;
-  for (const std::uint64_t megabytes : sizes) {
-    writeLayout(original, megabytes << 20);
+  std::printf("%10s %9s %9s %6s %9s %9s %10s %10s\n", "size", "hudconv s",
+              "dd s", "ratio", "peak RSS", "RSS/file", "ms/MB", "net ms/MB");
+  // Flat from 40 MB up: below, the fixed cost of a run outweighs the rest.
+  std::vector<double> netFrom40;
+  for (const std::string& name : names) {
+    const Size size = parseSize(name);
+    writeLayout(original, size);
     const double fileMegabytes =
         static_cast<double>(fs::file_size(original)) / (1 << 20);
     const Timings timings = timeBoth(original, target, convert, dd);
     const double convertMedian = median(timings.convert);
     const double ddMedian = median(timings.dd);
-    perMegabyte.push_back(convertMedian / fileMegabytes);
-    netPerMegabyte.push_back((convertMedian - median(empty.convert)) /
-                             fileMegabytes);
-    std::printf(
-        "%8.1f %10.3f %10.3f %6.2f %8.2fx %13.3f %13.3f\n", fileMegabytes,
-        convertMedian, ddMedian, convertMedian / ddMedian,
-        static_cast<double>(timings.peakKilobytes) / 1024 / fileMegabytes,
-        perMegabyte.back() * 1000, netPerMegabyte.back() * 1000);
+    const double peakMegabytes =
+        static_cast<double>(timings.peakKilobytes) / 1024;
+    const double net =
+        (convertMedian - median(empty.convert)) / fileMegabytes * 1000;
+    if (size.bytes >= 40u << 20 && !size.oneLine) netFrom40.push_back(net);
+    std::printf("%10s %9.4f %9.4f %6.2f %5.1f MiB %8.2fx %10.3f %10.3f\n",
+                name.c_str(), convertMedian, ddMedian, convertMedian / ddMedian,
+                peakMegabytes, peakMegabytes / fileMegabytes,
+                convertMedian / fileMegabytes * 1000, net);
   }
-  std::printf(
-      "\nhudconv ms/MB, highest above lowest: %.1f%% (net of the fixed "
-      "cost: %.1f%%)\n",
-      spread(perMegabyte) * 100, spread(netPerMegabyte) * 100);
+  if (netFrom40.size() > 1)
+    std::printf("\nnet ms/MB from 40 MB up, highest above lowest: %.1f%%\n",
+                spread(netFrom40) * 100);
   fs::remove(original);
   fs::remove(target);
   fs::remove(ddCopy);

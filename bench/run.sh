@@ -2,8 +2,8 @@
 # Builds the converter and the benchmarks in Release, then prints the figures:
 # the conversion in memory (nanoseconds per line of rewriteLine, and whole
 # files), and whole runs of hudconv against dd on synthetic layout files of
-# SIZE_MB megabytes (default: 4 40 400).
-#   bash bench/run.sh [SIZE_MB ...]
+# the given sizes (in megabytes, or kilobytes with K; see convert_bench).
+#   bash bench/run.sh [SIZE ...]
 # The files are written to build-bench/work and removed afterwards; the
 # largest needs about four times its size free on disk.
 set -euo pipefail

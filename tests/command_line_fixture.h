@@ -100,10 +100,14 @@ class CommandLineTest : public ::testing::Test {
     fs::permissions(home_, fs::perms::owner_all | fs::perms::group_read |
                                fs::perms::group_exec | fs::perms::others_read |
                                fs::perms::others_exec);
-    const fs::path built = fs::u8path(executableDirectory()) / HUDCONV_EXE_NAME;
-    program_ = home_ / built.filename();
-    fs::copy_file(built, program_);
+    install(fs::u8path(executableDirectory()) / HUDCONV_EXE_NAME);
     fs::create_directory(output());
+  }
+
+  // Puts the program `built` in the home folder, as the one that runs.
+  void install(const fs::path& built) {
+    program_ = home_ / built.filename();
+    fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
   }
 
   fs::path output() const { return home_ / "Output"; }

@@ -102,14 +102,22 @@ TEST_P(AnyHomeTest, RunsFromAFolderWithAPathBeyond260Characters) {
 
 TEST_P(AnyHomeTest, ABadValueStopsTheRunAndKeepsTheFile) {
   const std::string name = "map_p.gui.xml";
-  writeBytes(output() / name,
-             kLayout + "  <Property Label=\"WIDTH\" Value=\"wide\" />\r\n");
-  const auto stamp = fs::last_write_time(output() / name);
-  const std::string err = expectFailureLeavesFile(name);
-  EXPECT_NE(err.find(pathOf(name) + ", line 7: invalid stoi argument."),
-            std::string::npos)
-      << err;
-  EXPECT_EQ(fs::last_write_time(output() / name), stamp);
+  // In the larger file the new one is megabytes long when the bad value
+  // comes.
+  for (const std::size_t copies : {1, 40000}) {
+    std::string layout;
+    for (std::size_t i = 0; i < copies; ++i) layout += kLayout;
+    writeBytes(output() / name,
+               layout + "  <Property Label=\"WIDTH\" Value=\"wide\" />\r\n");
+    const auto stamp = fs::last_write_time(output() / name);
+    const std::string err = expectFailureLeavesFile(name);
+    EXPECT_NE(
+        err.find(pathOf(name) + ", line " + std::to_string(6 * copies + 1) +
+                 ": invalid stoi argument."),
+        std::string::npos)
+        << err;
+    EXPECT_EQ(fs::last_write_time(output() / name), stamp);
+  }
 }
 
 TEST_P(AnyHomeTest, AFileTheUserMayNotWriteIsLeftAloneAndReported) {

@@ -11,6 +11,16 @@
 
 namespace {
 
+// Runs the program linked to the shared C library, into which the shim is
+// preloaded.
+class FaultTest : public CommandLineTest {
+ protected:
+  void SetUp() override {
+    CommandLineTest::SetUp();
+    install(HUDCONV_PRELOADABLE);
+  }
+};
+
 // Runs the program with support/fault_shim.cpp preloaded.
 ProgramOptions withFault(const std::string& fault) {
   ProgramOptions options;
@@ -21,7 +31,7 @@ ProgramOptions withFault(const std::string& fault) {
 
 const std::string kName = "map_p.gui.xml";
 
-TEST_F(CommandLineTest, EachFailingStepOfTheReplaceKeepsTheFile) {
+TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
   writeBytes(output() / kName, kLayout);
   const std::string temp = output().string() + "/.hudconv-";
   const struct {
@@ -46,7 +56,30 @@ TEST_F(CommandLineTest, EachFailingStepOfTheReplaceKeepsTheFile) {
   }
 }
 
-TEST_F(CommandLineTest, AFileRemovedBeforeTheReplaceIsNotRecreated) {
+TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
+  // Beyond the first block read and the first range written back: the new
+  // file is partly written when the failure comes.
+  std::string layout;
+  while (layout.size() < (9 << 20)) layout += kLayout;
+  writeBytes(output() / kName, layout);
+  const struct {
+    const char* fault;
+    std::string says;
+  } cases[] = {
+      {"read", "cannot read " + pathOf(kName) + ": Input/output error"},
+      {"write-back", "cannot write " + output().string() + "/.hudconv-"},
+  };
+  for (const auto& c : cases) {
+    const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));
+    EXPECT_NE(err.find(c.says), std::string::npos) << c.fault << ": " << err;
+    EXPECT_NE(err.find("Input/output error"), std::string::npos) << err;
+  }
+  // A file system that cannot start the write-back early is no failure.
+  EXPECT_EQ(run({kName}, withFault("write-back-unsupported")).status, 0);
+  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+}
+
+TEST_F(FaultTest, AFileRemovedBeforeTheReplaceIsNotRecreated) {
   writeBytes(output() / kName, kLayout);
   const Result r = run({kName}, withFault("remove-input"));
   EXPECT_EQ(r.status, 1);
@@ -57,7 +90,7 @@ TEST_F(CommandLineTest, AFileRemovedBeforeTheReplaceIsNotRecreated) {
   EXPECT_TRUE(outputEntries().empty());
 }
 
-TEST_F(CommandLineTest, AnOutputFolderThatCannotBeWrittenKeepsTheFile) {
+TEST_F(FaultTest, AnOutputFolderThatCannotBeWrittenKeepsTheFile) {
   // The file itself may be written by anyone; only its folder is closed.
   writeBytes(output() / kName, kLayout);
   fs::permissions(output() / kName,
@@ -75,7 +108,7 @@ TEST_F(CommandLineTest, AnOutputFolderThatCannotBeWrittenKeepsTheFile) {
       << err;
 }
 
-TEST_F(CommandLineTest, AFullDiskKeepsTheFile) {
+TEST_F(FaultTest, AFullDiskKeepsTheFile) {
   // A 64 KiB file system holds the layout file but not a second copy.
   if (::mount("hudconv-test", output().c_str(), "tmpfs", 0, "size=64k") != 0)
     GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)

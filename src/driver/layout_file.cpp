@@ -8,7 +8,7 @@ namespace {
 // How much written data may wait before the disk is asked to take it: the
 // disk then works while the conversion goes on, and the last flush finds
 // little left to do.
-constexpr std::uint64_t kWriteBackStep = 8 << 20;
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 
 std::string failure(const std::string& what, const std::string& path,
                     int code) {

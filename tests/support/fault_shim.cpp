@@ -3,13 +3,18 @@
 // file is touched, so everything else the program does goes through.
 //
 //   create        creating the temporary file fails (EMFILE)
+//   read          reading the layout file fails after the first read (EIO)
 //   write         writing it fails as on a full disk (ENOSPC)
+//   write-back    starting its write-back early fails (EIO)
+//   write-back-unsupported
+//                 the file system cannot start it early (EINVAL)
 //   flush         fsync fails (EIO)
 //   close         close fails after closing (EIO)
 //   rename        the rename over the layout file fails (EXDEV)
 //   remove-input  the layout file disappears before it is replaced
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,14 +36,21 @@ bool isTempPath(const char* path) {
   return path && std::strstr(path, kTempMarker);
 }
 
-bool isTempFile(int fd) {
+// The path of the file open as `fd`.
+std::string pathOf(int fd) {
   char link[64];
   std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
   char target[4096];
   const ssize_t length = ::readlink(link, target, sizeof(target) - 1);
-  if (length < 0) return false;
-  target[length] = '\0';
-  return isTempPath(target);
+  return length < 0 ? std::string() : std::string(target, length);
+}
+
+bool isTempFile(int fd) { return isTempPath(pathOf(fd).c_str()); }
+
+bool isLayoutFile(int fd) {
+  const std::string path = pathOf(fd);
+  return path.find("/Output/") != std::string::npos &&
+         !isTempPath(path.c_str());
 }
 
 template <typename Function>
@@ -58,6 +70,25 @@ int mkstemp(char* pattern) {
     return -1;
   }
   return real<int (*)(char*)>("mkstemp")(pattern);
+}
+
+ssize_t read(int fd, void* data, size_t size) {
+  static int reads = 0;
+  if (faultIs("read") && isLayoutFile(fd) && ++reads > 1) {
+    errno = EIO;
+    return -1;
+  }
+  return real<ssize_t (*)(int, void*, size_t)>("read")(fd, data, size);
+}
+
+int sync_file_range(int fd, off64_t offset, off64_t size, unsigned flags) {
+  if (isTempFile(fd) &&
+      (faultIs("write-back") || faultIs("write-back-unsupported"))) {
+    errno = faultIs("write-back") ? EIO : EINVAL;
+    return -1;
+  }
+  return real<int (*)(int, off64_t, off64_t, unsigned)>("sync_file_range")(
+      fd, offset, size, flags);
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
