@@ -1,7 +1,9 @@
 #include "driver/layout_file.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -37,6 +39,79 @@ void convertFile(const SystemFile& in, const std::string& path,
   converter.finish();
 }
 
+int BlockWriter::write(const char* data, std::size_t size) {
+  while (size > 0) {
+    if (!filling_) filling_.reset(new char[LayoutConverter::kBlockSize]);
+    const std::size_t room = LayoutConverter::kBlockSize - filled_;
+    const std::size_t piece = std::min(size, room);
+    std::memcpy(filling_.get() + filled_, data, piece);
+    filled_ += piece;
+    data += piece;
+    size -= piece;
+    if (filled_ == LayoutConverter::kBlockSize) {
+      if (const int code = handOver()) return code;
+    }
+  }
+  return 0;
+}
+
+int BlockWriter::handOver() {
+  if (!thread_.joinable()) thread_ = std::thread(&BlockWriter::run, this);
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !busy_; });
+  if (error_) return error_;
+  std::swap(filling_, writing_);
+  toWrite_ = filled_;
+  filled_ = 0;
+  busy_ = true;
+  changed_.notify_all();
+  return 0;
+}
+
+int BlockWriter::finish() {
+  if (thread_.joinable()) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return !busy_; });
+      stopping_ = true;
+      changed_.notify_all();
+    }
+    thread_.join();
+  }
+  if (!error_ && filled_ > 0) error_ = writeOut(filling_.get(), filled_);
+  filled_ = 0;
+  return error_;
+}
+
+void BlockWriter::abandon() {
+  filled_ = 0;
+  finish();
+}
+
+int BlockWriter::writeOut(const char* data, std::size_t size) {
+  if (const int code = writeAll(file_, data, size)) return code;
+  written_ += size;
+  if (written_ - writeBackStart_ < kWriteBackStep) return 0;
+  const std::uint64_t start = writeBackStart_;
+  writeBackStart_ = written_;
+  return startWriteBack(file_, start, written_ - start);
+}
+
+void BlockWriter::run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return busy_ || stopping_; });
+    if (!busy_) return;
+    const bool failed = error_ != 0;  // nothing more is written after that
+    lock.unlock();
+    const int code = failed ? 0 : writeOut(writing_.get(), toWrite_);
+    lock.lock();
+    if (code) error_ = code;
+    busy_ = false;
+    changed_.notify_all();
+  }
+}
+
 ReplacementFile::ReplacementFile(const std::string& path) {
   if (const int code = resolveLinks(path, target_))
     throw FileError(failure("cannot find", path, code));
@@ -66,17 +141,11 @@ void ReplacementFile::fail(const char* what, int code) const {
 }
 
 void ReplacementFile::write(const char* data, std::size_t size) {
-  if (const int code = writeAll(file_, data, size)) fail("cannot write", code);
-  written_ += size;
-  if (written_ - writeBackStart_ >= kWriteBackStep) {
-    if (const int code =
-            startWriteBack(file_, writeBackStart_, written_ - writeBackStart_))
-      fail("cannot write", code);
-    writeBackStart_ = written_;
-  }
+  if (const int code = writer_.write(data, size)) fail("cannot write", code);
 }
 
 void ReplacementFile::commit() {
+  if (const int code = writer_.finish()) fail("cannot write", code);
   if (const int code = flushToDisk(file_)) fail("cannot flush", code);
   if (const int code = file_.close()) fail("cannot close", code);
   if (const int code = renameOver(tempPath_, target_))
@@ -88,6 +157,7 @@ void ReplacementFile::commit() {
 std::string ReplacementFile::discard() {
   if (done_) return "";
   done_ = true;
+  writer_.abandon();
   file_.close();
   if (removeFile(tempPath_) == 0) return "";
   return " (the temporary file " + tempPath_ + " could not be removed)";
