@@ -44,7 +44,7 @@ class StringSink final : public ByteSink {
 class LayoutConverter {
  public:
   // The most that is collected before it goes to the sink.
-  static constexpr std::size_t kBlockSize = 1 << 20;
+  static constexpr std::size_t kBlockSize = 128 << 10;
 
   // Starts the conversion of one file (currentTagText starts empty) into
   // `sink`, collecting up to `blockSize` bytes between writes.
