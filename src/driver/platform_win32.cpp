@@ -273,12 +273,12 @@ int createTemporary(const std::string& folder, SystemFile& file,
                     std::string& path) {
   // Six letters or digits after the common stem, as mkstemp makes them.
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::uint32_t seed = ::GetCurrentProcessId() ^ ::GetTickCount();
+  std::uint32_t random = ::GetCurrentProcessId() ^ ::GetTickCount();
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
     std::string name = folder + "\\.hudconv-";
     for (int i = 0; i < 6; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      name += kLetters[(seed >> 16) % 36];
+      random = random * 1664525u + 1013904223u;
+      name += kLetters[(random >> 16) % 36];
     }
     SystemFile created =
         wrap(::CreateFileW(systemPath(name).c_str(), GENERIC_WRITE, 0, nullptr,
