@@ -33,27 +33,63 @@ const std::string kName = "map_p.gui.xml";
 
 TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
   writeBytes(output() / kName, kLayout);
-  const std::string temp = output().string() + "/.hudconv-";
+  const std::string folder = output().string();
+  // An unnamed new file is named by its folder, a named one by its path.
+  const std::string unnamed = "the temporary file in " + folder + ": ";
+  const std::string named = folder + "/.hudconv-";
   const struct {
     const char* fault;
-    std::string says;
+    std::string says, saysWhenNamed;
   } cases[] = {
-      {"create", "cannot create a temporary file in " + output().string() +
-                     ": Too many open files"},
-      {"write", "cannot write " + temp},
-      {"flush", "cannot flush " + temp},
-      {"close", "cannot close " + temp},
-      {"rename", "cannot rename " + temp},
+      {"create",
+       "cannot create a temporary file in " + folder + ": Too many open files",
+       "cannot create a temporary file in " + folder + ": Too many open files"},
+      {"write", "cannot write " + unnamed + "No space left on device",
+       "cannot write " + named},
+      {"flush", "cannot flush " + unnamed + "Input/output error",
+       "cannot flush " + named},
+      {"name", "cannot name " + unnamed + "Operation not permitted",
+       "the file system gives it a name from the start"},
+      {"close", "cannot close " + named, "cannot close " + named},
+      {"rename", "cannot rename " + named, "cannot rename " + named},
   };
-  const char* const reasons[] = {"", ": No space left on device",
-                                 ": Input/output error", ": Input/output error",
-                                 ": Invalid cross-device link"};
+  const char* const reasons[] = {
+      "Too many open files", "No space left on device",
+      "Input/output error",  "Operation not permitted",
+      "Input/output error",  "Invalid cross-device link"};
   int i = 0;
   for (const auto& c : cases) {
     const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));
     EXPECT_NE(err.find(c.says), std::string::npos) << c.fault << ": " << err;
-    EXPECT_NE(err.find(reasons[i++]), std::string::npos) << c.fault << err;
+    EXPECT_NE(err.find(reasons[i]), std::string::npos) << c.fault << err;
+    // Where the file system has no unnamed files, a named one is used.
+    if (std::string(c.fault) != "name") {
+      const std::string alone = expectFailureLeavesFile(
+          kName, withFault(c.fault + std::string(",no-tmpfile")));
+      EXPECT_NE(alone.find(c.saysWhenNamed), std::string::npos)
+          << c.fault << ": " << alone;
+      EXPECT_NE(alone.find(reasons[i]), std::string::npos) << c.fault << alone;
+    }
+    ++i;
   }
+  EXPECT_EQ(run({kName}, withFault("no-tmpfile")).status, 0);
+  EXPECT_EQ(readBytes(output() / kName), kConverted);
+}
+
+TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
+  writeBytes(output() / kName, kLayout);
+  ProgramOptions options = withFault("change-input");
+  options.environment.push_back("HUDCONV_FAULT_FILE=" +
+                                (output() / kName).string());
+  const Result r = run({kName}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(pathOf(kName) +
+                       " changed during the conversion (another program "
+                       "wrote to it), and was left as it is now."),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(readBytes(output() / kName), kLayout + "changed\r\n");
+  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
 }
 
 TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
@@ -67,7 +103,7 @@ TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
     std::string says;
   } cases[] = {
       {"read", "cannot read " + pathOf(kName) + ": Input/output error"},
-      {"write-back", "cannot write " + output().string() + "/.hudconv-"},
+      {"write-back", "cannot write the temporary file in " + output().string()},
   };
   for (const auto& c : cases) {
     const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));

@@ -124,34 +124,52 @@ ReplacementFile::ReplacementFile(const std::string& path) {
   if (const int code = probeWriting(target_))
     throw FileError(failure("cannot write", target_, code));
 
-  const std::string folder = folderOf(target_);
-  if (const int code = createTemporary(folder, file_, tempPath_))
-    throw FileError(failure("cannot create a temporary file in", folder, code));
+  folder_ = folderOf(target_);
+  if (const int code = createTemporary(folder_, file_, tempPath_))
+    throw FileError(
+        failure("cannot create a temporary file in", folder_, code));
   if (const int code = keepFacts(file_, facts)) {
     const std::string error =
-        failure("cannot set the permissions of", tempPath_, code);
+        failure("cannot set the permissions of", tempName(), code);
     throw FileError(error + discard());
   }
+}
+
+std::string ReplacementFile::tempName() const {
+  return tempPath_.empty() ? "the temporary file in " + folder_ : tempPath_;
 }
 
 ReplacementFile::~ReplacementFile() { discard(); }
 
 void ReplacementFile::fail(const char* what, int code) const {
-  throw FileError(failure(what, tempPath_, code));
+  throw FileError(failure(what, tempName(), code));
 }
 
 void ReplacementFile::write(const char* data, std::size_t size) {
   if (const int code = writer_.write(data, size)) fail("cannot write", code);
 }
 
-void ReplacementFile::commit() {
+void ReplacementFile::commit(const FileState& expected) {
   if (const int code = writer_.finish()) fail("cannot write", code);
   if (const int code = flushToDisk(file_)) fail("cannot flush", code);
+  if (const int code = keepTemporary(file_, folder_, tempPath_))
+    fail("cannot name", code);
   if (const int code = file_.close()) fail("cannot close", code);
+  // The last moment to find that another program wrote to the file; what it
+  // wrote in the few microseconds until the rename would still be lost.
+  FileState now;
+  if (const int code = readState(target_, now))
+    throw FileError(failure("cannot find", target_, code));
+  if (now != expected) {
+    discard();
+    throw FileChangedError(target_ +
+                           " changed during the conversion (another program "
+                           "wrote to it), and was left as it is now.");
+  }
   if (const int code = renameOver(tempPath_, target_))
     fail("cannot rename", code);
   done_ = true;
-  syncFolder(folderOf(target_));
+  syncFolder(folder_);
 }
 
 std::string ReplacementFile::discard() {
@@ -159,6 +177,7 @@ std::string ReplacementFile::discard() {
   done_ = true;
   writer_.abandon();
   file_.close();
-  if (removeFile(tempPath_) == 0) return "";
+  // An unnamed file is gone with its descriptor.
+  if (tempPath_.empty() || removeFile(tempPath_) == 0) return "";
   return " (the temporary file " + tempPath_ + " could not be removed)";
 }

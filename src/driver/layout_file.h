@@ -19,6 +19,12 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The layout file was changed by another program while it was converted.
+class FileChangedError : public FileError {
+ public:
+  using FileError::FileError;
+};
+
 // Buffers fitted to a file of `size` bytes: a small file needs no megabyte.
 std::size_t blockSizeFor(std::uint64_t size);
 
@@ -63,9 +69,11 @@ class BlockWriter {
   int error_ = 0;
 };
 
-// The new contents of a layout file, written beside it while they are made.
-// The layout file changes only at commit(), in one rename, so it holds either
-// its old or its new bytes whatever fails. Through a symbolic link, the file
+// The new contents of a layout file, written beside it while they are made,
+// in a file that has no name until commit() where the system allows, so that
+// a run that is killed leaves nothing behind. The layout file changes only at
+// commit(), in one rename, so it holds either its old or its new bytes
+// whatever fails. Through a symbolic link, the file
 // it points to is replaced. Its permissions and owner (attributes on Windows)
 // are kept. Unless committed, the new file is removed again.
 class ReplacementFile final : public ByteSink {
@@ -79,18 +87,22 @@ class ReplacementFile final : public ByteSink {
 
   // Throws FileError.
   void write(const char* data, std::size_t size) override;
-  // Flushes the new file to disk and renames it over the layout file. Close
-  // the layout file first: Windows cannot replace a file that is open.
-  // Throws FileError.
-  void commit();
+  // Flushes the new file to disk and renames it over the layout file, unless
+  // the layout file is no longer in the state `expected`, which it was in
+  // when it was read: then another program has written to it, and it stays
+  // as that program left it (FileChangedError). Close the layout file first:
+  // Windows cannot replace a file that is open. Throws FileError.
+  void commit(const FileState& expected);
   // Removes the new file after a failure. Returns "" or, when it cannot be
   // removed, a note that says where it stays.
   std::string discard();
 
  private:
   [[noreturn]] void fail(const char* what, int code) const;
+  // The new file as a message names it.
+  std::string tempName() const;
 
-  std::string target_, tempPath_;
+  std::string target_, folder_, tempPath_;
   SystemFile file_;
   BlockWriter writer_{file_};
   bool done_ = false;

@@ -32,8 +32,8 @@ std::string leftUnchanged(const std::string& path) {
 // takes its place only once all of it is converted and on disk.
 int convert(const std::string& inputPath) {
   SystemFile in;
-  std::uint64_t size = 0;
-  if (openForReading(inputPath, in, size) != 0) {
+  FileState state;
+  if (openForReading(inputPath, in, state) != 0) {
     writeText(stdout, "Cannot open Input file " + inputPath);
     return 0;
   }
@@ -41,15 +41,17 @@ int convert(const std::string& inputPath) {
   try {
     ReplacementFile out(inputPath);
     try {
-      const std::size_t blockSize = blockSizeFor(size);
+      const std::size_t blockSize = blockSizeFor(state.size);
       LayoutConverter converter(out, blockSize);
       convertFile(in, inputPath, blockSize, converter);
       in.close();  // Windows will not replace a file that is still open.
-      out.commit();
+      out.commit(state);
       return 0;
     } catch (const ConversionError& e) {
       error = inputPath + ", line " + std::to_string(e.line()) + ": " +
               e.what() + out.discard();
+    } catch (const FileChangedError& e) {
+      return fail(e.what());
     } catch (const FileError& e) {
       error = e.what() + out.discard();
     }

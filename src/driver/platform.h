@@ -89,9 +89,22 @@ class SystemFile {
   std::intptr_t handle_ = kClosed;
 };
 
-// Opens a file for reading and tells its size. A folder is refused.
-int openForReading(const std::string& path, SystemFile& file,
-                   std::uint64_t& size);
+// Which file a path names and what it holds, as far as the system tells:
+// when any of it differs, the file was replaced or written to.
+struct FileState {
+  std::uint64_t device = 0, index = 0;  // the file's identity
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // in the system's finest unit
+  bool operator==(const FileState& other) const {
+    return device == other.device && index == other.index &&
+           size == other.size && modified == other.modified;
+  }
+  bool operator!=(const FileState& other) const { return !(*this == other); }
+};
+
+// Opens a file for reading and tells its state. A folder is refused.
+int openForReading(const std::string& path, SystemFile& file, FileState& state);
+int readState(const std::string& path, FileState& state);
 // Reads up to `size` bytes; `got` is 0 at the end of the file.
 int readSome(const SystemFile& file, char* data, std::size_t size,
              std::size_t& got);
@@ -110,10 +123,15 @@ int readFacts(const std::string& path, FileFacts& facts);
 // Whether this user may write the file: it is opened for writing (without
 // truncating it) and closed again.
 int probeWriting(const std::string& path);
-// A new file in `folder`, named ".hudconv-" and a unique ending, open for
-// writing.
+// A new file in `folder`, open for writing. Where the system allows, it has
+// no name (and `path` is empty), so that nothing is left of it if the
+// program is killed; otherwise it is named ".hudconv-" and a unique ending.
 int createTemporary(const std::string& folder, SystemFile& file,
                     std::string& path);
+// Makes the new file one that stays when the program ends: gives an unnamed
+// one a name like the above, in `folder`.
+int keepTemporary(const SystemFile& file, const std::string& folder,
+                  std::string& path);
 // Gives a new file the mode, owner or attributes of the old one.
 int keepFacts(const SystemFile& file, const FileFacts& facts);
 int writeAll(const SystemFile& file, const char* data, std::size_t size);

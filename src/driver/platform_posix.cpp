@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -93,17 +94,34 @@ namespace {
 
 int fd(const SystemFile& file) { return static_cast<int>(file.get()); }
 
+FileState stateOf(const struct stat& info) {
+  FileState state;
+  state.device = static_cast<std::uint64_t>(info.st_dev);
+  state.index = static_cast<std::uint64_t>(info.st_ino);
+  state.size = static_cast<std::uint64_t>(info.st_size);
+  state.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                   info.st_mtim.tv_nsec;
+  return state;
+}
+
 }  // namespace
 
 int openForReading(const std::string& path, SystemFile& file,
-                   std::uint64_t& size) {
+                   FileState& state) {
   SystemFile opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!opened.isOpen()) return errno;
   struct stat info {};
   if (::fstat(fd(opened), &info) != 0) return errno;
   if (S_ISDIR(info.st_mode)) return EISDIR;
-  size = static_cast<std::uint64_t>(info.st_size);
+  state = stateOf(info);
   file = std::move(opened);
+  return 0;
+}
+
+int readState(const std::string& path, FileState& state) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  state = stateOf(info);
   return 0;
 }
 
@@ -141,14 +159,59 @@ int probeWriting(const std::string& path) {
   return probe.isOpen() ? 0 : errno;
 }
 
+namespace {
+
+// ".hudconv-" and six letters or digits, as mkstemp makes them.
+std::string temporaryName(const std::string& folder) {
+  static const char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::uint64_t random =
+      static_cast<std::uint64_t>(::getpid()) * 2654435761u ^
+      static_cast<std::uint64_t>(::time(nullptr));
+  std::string name = (folder == "/" ? "" : folder) + "/.hudconv-";
+  for (int i = 0; i < 6; ++i) {
+    random = random * 6364136223846793005u + 1442695040888963407u;
+    name += kLetters[(random >> 33) % 62];
+  }
+  return name;
+}
+
+}  // namespace
+
 int createTemporary(const std::string& folder, SystemFile& file,
                     std::string& path) {
+  SystemFile unnamed(
+      ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  if (unnamed.isOpen()) {
+    path.clear();
+    file = std::move(unnamed);
+    return 0;
+  }
+  // File systems without unnamed files get a named one.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
   std::string name = (folder == "/" ? "" : folder) + "/.hudconv-XXXXXX";
   SystemFile created(::mkstemp(name.data()));
   if (!created.isOpen()) return errno;
   path = name;
   file = std::move(created);
   return 0;
+}
+
+int keepTemporary(const SystemFile& file, const std::string& folder,
+                  std::string& path) {
+  if (!path.empty()) return 0;
+  // Linking through /proc needs no privilege, unlike AT_EMPTY_PATH.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd(file));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = temporaryName(folder);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+      path = name;
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
 }
 
 int keepFacts(const SystemFile& file, const FileFacts& facts) {

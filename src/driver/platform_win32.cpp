@@ -197,19 +197,52 @@ int SystemFile::close() {
   return ::CloseHandle(reinterpret_cast<HANDLE>(release())) ? 0 : lastError();
 }
 
+namespace {
+
+int stateOf(const SystemFile& file, FileState& state) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(handle(file), &info)) return lastError();
+  state.device = info.dwVolumeSerialNumber;
+  state.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  state.modified = static_cast<std::int64_t>(
+      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+      info.ftLastWriteTime.dwLowDateTime);
+  return 0;
+}
+
+// Whether the temporary file goes when its handle is closed.
+int setDeleteOnClose(const SystemFile& file, bool deleteIt) {
+  FILE_DISPOSITION_INFO info{};
+  info.DeleteFile = deleteIt ? TRUE : FALSE;
+  return ::SetFileInformationByHandle(handle(file), FileDispositionInfo, &info,
+                                      sizeof(info))
+             ? 0
+             : lastError();
+}
+
+}  // namespace
+
 int openForReading(const std::string& path, SystemFile& file,
-                   std::uint64_t& size) {
+                   FileState& state) {
   // A folder cannot be opened this way, so it is refused here too.
   SystemFile opened =
       wrap(::CreateFileW(systemPath(path).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!opened.isOpen()) return lastError();
-  LARGE_INTEGER fileSize{};
-  if (!::GetFileSizeEx(handle(opened), &fileSize)) return lastError();
-  size = static_cast<std::uint64_t>(fileSize.QuadPart);
+  if (const int code = stateOf(opened, state)) return code;
   file = std::move(opened);
   return 0;
+}
+
+int readState(const std::string& path, FileState& state) {
+  const SystemFile file = wrap(::CreateFileW(
+      systemPath(path).c_str(), 0,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.isOpen()) return lastError();
+  return stateOf(file, state);
 }
 
 int readSome(const SystemFile& file, char* data, std::size_t size,
@@ -280,10 +313,13 @@ int createTemporary(const std::string& folder, SystemFile& file,
       random = random * 1664525u + 1013904223u;
       name += kLetters[(random >> 16) % 36];
     }
-    SystemFile created =
-        wrap(::CreateFileW(systemPath(name).c_str(), GENERIC_WRITE, 0, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    SystemFile created = wrap(
+        ::CreateFileW(systemPath(name).c_str(), GENERIC_WRITE | DELETE, 0,
+                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (created.isOpen()) {
+      // Gone with the handle unless kept, also when the program is killed;
+      // where the file system cannot, it stays named as it is.
+      (void)setDeleteOnClose(created, true);
       path = name;
       file = std::move(created);
       return 0;
@@ -291,6 +327,10 @@ int createTemporary(const std::string& folder, SystemFile& file,
     if (::GetLastError() != ERROR_FILE_EXISTS) return lastError();
   }
   return ERROR_FILE_EXISTS;
+}
+
+int keepTemporary(const SystemFile& file, const std::string&, std::string&) {
+  return setDeleteOnClose(file, false);
 }
 
 int keepFacts(const SystemFile& file, const FileFacts& facts) {
@@ -334,5 +374,9 @@ int renameOver(const std::string& from, const std::string& to) {
 void syncFolder(const std::string&) {}
 
 int removeFile(const std::string& path) {
-  return ::DeleteFileW(systemPath(path).c_str()) ? 0 : lastError();
+  // A temporary file marked for deletion is gone once closed.
+  if (::DeleteFileW(systemPath(path).c_str()) ||
+      ::GetLastError() == ERROR_FILE_NOT_FOUND)
+    return 0;
+  return lastError();
 }

@@ -3,21 +3,28 @@
 // file is touched, so everything else the program does goes through.
 //
 //   create        creating the temporary file fails (EMFILE)
+//   no-tmpfile    the file system has no unnamed files (EOPNOTSUPP), so a
+//                 named one is used
 //   read          reading the layout file fails after the first read (EIO)
-//   write         writing it fails as on a full disk (ENOSPC)
+//   write         writing the temporary file fails as on a full disk (ENOSPC)
 //   write-back    starting its write-back early fails (EIO)
 //   write-back-unsupported
 //                 the file system cannot start it early (EINVAL)
 //   flush         fsync fails (EIO)
+//   name          naming the unnamed file fails (EPERM)
 //   close         close fails after closing (EIO)
 //   rename        the rename over the layout file fails (EXDEV)
+//   change-input  another program appends to the layout file (the one named
+//                 by HUDCONV_FAULT_FILE) while it is converted
 //   remove-input  the layout file disappears before it is replaced
+// Several are given separated by commas.
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,8 +35,10 @@ namespace {
 const char kTempMarker[] = "/.hudconv-";
 
 bool faultIs(const char* name) {
-  const char* fault = std::getenv("HUDCONV_FAULT");
-  return fault && std::strcmp(fault, name) == 0;
+  const char* faults = std::getenv("HUDCONV_FAULT");
+  if (!faults) return false;
+  const std::string list = std::string(",") + faults + ",";
+  return list.find(std::string(",") + name + ",") != std::string::npos;
 }
 
 bool isTempPath(const char* path) {
@@ -45,7 +54,11 @@ std::string pathOf(int fd) {
   return length < 0 ? std::string() : std::string(target, length);
 }
 
-bool isTempFile(int fd) { return isTempPath(pathOf(fd).c_str()); }
+// Named, or unnamed: "/folder/#inode (deleted)".
+bool isTempFile(int fd) {
+  const std::string path = pathOf(fd);
+  return isTempPath(path.c_str()) || path.find("/#") != std::string::npos;
+}
 
 bool isLayoutFile(int fd) {
   const std::string path = pathOf(fd);
@@ -63,6 +76,37 @@ Function real(const char* name) {
 // The C library declares these with reserved parameter names.
 // NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" {
+
+int open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  if ((flags & O_TMPFILE) == O_TMPFILE) {
+    if (faultIs("create")) {
+      errno = EMFILE;
+      return -1;
+    }
+    if (faultIs("no-tmpfile")) {
+      errno = EOPNOTSUPP;
+      return -1;
+    }
+  }
+  return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+int linkat(int fromFolder, const char* from, int toFolder, const char* to,
+           int flags) {
+  if (faultIs("name") && isTempPath(to)) {
+    errno = EPERM;
+    return -1;
+  }
+  return real<int (*)(int, const char*, int, const char*, int)>("linkat")(
+      fromFolder, from, toFolder, to, flags);
+}
 
 int mkstemp(char* pattern) {
   if (faultIs("create") && isTempPath(pattern)) {
@@ -103,6 +147,13 @@ int fsync(int fd) {
   if (faultIs("flush") && isTempFile(fd)) {
     errno = EIO;
     return -1;
+  }
+  if (faultIs("change-input") && isTempFile(fd)) {
+    std::FILE* layout = std::fopen(std::getenv("HUDCONV_FAULT_FILE"), "ab");
+    if (layout) {
+      std::fputs("changed\r\n", layout);
+      std::fclose(layout);
+    }
   }
   return real<int (*)(int)>("fsync")(fd);
 }
