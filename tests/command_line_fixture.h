@@ -12,6 +12,7 @@
 #include <ostream>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@ namespace fs = std::filesystem;
 
 inline std::string readBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }
 
 inline void writeBytes(const fs::path& path, const std::string& bytes) {

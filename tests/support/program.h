@@ -30,3 +30,15 @@ int runProgram(const std::filesystem::path& program,
                const std::filesystem::path& out,
                const std::filesystem::path& err,
                const ProgramOptions& options = {});
+
+// Starts the program as runProgram does without waiting for it, and returns
+// its process id; stops a started program at once, as a crash or a power cut
+// would; and waits for one, whose status is then -N when signal N ended it
+// (outside Windows).
+int startProgram(const std::filesystem::path& program,
+                 const std::vector<std::string>& args,
+                 const std::filesystem::path& out,
+                 const std::filesystem::path& err,
+                 const ProgramOptions& options = {});
+void killProgram(int pid);
+int waitForProgram(int pid);

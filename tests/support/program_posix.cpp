@@ -10,9 +10,9 @@ namespace fs = std::filesystem;
 
 const bool kOnWindows = false;
 
-int runProgram(const fs::path& program, const std::vector<std::string>& args,
-               const fs::path& out, const fs::path& err,
-               const ProgramOptions& options) {
+int startProgram(const fs::path& program, const std::vector<std::string>& args,
+                 const fs::path& out, const fs::path& err,
+                 const ProgramOptions& options) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
@@ -39,7 +39,20 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args,
     ::execv(program.c_str(), argv.data());
     ::_exit(98);
   }
+  return pid;
+}
+
+void killProgram(int pid) { ::kill(pid, SIGKILL); }
+
+int waitForProgram(int pid) {
   int status = 0;
   ::waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return -WTERMSIG(status);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+}
+
+int runProgram(const fs::path& program, const std::vector<std::string>& args,
+               const fs::path& out, const fs::path& err,
+               const ProgramOptions& options) {
+  return waitForProgram(startProgram(program, args, out, err, options));
 }

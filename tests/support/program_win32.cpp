@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <map>
 #include <stdexcept>
 
 #include "support/program.h"
@@ -48,9 +49,19 @@ HANDLE openInheritable(const fs::path& path, DWORD access, DWORD disposition) {
 
 }  // namespace
 
-int runProgram(const fs::path& program, const std::vector<std::string>& args,
-               const fs::path& out, const fs::path& err,
-               const ProgramOptions& options) {
+namespace {
+
+// The processes started and not yet waited for, by id.
+std::map<int, HANDLE>& started() {
+  static std::map<int, HANDLE> processes;
+  return processes;
+}
+
+}  // namespace
+
+int startProgram(const fs::path& program, const std::vector<std::string>& args,
+                 const fs::path& out, const fs::path& err,
+                 const ProgramOptions& options) {
   if (options.fileSize || !options.environment.empty())
     throw std::logic_error("not supported on Windows");
 
@@ -66,18 +77,33 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args,
   for (const std::string& a : args) commandLine += " " + quoted(a);
   std::wstring wideCommandLine = widen(commandLine);
   PROCESS_INFORMATION process{};
-  const BOOL started =
+  const BOOL created =
       ::CreateProcessW(program.c_str(), wideCommandLine.data(), nullptr,
                        nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
   ::CloseHandle(startup.hStdInput);
   ::CloseHandle(startup.hStdOutput);
   ::CloseHandle(startup.hStdError);
-  if (!started) throw std::runtime_error("cannot start " + program.u8string());
-
-  DWORD status = 0;
-  ::WaitForSingleObject(process.hProcess, INFINITE);
-  ::GetExitCodeProcess(process.hProcess, &status);
-  ::CloseHandle(process.hProcess);
+  if (!created) throw std::runtime_error("cannot start " + program.u8string());
   ::CloseHandle(process.hThread);
+  const int pid = static_cast<int>(process.dwProcessId);
+  started()[pid] = process.hProcess;
+  return pid;
+}
+
+void killProgram(int pid) { ::TerminateProcess(started().at(pid), 9); }
+
+int waitForProgram(int pid) {
+  const HANDLE process = started().at(pid);
+  started().erase(pid);
+  DWORD status = 0;
+  ::WaitForSingleObject(process, INFINITE);
+  ::GetExitCodeProcess(process, &status);
+  ::CloseHandle(process);
   return static_cast<int>(status);
+}
+
+int runProgram(const fs::path& program, const std::vector<std::string>& args,
+               const fs::path& out, const fs::path& err,
+               const ProgramOptions& options) {
+  return waitForProgram(startProgram(program, args, out, err, options));
 }
