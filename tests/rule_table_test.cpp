@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -15,26 +18,79 @@ class RuleTableTest : public ::testing::Test {
   void SetUp() override { buildRuleTable(); }
 };
 
-TEST_F(RuleTableTest, HoldsEveryFileControlAndRowInOrder) {
-  const char* files[] = {
-      "confirm_p.gui.xml",  "container_p.gui.xml", "mipc28x6_p.gui.xml",
-      "pause_p.gui.xml",    "skillinfo_p.gui.xml", "map_p.gui.xml",
-      "gameover_p.gui.xml", "pwrlvlup_p.gui.xml",  "ftchrgen_p.gui.xml",
-      "savename_p.gui.xml", "abilities_p.gui.xml"};
-  const std::size_t controlsPerFile[] = {1, 7, 2, 3, 6, 2, 4, 2, 2, 4, 2};
-  ASSERT_EQ(ruleTable.size(), 11u);
-  std::size_t controls = 0;
-  std::size_t rows = 0;
-  for (std::size_t i = 0; i < ruleTable.size(); ++i) {
-    EXPECT_EQ(ruleTable[i].fileName, files[i]);
-    EXPECT_EQ(ruleTable[i].controls.size(), controlsPerFile[i]) << files[i];
-    for (const ControlRule& control : ruleTable[i].controls) {
-      ++controls;
-      rows += control.properties.size();
+TEST_F(RuleTableTest, HoldsEveryRowInOrderAndFindsIt) {
+  // Written out from the table of exceptions, not from the code.
+  const struct {
+    const char* file;
+    int control;  // counted from 1 within its file
+    const char* tag;
+    const char* label;
+    float amount;
+  } rows[] = {
+      {"confirm_p.gui.xml", 1, "LB_MESSAGE", "LEFT", 0.0f},
+      {"container_p.gui.xml", 1, "LB_ITEMS", "LEFT", 0.0f},
+      {"container_p.gui.xml", 2, "LBL_MESSAGE", "LEFT", 0.0f},
+      {"container_p.gui.xml", 3, "PROTOITEM", "LEFT", 0.0f},
+      {"container_p.gui.xml", 4, "SCROLLBAR", "LEFT", 1.0f},
+      {"container_p.gui.xml", 5, "BTN_OK", "LEFT", 0.0f},
+      {"container_p.gui.xml", 6, "BTN_GIVEITEMS", "LEFT", 0.0f},
+      {"container_p.gui.xml", 7, "BTN_CANCEL", "LEFT", 0.0f},
+      {"mipc28x6_p.gui.xml", 1, "LBL_TARGET", "LEFT", 0.0f},
+      {"mipc28x6_p.gui.xml", 2, "BTN_TARGET", "LEFT", 0.0f},
+      {"pause_p.gui.xml", 1, "LBL_PAUSEREASON", "LEFT", 0.0f},
+      {"pause_p.gui.xml", 2, "LBL_PRESS", "LEFT", 0.0f},
+      {"pause_p.gui.xml", 3, "TGuiPanel", "LEFT", 0.0f},
+      {"skillinfo_p.gui.xml", 1, "LB_ITEMS", "LEFT", 0.0f},
+      {"skillinfo_p.gui.xml", 2, "LBL_MESSAGE", "LEFT", 0.0f},
+      {"skillinfo_p.gui.xml", 3, "PROTOITEM", "LEFT", 0.0f},
+      {"skillinfo_p.gui.xml", 4, "SCROLLBAR", "LEFT", 1.0f},
+      {"skillinfo_p.gui.xml", 5, "BTN_OK", "LEFT", 0.0f},
+      {"skillinfo_p.gui.xml", 6, "LB_SKILLS", "LEFT", 0.0f},
+      {"map_p.gui.xml", 1, "LBL_Map", "LEFT", 60.0f},
+      {"map_p.gui.xml", 1, "LBL_Map", "WIDTH", 3.0f},
+      {"map_p.gui.xml", 2, "LBL_Area", "LEFT", 60.0f},
+      {"map_p.gui.xml", 2, "LBL_Area", "WIDTH", 1.0f},
+      {"gameover_p.gui.xml", 1, "BTN_LASTSAVE", "LEFT", 0.0f},
+      {"gameover_p.gui.xml", 2, "BTN_LOADGAME", "LEFT", 0.0f},
+      {"gameover_p.gui.xml", 3, "BTN_QUIT", "LEFT", 0.0f},
+      {"gameover_p.gui.xml", 4, "LBL_MESSAGE", "LEFT", 0.0f},
+      {"pwrlvlup_p.gui.xml", 1, "LB_POWERS", "LEFT", 106.0f},
+      {"pwrlvlup_p.gui.xml", 2, "LB_POWERS", "WIDTH", 2.57f},
+      {"ftchrgen_p.gui.xml", 1, "LB_FEATS", "LEFT", 106.0f},
+      {"ftchrgen_p.gui.xml", 2, "LB_FEATS", "WIDTH", 2.57f},
+      {"savename_p.gui.xml", 1, "BTN_OK", "LEFT", 0.0f},
+      {"savename_p.gui.xml", 2, "EDITBOX", "LEFT", 0.0f},
+      {"savename_p.gui.xml", 3, "BTN_CANCEL", "LEFT", 0.0f},
+      {"savename_p.gui.xml", 4, "LBL_TITLE", "LEFT", 0.0f},
+      {"abilities_p.gui.xml", 1, "LB_ABILITY", "LEFT", 106.0f},
+      {"abilities_p.gui.xml", 2, "LB_ABILITY", "WIDTH", 2.57f},
+  };
+  // The table flattened to the same rows, in its order.
+  std::vector<std::string> flat;
+  for (const FileRule& file : ruleTable) {
+    int control = 0;
+    for (const ControlRule& rule : file.controls) {
+      ++control;
+      for (const PropertyRule& property : rule.properties)
+        flat.push_back(file.fileName + " " + std::to_string(control) + " " +
+                       rule.tag + " " + property.label + " " +
+                       std::to_string(property.amount));
     }
   }
-  EXPECT_EQ(controls, 35u);
-  EXPECT_EQ(rows, 37u);
+  ASSERT_EQ(flat.size(), std::size(rows));
+  for (std::size_t i = 0; i < flat.size(); ++i) {
+    const auto& row = rows[i];
+    EXPECT_EQ(flat[i], std::string(row.file) + " " +
+                           std::to_string(row.control) + " " + row.tag + " " +
+                           row.label + " " + std::to_string(row.amount));
+    // Its own control and label find it, also as the first match.
+    const std::string line =
+        std::string("<Property Label=\"") + row.label + "\" Value=\"120\" />";
+    const RuleMatch match =
+        lookupRule(row.file, std::string(row.tag) + "\" />", line);
+    EXPECT_TRUE(match.found) << flat[i];
+    EXPECT_EQ(match.amount, row.amount) << flat[i];
+  }
 
   buildRuleTable();
   EXPECT_EQ(ruleTable.size(), 11u) << "a second build must not duplicate";
