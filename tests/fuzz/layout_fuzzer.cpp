@@ -83,7 +83,7 @@ bool contains(const std::string& line, const char* marker) {
 bool plainLineConverted(const std::string& in, std::string& expected) {
   const std::string valueStart = "\" Value=\"";
   const std::string end = "\" />";
-  bool left = in.rfind("Label=\"LEFT", 0) == 0;
+  const bool left = in.rfind("Label=\"LEFT", 0) == 0;
   const std::string label = left ? "Label=\"LEFT" : "Label=\"WIDTH";
   if (!left && in.rfind(label, 0) != 0) return false;
   const std::size_t digits = label.size() + valueStart.size();
@@ -98,15 +98,12 @@ bool plainLineConverted(const std::string& in, std::string& expected) {
       number.find_first_not_of("0123456789", first) != std::string::npos)
     return false;
   const long value = std::stol(number);
-  long result;
-  if (left) {
-    if (value <= 0) return expected = in, true;
-    result = value / 3 + 267;
-  } else {
-    if (value == 800) return expected = in, true;
-    result = value / 3;  // C++ truncates toward zero, as the rule does
-  }
-  expected = in.substr(0, digits) + std::to_string(result) + end;
+  // C++ divides toward zero, as the rule does.
+  if (left ? value <= 0 : value == 800)
+    expected = in;
+  else
+    expected = in.substr(0, digits) +
+               std::to_string(left ? value / 3 + 267 : value / 3) + end;
   return true;
 }
 
