@@ -5,7 +5,9 @@
 #   sanitize  the same tests under AddressSanitizer and UBSan (clang)
 #   fuzz      the layout-file fuzzer for HUDCONV_FUZZ_SECONDS (default 60)
 #   windows   hudconv.exe and its tests, under Wine
-# Stops at the first failure.
+# and last the release: two builds give the same bytes, and the archives work
+# where a player unpacks them (tests/release_test.sh). Stops at the first
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The first README command needs only a compiler and CMake: the demo builds
@@ -19,3 +21,5 @@ for preset in linux sanitize fuzz windows; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "=== release"
+bash tests/release_test.sh
