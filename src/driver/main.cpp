@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,27 +38,25 @@ int convert(const std::string& inputPath) {
     writeText(stdout, "Cannot open Input file " + inputPath);
     return 0;
   }
+  std::optional<ReplacementFile> out;
   std::string error;
   try {
-    ReplacementFile out(inputPath);
-    try {
-      const std::size_t blockSize = blockSizeFor(state.size);
-      LayoutConverter converter(out, blockSize);
-      convertFile(in, inputPath, blockSize, converter);
-      in.close();  // Windows will not replace a file that is still open.
-      out.commit(state);
-      return 0;
-    } catch (const ConversionError& e) {
-      error = inputPath + ", line " + std::to_string(e.line()) + ": " +
-              e.what() + out.discard();
-    } catch (const FileChangedError& e) {
-      return fail(e.what());
-    } catch (const FileError& e) {
-      error = e.what() + out.discard();
-    }
+    out.emplace(inputPath);
+    const std::size_t blockSize = blockSizeFor(state.size);
+    LayoutConverter converter(*out, blockSize);
+    convertFile(in, inputPath, blockSize, converter);
+    in.close();  // Windows will not replace a file that is still open.
+    out->commit(state);
+    return 0;
+  } catch (const ConversionError& e) {
+    error = inputPath + ", line " + std::to_string(e.line()) + ": " + e.what();
+  } catch (const FileChangedError& e) {
+    return fail(e.what());
   } catch (const FileError& e) {
     error = e.what();
   }
+  // A replacement that could not be made has cleaned up after itself.
+  if (out) error += out->discard();
   return fail(error + leftUnchanged(inputPath));
 }
 
