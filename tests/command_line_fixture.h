@@ -58,6 +58,9 @@ inline const std::string kConverted =
     "\r\n"
     "  <Property Label=\"WIDTH\" Value=\"1800\" />\r\n"
     "</GuiScreen>\r\n";
+// What a run says after converting kLayout into kConverted.
+inline const std::string kConvertedSays =
+    "Changed 1 LEFT and 1 WIDTH values (2 by the built-in exceptions).";
 // The same layout under a name the exceptions do not list.
 inline const std::string kDefaultConverted =
     "<GuiScreen>\r\n"
@@ -66,6 +69,23 @@ inline const std::string kDefaultConverted =
     "\r\n"
     "  <Property Label=\"WIDTH\" Value=\"600\" />\r\n"
     "</GuiScreen>\r\n";
+
+// Runs as a user without rights to the files.
+inline ProgramOptions asAnotherUser() {
+  ProgramOptions options;
+  options.asOtherUser = true;
+  return options;
+}
+
+// What a run on one file prints: the banner, the file, what came of it.
+inline std::string reportOf(const std::string& path, const std::string& says) {
+  std::string text = "Input file is: ";
+  text += path;
+  text += "\n";
+  text += says;
+  text += "\n";
+  return kBanner + console(text);
+}
 
 struct Result {
   int status;
@@ -147,10 +167,11 @@ class CommandLineTest : public ::testing::Test {
     const auto entries = outputEntries();
     const Result r = run({name}, options);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, kBanner + "Input file is: " + pathOf(name));
+    EXPECT_EQ(r.out,
+              kBanner + console("Input file is: " + pathOf(name) + "\n"));
     EXPECT_EQ(readBytes(output() / name), before);
     EXPECT_EQ(outputEntries(), entries);
-    const std::string start = console("\nhudconv: error: ");
+    const std::string start = "hudconv: error: ";
     EXPECT_EQ(r.err.substr(0, start.size()), start);
     EXPECT_NE(r.err.find(pathOf(name) + " was left unchanged." + console("\n")),
               std::string::npos)

@@ -1,18 +1,46 @@
 // Command-line cases that only POSIX systems can set up: a file-size limit,
 // permission bits and symbolic links.
 
+#include <sys/stat.h>
+
 #include "command_line_fixture.h"
 
 namespace {
 
-TEST_F(CommandLineTest, AFailedWriteKeepsTheFileAndLeavesNoTemporary) {
-  // The limit stops the converted text, not the short messages.
+TEST_F(CommandLineTest, SignalsNeverDecideTheOutcome) {
+  // A file-size limit stops the converted text, not the short messages: a
+  // write error, not the signal that would end the program.
   std::string layout;
   while (layout.size() < 16384) layout += kLayout;
   writeBytes(output() / "map_p.gui.xml", layout);
-  const std::string err =
-      expectFailureLeavesFile("map_p.gui.xml", {8192, false, {}});
+  ProgramOptions limited;
+  limited.fileSize = 8192;
+  const std::string err = expectFailureLeavesFile("map_p.gui.xml", limited);
   EXPECT_NE(err.find("File too large"), std::string::npos) << err;
+
+  // `hudconv map_p.gui.xml | true`: nobody reads the report.
+  writeBytes(output() / "map_p.gui.xml", kLayout);
+  ProgramOptions unread;
+  unread.closedOutput = true;
+  EXPECT_EQ(run({"map_p.gui.xml"}, unread).status, 0);
+  EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
+}
+
+TEST_F(CommandLineTest, OnlyRegularFilesAreOpenedAndNeverWaitedFor) {
+  // A pipe would block the read, a device be replaced by a file or read
+  // without end. Run as another user, so that a fault here cannot replace
+  // the machine's own devices.
+  ASSERT_EQ(::mkfifo((output() / "fifo.xml").c_str(), 0644), 0);
+  fs::create_symlink("/dev/null", output() / "null.xml");
+  fs::create_symlink("/dev/zero", output() / "zero.xml");
+  for (const std::string name : {"fifo.xml", "null.xml", "zero.xml"}) {
+    const Result r = run({name}, asAnotherUser());
+    EXPECT_EQ(r.status, 2) << name;
+    EXPECT_EQ(r.err, "hudconv: error: cannot open " + pathOf(name) +
+                         ": not a regular file.\n");
+  }
+  EXPECT_TRUE(fs::is_fifo(output() / "fifo.xml"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 TEST_F(CommandLineTest, KeepsPermissionsAndSymbolicLinks) {

@@ -1,69 +1,146 @@
 #include "command_line_fixture.h"
+#include "convert/layout_converter.h"
 
 namespace {
 
-TEST_P(AnyHomeTest, WithoutArgumentItSaysSoAndTouchesNothing) {
+TEST_P(AnyHomeTest, WithoutAFileItExplainsAndTouchesNothing) {
   fs::remove(output());
-  const Result r = run({});
-  EXPECT_EQ(r.status, kOnWindows ? -1 : 255);
-  // Then the wait for a key press: on Windows the command interpreter's
-  // "pause" (its text varies), elsewhere nothing without a terminal.
-  const std::string said = kBanner + console("Input File not specified\n");
-  EXPECT_EQ(r.out.substr(0, said.size()), said);
-  EXPECT_EQ(r.out.size() > said.size(), kOnWindows) << r.out;
-  EXPECT_EQ(r.err, "");
-  EXPECT_FALSE(fs::exists(output()));
-  EXPECT_FALSE(fs::exists(home_ / "Override"));
+  const std::string usage = kBanner + console("Usage: hudconv FILE...\n");
+  const std::string usageEnd = console("no file named.\n");
+  const std::string none = kBanner + console("Input File not specified\n");
+  const int noFile = kOnWindows ? -1 : 255;
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{}, noFile, none, ""},
+      {{"--"}, noFile, none, ""},
+      {{"--help"}, 0, usage, ""},
+      {{"-h"}, 0, usage, ""},
+      {{"/?"}, 0, usage, ""},
+      {{"--version"}, 0, console("hudconv " HUDCONV_VERSION "\n"), ""},
+      {{"--colour", "map_p.gui.xml"},
+       2,
+       "",
+       "hudconv: error: unknown option --colour (hudconv --help"},
+  };
+  for (const auto& c : cases) {
+    const std::string what = testing::PrintToString(c.args);
+    const Result r = run(c.args);
+    EXPECT_EQ(r.status, c.status) << what;
+    EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << what;
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << what;
+    if (c.out == usage || c.out == none) {
+      // The usage in full; without a file, then the wait for a key press:
+      // on Windows the command interpreter's "pause" (its text varies),
+      // elsewhere nothing without a terminal.
+      const std::size_t end = r.out.find(usageEnd);
+      ASSERT_NE(end, std::string::npos) << what << r.out;
+      EXPECT_EQ(end + usageEnd.size() < r.out.size(),
+                kOnWindows && c.status == noFile)
+          << what << r.out;
+    } else {
+      EXPECT_EQ(r.out, c.out) << what;
+    }
+    EXPECT_FALSE(fs::exists(output())) << what;
+    EXPECT_FALSE(fs::exists(home_ / "Override")) << what;
+  }
 }
 
-TEST_P(AnyHomeTest, InputThatCannotBeOpenedEndsQuietlyWithZero) {
+TEST_P(AnyHomeTest, EachFileThatCannotBeOpenedIsToldAndEndsWithTwo) {
   fs::remove(output());
-  for (const std::string name : {"missing.gui.xml", "", "folder"}) {
-    if (name == "folder") fs::create_directory(output() / name);
-    const Result r = run({name});
-    EXPECT_EQ(r.status, 0) << name;
-    EXPECT_EQ(r.out, kBanner + "Input file is: " + pathOf(name) +
-                         "Cannot open Input file " + pathOf(name));
-    EXPECT_EQ(r.err, "");
+  const std::string folder = pathOf("");
+  const std::string mustBe = "The layout file must be in the folder " +
+                             folder.substr(0, folder.size() - 1) +
+                             " beside hudconv, or be dropped on it.";
+  const struct {
+    std::string name, says;
+  } cases[] = {
+      {"missing.gui.xml", mustBe},
+      {"", ": not a regular file."},
+      {"folder", ": not a regular file."},
+  };
+  for (const auto& c : cases) {
+    if (c.name == "folder") fs::create_directory(output() / c.name);
+    const Result r = run({c.name});
+    EXPECT_EQ(r.status, 2) << c.name;
+    EXPECT_EQ(r.out, reportOf(pathOf(c.name),
+                              "Cannot open Input file " + pathOf(c.name)));
+    EXPECT_EQ(r.err.rfind("hudconv: error: cannot open " + pathOf(c.name), 0),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find(c.says + console("\n")), std::string::npos) << r.err;
     // The first run made the working folders.
     EXPECT_TRUE(fs::is_directory(output()));
     EXPECT_TRUE(fs::is_directory(home_ / "Override"));
   }
+  // Every file is converted in turn, whatever became of the one before.
+  writeBytes(output() / "a_p.gui.xml", kLayout);
+  writeBytes(output() / "map_p.gui.xml", kLayout);
+  const Result r = run({"a_p.gui.xml", "missing.gui.xml", "map_p.gui.xml"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(readBytes(output() / "a_p.gui.xml"), kDefaultConverted);
+  EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
+  EXPECT_NE(
+      r.out.find(console("Cannot open Input file " + pathOf("missing.gui.xml") +
+                         "\nInput file is: " + pathOf("map_p.gui.xml") + "\n")),
+      std::string::npos)
+      << r.out;
 }
 
 TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
-  const std::string nul("\0", 1);
   // Below folders that take the file's path beyond 260 characters.
   const fs::path deep = longFolder(output()).lexically_relative(output());
+  const std::string byDefault =
+      "Changed 1 LEFT and 1 WIDTH values (0 by the built-in exceptions).";
   const struct {
-    std::string name, before, after;
+    std::string name, before, after, says;
   } cases[] = {
-      {"map_p.gui.xml", kLayout, kConverted},  // exception rules apply
-      // A folder in the name hides the file from the exceptions.
-      {"sub/map_p.gui.xml", kLayout, kDefaultConverted},
-      {(deep / "map_p.gui.xml").generic_u8string(), kLayout, kDefaultConverted},
+      {"map_p.gui.xml", kLayout, kConverted, kConvertedSays},
+      // The exceptions go by the bare name, in any letter case.
+      {"sub/map_p.gui.xml", kLayout, kConverted, kConvertedSays},
+      {"./MAP_P.gui.xml", kLayout, kConverted, kConvertedSays},
+      {(deep / "map_p.gui.xml").generic_u8string(), kLayout, kConverted,
+       kConvertedSays},
       {"other_p.gui.xml", "Label=\"LEFT\" Value=\"300\" />\n\nx",
-       "Label=\"LEFT\" Value=\"367\" />\r\n\r\nx\r\n"},
-      {"empty.gui.xml", "", ""},
-      {"карта 日本.gui.xml", kLayout, kDefaultConverted},
-      {"bytes.gui.xml", "\xEF\xBB\xBF" + nul + "\x1A\r\r\n\x1A",
-       "\xEF\xBB\xBF" + nul + "\x1A\r\r\n\x1A\r\n"},
+       "Label=\"LEFT\" Value=\"367\" />\r\n\r\nx\r\n",
+       "Changed 1 LEFT and 0 WIDTH values (0 by the built-in exceptions)."},
+      {"empty.gui.xml", "", "",
+       "Nothing to move: no LEFT or WIDTH value needed changing."},
+      {"карта 日本.gui.xml", kLayout, kDefaultConverted, byDefault},
+      {"bytes.gui.xml", "\xEF\xBB\xBF\x1A\r\r\n\x1A",
+       "\xEF\xBB\xBF\x1A\r\r\n\x1A\r\n",
+       "Nothing to move: no LEFT or WIDTH value needed changing."},
   };
   for (const auto& c : cases) {
     const fs::path file = output() / fs::u8path(c.name);
     fs::create_directories(file.parent_path());
     writeBytes(file, c.before);
-    const Result r = run({c.name, "ignored", "--also-ignored"});
+    const Result r = run({c.name});
     EXPECT_EQ(r.status, 0) << c.name;
-    EXPECT_EQ(r.out, kBanner + "Input file is: " + pathOf(c.name));
+    EXPECT_EQ(r.out, reportOf(pathOf(c.name), c.says));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(readBytes(file), c.after) << c.name;
   }
-  EXPECT_EQ(outputEntries(),
-            (std::set<std::string>{"map_p.gui.xml", "other_p.gui.xml",
-                                   "empty.gui.xml", "карта 日本.gui.xml",
-                                   "bytes.gui.xml", "sub",
-                                   deep.begin()->u8string()}));
+  // A name as tab completion types it in the program's folder: not below
+  // Output, so from the current folder.
+  const std::string typed =
+      kOnWindows ? "Output\\map_p.gui.xml" : "Output/map_p.gui.xml";
+  writeBytes(output() / "map_p.gui.xml", kLayout);
+  ProgramOptions inHome;
+  inHome.workingFolder = home_;
+  const Result r = run({typed}, inHome);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, reportOf(typed, kConvertedSays));
+  EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
+  std::set<std::string> entries{
+      "map_p.gui.xml", "MAP_P.gui.xml",         "other_p.gui.xml",
+      "empty.gui.xml", "карта 日本.gui.xml",    "bytes.gui.xml",
+      "sub",           deep.begin()->u8string()};
+  // Windows took MAP_P.gui.xml for the file already there.
+  if (kOnWindows) entries.erase("MAP_P.gui.xml");
+  EXPECT_EQ(outputEntries(), entries);
 }
 
 TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {
@@ -76,7 +153,7 @@ TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {
     writeBytes(file, kLayout);
     const Result r = run({file.u8string()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, kBanner + "Input file is: " + file.u8string());
+    EXPECT_EQ(r.out, reportOf(file.u8string(), kConvertedSays));
     EXPECT_EQ(readBytes(file), kConverted) << file;
     EXPECT_EQ(std::next(fs::directory_iterator(folder)),
               fs::directory_iterator())
@@ -95,28 +172,38 @@ TEST_P(AnyHomeTest, RunsFromAFolderWithAPathBeyond260Characters) {
   writeBytes(output() / "map_p.gui.xml", kLayout);
   const Result r = run({"map_p.gui.xml"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, kBanner + "Input file is: " + pathOf("map_p.gui.xml"));
+  EXPECT_EQ(r.out,
+            kBanner + console("Input file is: " + pathOf("map_p.gui.xml") +
+                              "\n" + kConvertedSays + "\n"));
   EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
   EXPECT_TRUE(fs::is_directory(home_ / "Override"));
 }
 
 TEST_P(AnyHomeTest, ABadValueStopsTheRunAndKeepsTheFile) {
   const std::string name = "map_p.gui.xml";
+  const struct {
+    std::string line, says;
+  } cases[] = {
+      {"  <Property Label=\"WIDTH\" Value=\"wide\" />\r\n",
+       "invalid stoi argument."},
+      // UTF-16 text, or an image dropped by mistake.
+      {std::string("<\0P\0", 4), std::string(kNulByteText) + "."},
+  };
   // In the larger file the new one is megabytes long when the bad value
   // comes.
-  for (const std::size_t copies : {1, 40000}) {
-    std::string layout;
-    for (std::size_t i = 0; i < copies; ++i) layout += kLayout;
-    writeBytes(output() / name,
-               layout + "  <Property Label=\"WIDTH\" Value=\"wide\" />\r\n");
-    const auto stamp = fs::last_write_time(output() / name);
-    const std::string err = expectFailureLeavesFile(name);
-    EXPECT_NE(
-        err.find(pathOf(name) + ", line " + std::to_string(6 * copies + 1) +
-                 ": invalid stoi argument."),
-        std::string::npos)
-        << err;
-    EXPECT_EQ(fs::last_write_time(output() / name), stamp);
+  for (const auto& c : cases) {
+    for (const std::size_t copies : {1, 40000}) {
+      std::string layout;
+      for (std::size_t i = 0; i < copies; ++i) layout += kLayout;
+      writeBytes(output() / name, layout + c.line);
+      const auto stamp = fs::last_write_time(output() / name);
+      const std::string err = expectFailureLeavesFile(name);
+      EXPECT_NE(err.find(pathOf(name) + ", line " +
+                         std::to_string(6 * copies + 1) + ": " + c.says),
+                std::string::npos)
+          << err;
+      EXPECT_EQ(fs::last_write_time(output() / name), stamp);
+    }
   }
 }
 
@@ -130,7 +217,7 @@ TEST_P(AnyHomeTest, AFileTheUserMayNotWriteIsLeftAloneAndReported) {
                                                   fs::perms::group_read |
                                                   fs::perms::others_read);
   const std::string err =
-      expectFailureLeavesFile("map_p.gui.xml", {0, true, {}});
+      expectFailureLeavesFile("map_p.gui.xml", asAnotherUser());
   EXPECT_NE(err.find("cannot write " + pathOf("map_p.gui.xml") + ": "),
             std::string::npos)
       << err;

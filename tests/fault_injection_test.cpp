@@ -2,10 +2,13 @@
 // and checks that the layout file always survives: exit status 1, a message
 // with the reason, the file byte for byte as before, no stray file.
 
+#include <signal.h>
 #include <sys/mount.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "command_line_fixture.h"
 
@@ -77,19 +80,46 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
 }
 
 TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
-  writeBytes(output() / kName, kLayout);
-  ProgramOptions options = withFault("change-input");
-  options.environment.push_back("HUDCONV_FAULT_FILE=" +
-                                (output() / kName).string());
-  const Result r = run({kName}, options);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find(pathOf(kName) +
-                       " changed during the conversion (another program "
-                       "wrote to it), and was left as it is now."),
-            std::string::npos)
-      << r.err;
-  EXPECT_EQ(readBytes(output() / kName), kLayout + "changed\r\n");
-  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+  // Found before the rename; or when the rename fails because the other
+  // run holds the file, which it has changed meanwhile.
+  for (const char* fault : {"change-input", "change-at-rename"}) {
+    writeBytes(output() / kName, kLayout);
+    ProgramOptions options = withFault(fault);
+    options.environment.push_back("HUDCONV_FAULT_FILE=" +
+                                  (output() / kName).string());
+    const Result r = run({kName}, options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(pathOf(kName) +
+                         " changed during the conversion (another program "
+                         "wrote to it), and was left as it is now."),
+              std::string::npos)
+        << fault << ": " << r.err;
+    EXPECT_EQ(readBytes(output() / kName), kLayout + "changed\r\n");
+    EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+  }
+}
+
+TEST_F(FaultTest, AnInterruptRemovesANamedTemporaryFile) {
+  // Where the file system has no unnamed files, the new file has a name
+  // from the start, and an interrupt while it is written must remove it.
+  std::string layout;
+  while (layout.size() < (1 << 20)) layout += kLayout;
+  writeBytes(output() / kName, layout);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const int pid =
+        startProgram(program_, {kName}, home_ / "stdout", home_ / "stderr",
+                     withFault("no-tmpfile,slow-write"));
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (outputEntries().size() < 2 &&
+           std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(outputEntries().size(), 2u) << "no temporary file appeared";
+    ::kill(pid, signal);
+    EXPECT_EQ(waitForProgram(pid), -signal);
+    EXPECT_EQ(readBytes(output() / kName), layout);
+    EXPECT_EQ(outputEntries(), std::set<std::string>{kName}) << signal;
+  }
 }
 
 TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
@@ -137,7 +167,7 @@ TEST_F(FaultTest, AnOutputFolderThatCannotBeWrittenKeepsTheFile) {
                                 fs::perms::group_read | fs::perms::group_exec |
                                 fs::perms::others_read |
                                 fs::perms::others_exec);
-  const std::string err = expectFailureLeavesFile(kName, {0, true, {}});
+  const std::string err = expectFailureLeavesFile(kName, asAnotherUser());
   EXPECT_NE(err.find("cannot create a temporary file in " + output().string() +
                      ": Permission denied"),
             std::string::npos)

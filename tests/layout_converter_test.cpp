@@ -17,7 +17,6 @@ class LayoutConverterTest : public ::testing::Test {
 };
 
 TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
-  const std::string nul("\0", 1);
   const struct {
     std::string in, out;
   } cases[] = {
@@ -28,8 +27,7 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
       {"a\r\nb\r\n", "a\r\nb\r\n"},
       {"a\rb\r", "a\rb\r\r\n"},  // a CR not before LF stays in its line
       {"a\r\r\n", "a\r\r\n"},
-      {"\xEF\xBB\xBFx" + nul + "\x1A\xFF\n",
-       "\xEF\xBB\xBFx" + nul + "\x1A\xFF\r\n"},
+      {"\xEF\xBB\xBFx\x1A\xFF\n", "\xEF\xBB\xBFx\x1A\xFF\r\n"},
       {"Label=\"TAG\" Value=\"LB_MESSAGE\" />\r\n"
        "\r\n"
        "Label=\"LEFT\" Value=\"120\" />\n"
@@ -50,14 +48,30 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
 }
 
 TEST_F(LayoutConverterTest, ErrorsNameTheLineTheyStandOn) {
-  const std::string text =
-      "a\r\n\r\nLabel=\"LEFT\" Value=\"1\" />\nLabel=\"LEFT\" Value=\"x\" />\n";
-  try {
-    convertInPieces(text, 7, 7);
-    ADD_FAILURE() << "no error";
-  } catch (const ConversionError& e) {
-    EXPECT_EQ(e.line(), 4u);
-    EXPECT_STREQ(e.what(), "invalid stoi argument");
+  const std::string nul("\0", 1);
+  const std::string bad = "Label=\"LEFT\" Value=\"x\" />\n";
+  const struct {
+    std::string text;
+    std::size_t line;
+    const char* what;
+  } cases[] = {
+      {"a\r\n\r\nLabel=\"LEFT\" Value=\"1\" />\n" + bad, 4,
+       "invalid stoi argument"},
+      // A NUL byte anywhere: not text. The first error in the file is told.
+      {"a\r\n\r\nb" + nul + "c\n", 3, kNulByteText},
+      {"a\n" + bad + "b\n" + nul, 2, "invalid stoi argument"},
+      {"\xFF\xFE<" + nul + "G" + nul + "\n" + nul, 1, kNulByteText},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t piece = 1; piece <= c.text.size(); ++piece) {
+      try {
+        convertInPieces(c.text, piece, 7);
+        ADD_FAILURE() << "no error";
+      } catch (const ConversionError& e) {
+        EXPECT_EQ(e.line(), c.line) << testing::PrintToString(c.text) << piece;
+        EXPECT_STREQ(e.what(), c.what);
+      }
+    }
   }
 }
 

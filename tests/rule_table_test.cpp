@@ -133,8 +133,13 @@ TEST_F(RuleTableTest, LookupFindsTheFirstMatchingRule) {
       {"confirm_p.gui.xml", "BTN_OK\" />", kLeft, false, 0.0f},
       {"other_p.gui.xml", "LB_MESSAGE\" />", kLeft, false, 0.0f},
       {"confirm_p.gui.xml", "", kLeft, false, 0.0f},
-      // File names compare exactly: case and folders count.
-      {"Confirm_p.gui.xml", "LB_MESSAGE\" />", kLeft, false, 0.0f},
+      // File names ignore ASCII letter case, as the game does; control
+      // names do not, and only letters fold.
+      {"Confirm_p.gui.xml", "LB_MESSAGE\" />", kLeft, true, 0.0f},
+      {"MAP_P.GUI.XML", "LBL_Area\" />", kWidth, true, 1.0f},
+      {"map_p.gui.xml", "lbl_area\" />", kWidth, false, 0.0f},
+      {"confirm_p\x0Egui.xml", "LB_MESSAGE\" />", kLeft, false, 0.0f},
+      // The caller strips the folder; a name with one is another name.
       {"sub/confirm_p.gui.xml", "LB_MESSAGE\" />", kLeft, false, 0.0f},
       {"confirm_p.gui.xml ", "LB_MESSAGE\" />", kLeft, false, 0.0f},
   };

@@ -4,6 +4,10 @@
 
 #include "convert/line_rewriter.h"
 
+const char* const kNulByteText =
+    "a NUL byte, which no text layout file holds (is it UTF-16 text or an "
+    "image?)";
+
 LayoutConverter::LayoutConverter(ByteSink& sink, std::size_t blockSize)
     : sink_(sink),
       blockSize_(blockSize > 0 ? blockSize : 1),
@@ -31,6 +35,21 @@ void LayoutConverter::drain() {
 }
 
 void LayoutConverter::feed(const char* data, std::size_t size) {
+  const char* const nul =
+      static_cast<const char*>(std::memchr(data, '\0', size));
+  if (!nul) {
+    feedText(data, size);
+    return;
+  }
+  // The lines before it first, so that an earlier error is the one told,
+  // wherever the pieces are cut.
+  const char* lineStart = nul;
+  while (lineStart != data && lineStart[-1] != '\n') --lineStart;
+  feedText(data, static_cast<std::size_t>(lineStart - data));
+  throw ConversionError(lineNumber_ + 1, kNulByteText);
+}
+
+void LayoutConverter::feedText(const char* data, std::size_t size) {
   const char* const end = data + size;
   if (!line_.empty()) {
     // Finish the line that an earlier piece began.
@@ -79,7 +98,12 @@ void LayoutConverter::finish() {
 bool LayoutConverter::rewrite(std::string_view line) {
   ++lineNumber_;
   try {
-    return rewriteLineInto(line, rewritten_);
+    const LineChange change = rewriteLineInto(line, rewritten_);
+    if (change) {
+      ++(change.width ? changes_.width : changes_.left);
+      if (change.byException) ++changes_.byException;
+    }
+    return change.changed;
   } catch (const std::invalid_argument& e) {
     throw ConversionError(lineNumber_, e.what());
   } catch (const std::out_of_range& e) {

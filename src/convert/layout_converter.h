@@ -17,6 +17,16 @@ class ConversionError : public std::runtime_error {
   std::size_t line_;
 };
 
+// The reason given for a file that holds a NUL byte, which no text layout
+// file does: it is UTF-16 text, an image, or damaged.
+extern const char* const kNulByteText;
+
+// How many values a conversion rewrote, of each kind, and how many of them
+// by a built-in exception.
+struct ChangeCounts {
+  std::size_t left = 0, width = 0, byException = 0;
+};
+
 // Where converted bytes go. A sink reports a failure by throwing.
 class ByteSink {
  public:
@@ -50,14 +60,17 @@ class LayoutConverter {
   // `sink`, collecting up to `blockSize` bytes between writes.
   explicit LayoutConverter(ByteSink& sink, std::size_t blockSize = kBlockSize);
 
-  // Throws ConversionError when rewriteLine rejects a line, and whatever the
-  // sink throws.
+  // Throws ConversionError when rewriteLine rejects a line or a line holds a
+  // NUL byte, and whatever the sink throws.
   void feed(const char* data, std::size_t size);
   // Converts the last line when it had no line break, and hands over what is
   // still collected. Throws as feed does.
   void finish();
 
+  const ChangeCounts& changes() const { return changes_; }
+
  private:
+  void feedText(const char* data, std::size_t size);
   void emit(const char* data, std::size_t size);
   void emit(std::string_view text) { emit(text.data(), text.size()); }
   void drain();
@@ -72,4 +85,5 @@ class LayoutConverter {
   std::string line_;  // a line cut by the end of a piece, until it is whole
   std::string rewritten_;
   std::size_t lineNumber_ = 0;
+  ChangeCounts changes_;
 };

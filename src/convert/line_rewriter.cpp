@@ -106,7 +106,7 @@ std::int32_t scaledWidth(std::int32_t third, float factor) {
 
 }  // namespace
 
-bool rewriteLineInto(std::string_view line, std::string& rewritten) {
+LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
   const Markers markers = findMarkers(line);
   if (markers.tag) {
     const std::size_t valuePos = line.find(kValue);
@@ -114,13 +114,13 @@ bool rewriteLineInto(std::string_view line, std::string& rewritten) {
       currentTagText.assign(line.substr(valueTextStart(line, valuePos)));
   }
 
-  if (!markers.left && !markers.width) return false;
+  if (!markers.left && !markers.width) return {};
   const std::size_t valuePos = line.find(kValue);
-  if (valuePos == std::string_view::npos) return false;
+  if (valuePos == std::string_view::npos) return {};
 
   const std::size_t start = valueTextStart(line, valuePos);
   const std::int32_t value = readNumber(line, start);
-  if (markers.left ? value <= 0 : value == kFixedWidth) return false;
+  if (markers.left ? value <= 0 : value == kFixedWidth) return {};
   // Looked up only for a value that changes: the lookup cannot fail and
   // changes nothing, so skipping it for the others changes no result.
   const RuleMatch rule = lookupRule(inputFileName, currentTagText, line);
@@ -144,7 +144,7 @@ bool rewriteLineInto(std::string_view line, std::string& rewritten) {
   rewritten.append(kValueEnd);
   if (line.size() - start > kReplacedLength)
     rewritten.append(line.substr(start + kReplacedLength));
-  return true;
+  return {true, !markers.left, rule.found};
 }
 
 std::string rewriteLine(const std::string& line) {

@@ -25,8 +25,17 @@ extern const char* const kWidthOverflowText;
 // with kWidthOverflowText when a scaled width does not fit 32 bits.
 std::string rewriteLine(const std::string& line);
 
+// What became of one line: whether its value was rewritten, which kind of
+// value it was, and whether a built-in exception gave the new number.
+struct LineChange {
+  bool changed = false;
+  bool width = false;  // a WIDTH value; otherwise a LEFT value
+  bool byException = false;
+  explicit operator bool() const { return changed; }
+};
+
 // The same conversion without an allocation per line, for whole files: when
 // the line changes, puts its new text in `rewritten` (replacing what it held)
-// and returns true; returns false when the line stays as it is. Throws as
-// rewriteLine does.
-bool rewriteLineInto(std::string_view line, std::string& rewritten);
+// and says what changed; an unchanged line gives a LineChange that is false.
+// Throws as rewriteLine does.
+LineChange rewriteLineInto(std::string_view line, std::string& rewritten);

@@ -57,6 +57,19 @@ bool contains(std::string_view text, const std::string& fragment) {
   return text.find(fragment) != std::string_view::npos;
 }
 
+char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Only ASCII letters fold: the game's names are ASCII, and a byte of a UTF-8
+// letter never equals one of them.
+bool sameFileName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  return true;
+}
+
 }  // namespace
 
 void buildRuleTable() {
@@ -77,7 +90,7 @@ void buildRuleTable() {
 RuleMatch lookupRule(std::string_view fileName, std::string_view tagText,
                      std::string_view line) {
   for (const FileRule& file : ruleTable) {
-    if (file.fileName != fileName) continue;
+    if (!sameFileName(file.fileName, fileName)) continue;
     for (const ControlRule& control : file.controls) {
       if (!contains(tagText, control.tag)) continue;
       for (const PropertyRule& property : control.properties) {

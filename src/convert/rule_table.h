@@ -18,7 +18,9 @@ struct ControlRule {
 };
 
 struct FileRule {
-  std::string fileName;  // compared byte for byte with the input file name
+  // The bare name of the layout file; compared without regard to ASCII
+  // letter case, as the game's file system ignores it.
+  std::string fileName;
   std::vector<ControlRule> controls;
 };
 
@@ -34,7 +36,8 @@ extern std::vector<FileRule> ruleTable;
 // already there, so a second call leaves the same table).
 void buildRuleTable();
 
-// The first rule, in table order, whose file name equals fileName, whose tag
-// occurs in tagText and whose label occurs in line. Never fails.
+// The first rule, in table order, whose file name equals fileName but for
+// ASCII letter case, whose tag occurs in tagText and whose label occurs in
+// line (both case-sensitive). Never fails.
 RuleMatch lookupRule(std::string_view fileName, std::string_view tagText,
                      std::string_view line);

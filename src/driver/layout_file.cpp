@@ -160,16 +160,22 @@ void ReplacementFile::commit(const FileState& expected) {
   FileState now;
   if (const int code = readState(target_, now))
     throw FileError(failure("cannot find", target_, code));
-  if (now != expected) {
-    discard();
-    throw FileChangedError(target_ +
-                           " changed during the conversion (another program "
-                           "wrote to it), and was left as it is now.");
-  }
-  if (const int code = renameOver(tempPath_, target_))
+  if (now != expected) failChanged();
+  if (const int code = renameOver(tempPath_, target_)) {
+    // Windows refuses the rename while another run holds the file; that run
+    // may have replaced it meanwhile, and then it is not "unchanged".
+    if (readState(target_, now) == 0 && now != expected) failChanged();
     fail("cannot rename", code);
+  }
   done_ = true;
   syncFolder(folder_);
+}
+
+void ReplacementFile::failChanged() {
+  discard();
+  throw FileChangedError(target_ +
+                         " changed during the conversion (another program "
+                         "wrote to it), and was left as it is now.");
 }
 
 std::string ReplacementFile::discard() {

@@ -99,6 +99,7 @@ class ReplacementFile final : public ByteSink {
 
  private:
   [[noreturn]] void fail(const char* what, int code) const;
+  [[noreturn]] void failChanged();
   // The new file as a message names it.
   std::string tempName() const;
 

@@ -1,6 +1,7 @@
-// hudconv: moves the controls of one HUD layout file onto the centre monitor
-// of a three-monitor desktop, rewriting the file in place.
+// hudconv: moves the controls of HUD layout files onto the centre monitor
+// of a three-monitor desktop, rewriting each file in place.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -17,27 +18,56 @@
 
 namespace {
 
-// The console report of the run stays on standard output as players know it;
-// failures go to standard error, on a line of their own.
-int fail(const std::string& message) {
+// Exit statuses; with several files the highest of theirs.
+constexpr int kConverted = 0;
+constexpr int kNotConverted = 1;
+constexpr int kCannotOpen = 2;
+constexpr int kNoArgument = -1;  // after the wait for a key press
+
+const char kUsage[] =
+    "Usage: hudconv FILE...\n"
+    "Moves the controls of Quellmarch HUD layout files onto the centre\n"
+    "monitor. Each FILE is converted in place, in turn:\n"
+    "  a name such as confirm_p.gui.xml, for the file in the folder Output\n"
+    "  beside hudconv; or the path of the file, wherever it lies. On Windows\n"
+    "  you can also drop one or more files onto hudconv.exe.\n"
+    "  hudconv --help      shows this text\n"
+    "  hudconv --version   shows the version\n"
+    "  hudconv -- FILE...  takes every FILE as a file, even one named like\n"
+    "                      an option\n"
+    "Exit status: 0 every file converted, 1 a file not converted, 2 a file\n"
+    "that cannot be opened, -1 (255) no file named.\n";
+
+// A line of the report on standard output, there before the work it
+// announces starts.
+void say(const std::string& line) {
+  writeText(stdout, line + "\n");
   std::fflush(stdout);
-  writeText(stderr, "\nhudconv: error: " + message + "\n");
-  return 1;
+}
+
+// Failures go to standard error, on a line of their own.
+int fail(int status, const std::string& message) {
+  std::fflush(stdout);
+  writeText(stderr, "hudconv: error: " + message + "\n");
+  return status;
 }
 
 std::string leftUnchanged(const std::string& path) {
   return ". " + path + " was left unchanged.";
 }
 
-// Streams the layout file through the converter into its replacement, which
-// takes its place only once all of it is converted and on disk.
-int convert(const std::string& inputPath) {
-  SystemFile in;
-  FileState state;
-  if (openForReading(inputPath, in, state) != 0) {
-    writeText(stdout, "Cannot open Input file " + inputPath);
-    return 0;
-  }
+std::string changesMade(const ChangeCounts& changes) {
+  if (changes.left + changes.width == 0)
+    return "Nothing to move: no LEFT or WIDTH value needed changing.";
+  return "Changed " + std::to_string(changes.left) + " LEFT and " +
+         std::to_string(changes.width) + " WIDTH values (" +
+         std::to_string(changes.byException) + " by the built-in exceptions).";
+}
+
+// Streams the open layout file through the converter into its replacement,
+// which takes its place only once all of it is converted and on disk.
+int convert(SystemFile& in, const FileState& state,
+            const std::string& inputPath) {
   std::optional<ReplacementFile> out;
   std::string error;
   try {
@@ -47,62 +77,142 @@ int convert(const std::string& inputPath) {
     convertFile(in, inputPath, blockSize, converter);
     in.close();  // Windows will not replace a file that is still open.
     out->commit(state);
-    return 0;
+    say(changesMade(converter.changes()));
+    return kConverted;
   } catch (const ConversionError& e) {
     error = inputPath + ", line " + std::to_string(e.line()) + ": " + e.what();
   } catch (const FileChangedError& e) {
-    return fail(e.what());
+    return fail(kNotConverted, e.what());
   } catch (const FileError& e) {
     error = e.what();
   }
   // A replacement that could not be made has cleaned up after itself.
   if (out) error += out->discard();
-  return fail(error + leftUnchanged(inputPath));
+  return fail(kNotConverted, error + leftUnchanged(inputPath));
 }
 
-// The status of a run without an argument, which has waited already.
-constexpr int kNoArgument = -1;
+// Opens the layout file that `argument` names: a full path where it lies; a
+// relative one below Output, or, where no such file is there, from the
+// current folder (`Output\map_p.gui.xml`, as tab completion types it). Sets
+// `path` to the file opened, or where it was looked for.
+int openLayoutFile(const std::string& argument, const std::string& home,
+                   SystemFile& in, FileState& state, std::string& path) {
+  if (isFullPath(argument)) {
+    path = argument;
+    return openForReading(path, in, state);
+  }
+  path = layoutFilePath(home, argument);
+  const int code = openForReading(path, in, state);
+  if (code == 0 || !isNotFound(code) || argument.empty()) return code;
+  if (openForReading(argument, in, state) != 0) return code;
+  path = argument;
+  return 0;
+}
 
-int run(const std::vector<std::string>& args) {
-  buildRuleTable();
-  std::printf("Welcome to Quellmarch - Surround/Eyefinity HUD Converver\n");
-  if (args.size() < 2) {
-    std::printf("Input File not specified\n");
+int convertArgument(const std::string& argument, const std::string& home) {
+  SystemFile in;
+  FileState state;
+  std::string path;
+  const int code = openLayoutFile(argument, home, in, state, path);
+  say("Input file is: " + path);
+  if (code != 0) {
+    say("Cannot open Input file " + path);
+    std::string reason = errorText(code) + ".";
+    if (isNotFound(code) && !isFullPath(argument))
+      reason += " The layout file must be in the folder " +
+                folderOf(layoutFilePath(home, "x")) +
+                " beside hudconv, or be dropped on it.";
+    return fail(kCannotOpen, "cannot open " + path + ": " + reason);
+  }
+  // The exceptions go by the file's bare name, whatever folder it is in.
+  inputFileName = fileNameOf(path);
+  return convert(in, state, path);
+}
+
+struct Command {
+  bool help = false, version = false;
+  std::string unknownOption;
+  std::vector<std::string> files;
+};
+
+Command parseArguments(const std::vector<std::string>& args) {
+  Command command;
+  bool options = true;  // until "--"
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options && arg == "--") {
+      options = false;
+    } else if (options && (arg == "--help" || arg == "-h" || arg == "/?")) {
+      command.help = true;
+    } else if (options && arg == "--version") {
+      command.version = true;
+    } else if (options && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+      if (command.unknownOption.empty()) command.unknownOption = arg;
+    } else {
+      command.files.push_back(arg);
+    }
+  }
+  return command;
+}
+
+const char kBanner[] =
+    "Welcome to Quellmarch - Surround/Eyefinity HUD Converver";
+
+int run(const Command& command) {
+  if (!command.unknownOption.empty())
+    return fail(kCannotOpen, "unknown option " + command.unknownOption +
+                                 " (hudconv --help lists them; hudconv -- " +
+                                 command.unknownOption +
+                                 " converts a file of that name)");
+  if (command.version) {
+    say("hudconv " HUDCONV_VERSION);
+    return kConverted;
+  }
+  say(kBanner);
+  if (command.help) {
+    writeText(stdout, kUsage);
+    return kConverted;
+  }
+  if (command.files.empty()) {
+    say("Input File not specified");
+    writeText(stdout, kUsage);
     std::fflush(stdout);
     waitForKeyPress();
     return kNoArgument;
   }
-  const std::string& argument = args[1];
   const std::string home = executableDirectory();
-  // A file dropped on the program arrives as its full path: it is converted
-  // where it is, with the exceptions of its bare name.
-  const bool dropped = isFullPath(argument);
-  inputFileName = dropped ? fileNameOf(argument) : argument;
-  const std::string inputPath =
-      dropped ? argument : layoutFilePath(home, argument);
-  writeText(stdout, "Input file is: " + inputPath);
   createFolder(home + "/Output");
   createFolder(home + "/Override");
-  return convert(inputPath);
+  int status = kConverted;
+  for (const std::string& file : command.files)
+    status = std::max(status, convertArgument(file, home));
+  return status;
 }
 
-int runAndReport(int argc, char** argv) {
+int runAndReport(const Command& command) {
   try {
-    return run(programArguments(argc, argv));
+    buildRuleTable();
+    return run(command);
   } catch (const std::bad_alloc&) {
-    return fail("out of memory; the layout file was left unchanged.");
+    return fail(kNotConverted,
+                "out of memory; the layout file was left unchanged.");
   } catch (const std::exception& e) {
-    return fail(std::string(e.what()) +
-                "; the layout file was left unchanged.");
+    return fail(kNotConverted, std::string(e.what()) +
+                                   "; the layout file was left unchanged.");
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int status = runAndReport(argc, argv);
-  // A window that would close at once is kept open to be read.
-  if (status != kNoArgument && consoleClosesWithProgram()) {
+  prepareProcess();
+  const Command command = parseArguments(programArguments(argc, argv));
+  const int status = runAndReport(command);
+  // A window that would close at once is kept open to be read, once, after
+  // every file.
+  const bool converting = !command.files.empty() && !command.help &&
+                          !command.version && command.unknownOption.empty();
+  if (converting && consoleClosesWithProgram()) {
     std::printf("\n");
     std::fflush(stdout);
     waitForKeyPress();

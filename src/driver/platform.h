@@ -20,6 +20,8 @@ std::vector<std::string> programArguments(int argc, char** argv);
 bool isFullPath(const std::string& path);
 
 // The last part of `path`, the file's bare name, and the folder before it.
+// On Windows the name is the one the system opens: without trailing dots and
+// spaces.
 std::string fileNameOf(const std::string& path);
 std::string folderOf(const std::string& path);
 
@@ -44,6 +46,12 @@ std::string layoutFilePath(const std::string& home, const std::string& name);
 // Creates a folder; an existing folder or any failure is silently ignored.
 void createFolder(const std::string& path);
 
+// Sets the process up for a run: a closed output pipe or a file-size limit
+// becomes a failed write rather than a signal that ends the program, and
+// an interrupt, a terminate or a closed console window first removes the
+// named temporary file of a replacement in progress.
+void prepareProcess();
+
 // Waits for one key press: the command interpreter's "pause" on Windows; on
 // other systems only when standard input is a terminal. Flush standard output
 // first, so that the message before it is already visible.
@@ -52,8 +60,15 @@ void waitForKeyPress();
 // The file primitives below return 0, or the system's error code (errno, or
 // GetLastError() on Windows) read where the call failed.
 
+// The code for a file that opened but is not a regular file (a folder, a
+// device, a pipe); no system uses it for anything else.
+constexpr int kNotARegularFile = -2;
+
 // The system's text for an error code, without a closing period.
 std::string errorText(int code);
+
+// Whether the error of an open says that no such file exists.
+bool isNotFound(int code);
 
 // An open file: a descriptor, or a Windows handle. Closed when it goes out of
 // scope, unless closed before (which tells whether that worked).
@@ -102,7 +117,9 @@ struct FileState {
   bool operator!=(const FileState& other) const { return !(*this == other); }
 };
 
-// Opens a file for reading and tells its state. A folder is refused.
+// Opens a file for reading and tells its state. Anything but a regular file
+// is refused with kNotARegularFile, before it is read from: a pipe never
+// blocks, and a device is never replaced.
 int openForReading(const std::string& path, SystemFile& file, FileState& state);
 int readState(const std::string& path, FileState& state);
 // Reads up to `size` bytes; `got` is 0 at the end of the file.
@@ -125,7 +142,8 @@ int readFacts(const std::string& path, FileFacts& facts);
 int probeWriting(const std::string& path);
 // A new file in `folder`, open for writing. Where the system allows, it has
 // no name (and `path` is empty), so that nothing is left of it if the
-// program is killed; otherwise it is named ".hudconv-" and a unique ending.
+// program is killed; otherwise it is named ".hudconv-" and a unique ending,
+// and removed on an interrupt until it is renamed or removed.
 int createTemporary(const std::string& folder, SystemFile& file,
                     std::string& path);
 // Makes the new file one that stays when the program ends: gives an unnamed

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -21,6 +23,51 @@ std::vector<std::string> programArguments(int argc, char** argv) {
 
 bool isFullPath(const std::string& path) {
   return !path.empty() && path[0] == '/';
+}
+
+namespace {
+
+// The named temporary file of the replacement in progress, for the signal
+// handler, which may only read a name prepared in advance.
+std::string pendingName;
+std::atomic<const char*> pendingPath{nullptr};
+
+void setPending(const std::string& path) {
+  pendingPath.store(nullptr);
+  pendingName = path;
+  pendingPath.store(pendingName.c_str());
+}
+
+// After the rename or the removal: a signal just before this finds the name
+// gone already.
+void clearPending(const std::string& path) {
+  if (pendingPath.load() && path == pendingName) pendingPath.store(nullptr);
+}
+
+extern "C" void removePendingAndStop(int number) {
+  if (const char* path = pendingPath.load()) ::unlink(path);
+  // The handler was reset: the signal ends the program as it would have, so
+  // the shell sees 128 + its number.
+  ::raise(number);
+}
+
+}  // namespace
+
+void prepareProcess() {
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action {};
+  action.sa_handler = removePendingAndStop;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction before {};
+    // A signal the caller ignores (nohup, a background job) stays ignored.
+    if (::sigaction(number, nullptr, &before) == 0 &&
+        before.sa_handler == SIG_IGN)
+      continue;
+    ::sigaction(number, &action, nullptr);
+  }
 }
 
 std::string fileNameOf(const std::string& path) {
@@ -82,7 +129,11 @@ void waitForKeyPress() {
   std::printf("\n");
 }
 
-std::string errorText(int code) { return std::strerror(code); }
+std::string errorText(int code) {
+  return code == kNotARegularFile ? "not a regular file" : std::strerror(code);
+}
+
+bool isNotFound(int code) { return code == ENOENT || code == ENOTDIR; }
 
 int SystemFile::close() {
   if (!isOpen()) return 0;
@@ -108,11 +159,15 @@ FileState stateOf(const struct stat& info) {
 
 int openForReading(const std::string& path, SystemFile& file,
                    FileState& state) {
-  SystemFile opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without waiting: opening a pipe would wait for a writer.
+  SystemFile opened(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!opened.isOpen()) return errno;
   struct stat info {};
   if (::fstat(fd(opened), &info) != 0) return errno;
-  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (!S_ISREG(info.st_mode)) return kNotARegularFile;
+  const int flags = ::fcntl(fd(opened), F_GETFL);
+  if (flags < 0 || ::fcntl(fd(opened), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return errno;
   state = stateOf(info);
   file = std::move(opened);
   return 0;
@@ -192,6 +247,7 @@ int createTemporary(const std::string& folder, SystemFile& file,
   std::string name = (folder == "/" ? "" : folder) + "/.hudconv-XXXXXX";
   SystemFile created(::mkstemp(name.data()));
   if (!created.isOpen()) return errno;
+  setPending(name);
   path = name;
   file = std::move(created);
   return 0;
@@ -206,6 +262,7 @@ int keepTemporary(const SystemFile& file, const std::string& folder,
     const std::string name = temporaryName(folder);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(),
                  AT_SYMLINK_FOLLOW) == 0) {
+      setPending(name);
       path = name;
       return 0;
     }
@@ -248,7 +305,9 @@ int flushToDisk(const SystemFile& file) {
 }
 
 int renameOver(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  if (::rename(from.c_str(), to.c_str()) != 0) return errno;
+  clearPending(from);
+  return 0;
 }
 
 void syncFolder(const std::string& folder) {
@@ -258,5 +317,7 @@ void syncFolder(const std::string& folder) {
 }
 
 int removeFile(const std::string& path) {
-  return ::unlink(path.c_str()) == 0 ? 0 : errno;
+  if (::unlink(path.c_str()) != 0) return errno;
+  clearPending(path);
+  return 0;
 }

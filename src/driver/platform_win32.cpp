@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -113,7 +114,11 @@ bool isFullPath(const std::string& path) {
 }
 
 std::string fileNameOf(const std::string& path) {
-  return path.substr(path.find_last_of("\\/") + 1);
+  std::string name = path.substr(path.find_last_of("\\/") + 1);
+  // Windows opens "map_p.gui.xml. " as "map_p.gui.xml".
+  while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+    name.pop_back();
+  return name;
 }
 
 std::string folderOf(const std::string& path) {
@@ -174,9 +179,42 @@ void createFolder(const std::string& path) {
   ::CreateDirectoryW(systemPath(path).c_str(), nullptr);
 }
 
+namespace {
+
+// The named temporary file of the replacement in progress, and its handle
+// while it is open, for the console's Ctrl+C and close handler.
+std::wstring pendingName;
+std::atomic<bool> pendingNamed{false};
+std::atomic<HANDLE> pendingHandle{nullptr};
+
+void clearPending(const std::string& path) {
+  if (pendingNamed.load() && systemPath(path) == pendingName)
+    pendingNamed.store(false);
+}
+
+BOOL WINAPI removePending(DWORD) {
+  // While it is open, the file goes with its handle when the program ends;
+  // closed, it goes by its name.
+  if (const HANDLE open = pendingHandle.exchange(nullptr)) {
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = TRUE;
+    if (::SetFileInformationByHandle(open, FileDispositionInfo, &info,
+                                     sizeof(info)))
+      return FALSE;
+    ::CloseHandle(open);
+  }
+  if (pendingNamed.exchange(false)) ::DeleteFileW(pendingName.c_str());
+  return FALSE;  // and the program ends as it would have
+}
+
+}  // namespace
+
+void prepareProcess() { ::SetConsoleCtrlHandler(removePending, TRUE); }
+
 void waitForKeyPress() { (void)std::system("pause"); }
 
 std::string errorText(int code) {
+  if (code == kNotARegularFile) return "not a regular file";
   wchar_t* text = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -192,8 +230,15 @@ std::string errorText(int code) {
   return message;
 }
 
+bool isNotFound(int code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_INVALID_NAME;
+}
+
 int SystemFile::close() {
   if (!isOpen()) return 0;
+  HANDLE expected = handle(*this);
+  pendingHandle.compare_exchange_strong(expected, nullptr);
   return ::CloseHandle(reinterpret_cast<HANDLE>(release())) ? 0 : lastError();
 }
 
@@ -225,12 +270,20 @@ int setDeleteOnClose(const SystemFile& file, bool deleteIt) {
 
 int openForReading(const std::string& path, SystemFile& file,
                    FileState& state) {
-  // A folder cannot be opened this way, so it is refused here too.
-  SystemFile opened =
-      wrap(::CreateFileW(systemPath(path).c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!opened.isOpen()) return lastError();
+  const std::wstring wide = systemPath(path);
+  SystemFile opened = wrap(::CreateFileW(
+      wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!opened.isOpen()) {
+    const int code = lastError();
+    // A folder cannot be opened this way: it is denied.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return code == ERROR_ACCESS_DENIED && folder ? kNotARegularFile : code;
+  }
+  // A device (NUL, CON, COM1) or a pipe.
+  if (::GetFileType(handle(opened)) != FILE_TYPE_DISK) return kNotARegularFile;
   if (const int code = stateOf(opened, state)) return code;
   file = std::move(opened);
   return 0;
@@ -320,6 +373,10 @@ int createTemporary(const std::string& folder, SystemFile& file,
       // Gone with the handle unless kept, also when the program is killed;
       // where the file system cannot, it stays named as it is.
       (void)setDeleteOnClose(created, true);
+      pendingNamed.store(false);
+      pendingName = systemPath(name);
+      pendingNamed.store(true);
+      pendingHandle.store(handle(created));
       path = name;
       file = std::move(created);
       return 0;
@@ -365,18 +422,20 @@ int flushToDisk(const SystemFile& file) {
 
 int renameOver(const std::string& from, const std::string& to) {
   // Write-through: the rename is on disk when this returns.
-  return ::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
-             : lastError();
+  if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return lastError();
+  clearPending(from);
+  return 0;
 }
 
 void syncFolder(const std::string&) {}
 
 int removeFile(const std::string& path) {
   // A temporary file marked for deletion is gone once closed.
-  if (::DeleteFileW(systemPath(path).c_str()) ||
-      ::GetLastError() == ERROR_FILE_NOT_FOUND)
-    return 0;
-  return lastError();
+  if (!::DeleteFileW(systemPath(path).c_str()) &&
+      ::GetLastError() != ERROR_FILE_NOT_FOUND)
+    return lastError();
+  clearPending(path);
+  return 0;
 }

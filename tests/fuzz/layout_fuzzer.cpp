@@ -131,7 +131,7 @@ void checkLine(const std::string& in, const std::string& out, bool listed) {
 bool isKnownError(const char* text) {
   for (const char* known :
        {"invalid stoi argument", "stoi argument out of range",
-        "invalid string position", kWidthOverflowText}) {
+        "invalid string position", kWidthOverflowText, kNulByteText}) {
     if (std::strcmp(text, known) == 0) return true;
   }
   return false;

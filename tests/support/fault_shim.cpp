@@ -10,12 +10,18 @@
 //   write-back    starting its write-back early fails (EIO)
 //   write-back-unsupported
 //                 the file system cannot start it early (EINVAL)
+//   slow-write    each write to the temporary file takes 100 ms, so that a
+//                 run can be interrupted while it writes
 //   flush         fsync fails (EIO)
 //   name          naming the unnamed file fails (EPERM)
 //   close         close fails after closing (EIO)
 //   rename        the rename over the layout file fails (EXDEV)
 //   change-input  another program appends to the layout file (the one named
 //                 by HUDCONV_FAULT_FILE) while it is converted
+//   change-at-rename
+//                 another run replaces the layout file (the one named by
+//                 HUDCONV_FAULT_FILE) just as the rename comes, and holds it
+//                 so that the rename fails (EACCES), as Windows does
 //   remove-input  the layout file disappears before it is replaced
 // Several are given separated by commas.
 
@@ -69,6 +75,14 @@ bool isLayoutFile(int fd) {
 template <typename Function>
 Function real(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+// Another program writes to the layout file named by HUDCONV_FAULT_FILE.
+void changeLayoutFile() {
+  std::FILE* layout = std::fopen(std::getenv("HUDCONV_FAULT_FILE"), "ab");
+  if (!layout) return;
+  std::fputs("changed\r\n", layout);
+  std::fclose(layout);
 }
 
 }  // namespace
@@ -136,6 +150,7 @@ int sync_file_range(int fd, off64_t offset, off64_t size, unsigned flags) {
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
+  if (faultIs("slow-write") && isTempFile(fd)) ::usleep(100000);
   if (faultIs("write") && isTempFile(fd)) {
     errno = ENOSPC;
     return -1;
@@ -148,13 +163,7 @@ int fsync(int fd) {
     errno = EIO;
     return -1;
   }
-  if (faultIs("change-input") && isTempFile(fd)) {
-    std::FILE* layout = std::fopen(std::getenv("HUDCONV_FAULT_FILE"), "ab");
-    if (layout) {
-      std::fputs("changed\r\n", layout);
-      std::fclose(layout);
-    }
-  }
+  if (faultIs("change-input") && isTempFile(fd)) changeLayoutFile();
   return real<int (*)(int)>("fsync")(fd);
 }
 
@@ -169,6 +178,11 @@ int close(int fd) {
 int rename(const char* from, const char* to) {
   if (faultIs("rename") && isTempPath(from)) {
     errno = EXDEV;
+    return -1;
+  }
+  if (faultIs("change-at-rename") && isTempPath(from)) {
+    changeLayoutFile();
+    errno = EACCES;
     return -1;
   }
   return real<int (*)(const char*, const char*)>("rename")(from, to);

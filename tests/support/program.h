@@ -19,6 +19,11 @@ struct ProgramOptions {
   bool asOtherUser = false;
   // NAME=VALUE entries added to the environment; outside Windows only.
   std::vector<std::string> environment;
+  // The folder it runs in; empty: the tests' own.
+  std::filesystem::path workingFolder;
+  // Standard output is a pipe nobody reads, as in `hudconv x | true`;
+  // outside Windows only.
+  bool closedOutput = false;
 };
 
 // Runs `program` with `args`, standard input empty, and standard output and

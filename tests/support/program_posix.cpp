@@ -21,9 +21,18 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
     ::dup2(in, 0);
     ::dup2(o, 1);
     ::dup2(e, 2);
+    int reader[2];
+    if (options.closedOutput && ::pipe(reader) == 0) {
+      ::close(reader[0]);
+      ::dup2(reader[1], 1);
+    }
+    // Signals as a shell leaves them; the program must handle them itself.
+    ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGXFSZ, SIG_DFL);
+    if (!options.workingFolder.empty() &&
+        ::chdir(options.workingFolder.c_str()) != 0)
+      ::_exit(97);
     if (options.fileSize) {
-      // A write beyond the limit then fails with EFBIG instead of a signal.
-      ::signal(SIGXFSZ, SIG_IGN);
       const rlimit fileSize{options.fileSize, options.fileSize};
       ::setrlimit(RLIMIT_FSIZE, &fileSize);
     }

@@ -62,7 +62,7 @@ std::map<int, HANDLE>& started() {
 int startProgram(const fs::path& program, const std::vector<std::string>& args,
                  const fs::path& out, const fs::path& err,
                  const ProgramOptions& options) {
-  if (options.fileSize || !options.environment.empty())
+  if (options.fileSize || !options.environment.empty() || options.closedOutput)
     throw std::logic_error("not supported on Windows");
 
   STARTUPINFOW startup{};
@@ -77,9 +77,11 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
   for (const std::string& a : args) commandLine += " " + quoted(a);
   std::wstring wideCommandLine = widen(commandLine);
   PROCESS_INFORMATION process{};
+  const wchar_t* const folder =
+      options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
   const BOOL created =
       ::CreateProcessW(program.c_str(), wideCommandLine.data(), nullptr,
-                       nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+                       nullptr, TRUE, 0, nullptr, folder, &startup, &process);
   ::CloseHandle(startup.hStdInput);
   ::CloseHandle(startup.hStdOutput);
   ::CloseHandle(startup.hStdError);
