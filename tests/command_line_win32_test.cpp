@@ -11,17 +11,29 @@ namespace {
 TEST_F(CommandLineTest, AFileAnotherProgramHoldsOpenIsLeftAlone) {
   // Another program may let us read and write the file but not replace it;
   // the replace then fails only at its last step, after the temporary file
-  // has been written.
+  // has been written. Held without any sharing, it cannot even be opened.
   const std::string name = "map_p.gui.xml";
   writeBytes(output() / name, kLayout);
-  const HANDLE held =
-      ::CreateFileW((output() / name).c_str(), GENERIC_READ,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const auto hold = [&](DWORD sharing) {
+    return ::CreateFileW((output() / name).c_str(), GENERIC_READ, sharing,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  };
+  HANDLE held = hold(FILE_SHARE_READ | FILE_SHARE_WRITE);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const std::string err = expectFailureLeavesFile(name);
   ::CloseHandle(held);
   EXPECT_NE(err.find("cannot rename "), std::string::npos) << err;
+
+  held = hold(0);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const Result r = run({name});
+  ::CloseHandle(held);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(
+      r.err.rfind("hudconv: error: cannot open " + pathOf(name) + ": ", 0), 0u)
+      << r.err;
+  EXPECT_EQ(readBytes(output() / name), kLayout);
 }
 
 TEST_F(CommandLineTest, KeepsTheFileHidden) {
