@@ -44,6 +44,26 @@ void clearPending(const std::string& path) {
   if (pendingPath.load() && path == pendingName) pendingPath.store(nullptr);
 }
 
+// Holds back the signals that remove the pending file while a named one is
+// made and registered, so that none comes between the two.
+class HoldSignals {
+ public:
+  HoldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int number : kSignals) sigaddset(&held, number);
+    ::pthread_sigmask(SIG_BLOCK, &held, &saved_);
+  }
+  ~HoldSignals() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  HoldSignals(const HoldSignals&) = delete;
+  HoldSignals& operator=(const HoldSignals&) = delete;
+
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+ private:
+  sigset_t saved_{};
+};
+
 extern "C" void removePendingAndStop(int number) {
   if (const char* path = pendingPath.load()) ::unlink(path);
   // The handler was reset: the signal ends the program as it would have, so
@@ -60,7 +80,7 @@ void prepareProcess() {
   action.sa_handler = removePendingAndStop;
   action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
-  for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int number : HoldSignals::kSignals) {
     struct sigaction before {};
     // A signal the caller ignores (nohup, a background job) stays ignored.
     if (::sigaction(number, nullptr, &before) == 0 &&
@@ -245,6 +265,7 @@ int createTemporary(const std::string& folder, SystemFile& file,
   // File systems without unnamed files get a named one.
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
   std::string name = (folder == "/" ? "" : folder) + "/.hudconv-XXXXXX";
+  const HoldSignals held;
   SystemFile created(::mkstemp(name.data()));
   if (!created.isOpen()) return errno;
   setPending(name);
@@ -260,6 +281,7 @@ int keepTemporary(const SystemFile& file, const std::string& folder,
   const std::string self = "/proc/self/fd/" + std::to_string(fd(file));
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = temporaryName(folder);
+    const HoldSignals held;
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(),
                  AT_SYMLINK_FOLLOW) == 0) {
       setPending(name);
