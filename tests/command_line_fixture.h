@@ -18,6 +18,7 @@
 
 #include "driver/platform.h"
 #include "support/program.h"
+#include "support/same_bytes.h"
 
 namespace fs = std::filesystem;
 
@@ -169,7 +170,7 @@ class CommandLineTest : public ::testing::Test {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out,
               kBanner + console("Input file is: " + pathOf(name) + "\n"));
-    EXPECT_EQ(readBytes(output() / name), before);
+    EXPECT_SAME_BYTES(readBytes(output() / name), before);
     EXPECT_EQ(outputEntries(), entries);
     const std::string start = "hudconv: error: ";
     EXPECT_EQ(r.err.substr(0, start.size()), start);

@@ -23,7 +23,7 @@ TEST_F(CommandLineTest, SignalsNeverDecideTheOutcome) {
   ProgramOptions unread;
   unread.closedOutput = true;
   EXPECT_EQ(run({"map_p.gui.xml"}, unread).status, 0);
-  EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / "map_p.gui.xml"), kConverted);
 }
 
 TEST_F(CommandLineTest, OnlyRegularFilesAreOpenedAndNeverWaitedFor) {
@@ -53,14 +53,15 @@ TEST_F(CommandLineTest, KeepsPermissionsAndSymbolicLinks) {
   fs::create_symlink("../real/target.xml", output() / "link_p.gui.xml");
 
   EXPECT_EQ(run({"map_p.gui.xml"}).status, 0);
-  EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / "map_p.gui.xml"), kConverted);
   EXPECT_EQ(
       fs::status(output() / "map_p.gui.xml").permissions(),
       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
   EXPECT_EQ(run({"link_p.gui.xml"}).status, 0);
   EXPECT_TRUE(fs::is_symlink(output() / "link_p.gui.xml"));
-  EXPECT_EQ(readBytes(home_ / "real" / "target.xml"), kDefaultConverted);
+  EXPECT_SAME_BYTES(readBytes(home_ / "real" / "target.xml"),
+                    kDefaultConverted);
   EXPECT_EQ(fs::directory_iterator(home_ / "real")->path().filename(),
             "target.xml");
 }

@@ -80,8 +80,8 @@ TEST_P(AnyHomeTest, EachFileThatCannotBeOpenedIsToldAndEndsWithTwo) {
   writeBytes(output() / "map_p.gui.xml", kLayout);
   const Result r = run({"a_p.gui.xml", "missing.gui.xml", "map_p.gui.xml"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(readBytes(output() / "a_p.gui.xml"), kDefaultConverted);
-  EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / "a_p.gui.xml"), kDefaultConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / "map_p.gui.xml"), kConverted);
   EXPECT_NE(
       r.out.find(console("Cannot open Input file " + pathOf("missing.gui.xml") +
                          "\nInput file is: " + pathOf("map_p.gui.xml") + "\n")),
@@ -121,7 +121,7 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
     EXPECT_EQ(r.status, 0) << c.name;
     EXPECT_EQ(r.out, reportOf(pathOf(c.name), c.says));
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(readBytes(file), c.after) << c.name;
+    EXPECT_SAME_BYTES(readBytes(file), c.after) << c.name;
   }
   // A name as tab completion types it in the program's folder: not below
   // Output, so from the current folder.
@@ -133,7 +133,7 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
   const Result r = run({typed}, inHome);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, reportOf(typed, kConvertedSays));
-  EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / "map_p.gui.xml"), kConverted);
   std::set<std::string> entries{
       "map_p.gui.xml", "MAP_P.gui.xml",         "other_p.gui.xml",
       "empty.gui.xml", "карта 日本.gui.xml",    "bytes.gui.xml",
@@ -154,7 +154,7 @@ TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {
     const Result r = run({file.u8string()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, reportOf(file.u8string(), kConvertedSays));
-    EXPECT_EQ(readBytes(file), kConverted) << file;
+    EXPECT_SAME_BYTES(readBytes(file), kConverted) << file;
     EXPECT_EQ(std::next(fs::directory_iterator(folder)),
               fs::directory_iterator())
         << "a stray file beside " << file;
@@ -175,7 +175,7 @@ TEST_P(AnyHomeTest, RunsFromAFolderWithAPathBeyond260Characters) {
   EXPECT_EQ(r.out,
             kBanner + console("Input file is: " + pathOf("map_p.gui.xml") +
                               "\n" + kConvertedSays + "\n"));
-  EXPECT_EQ(readBytes(output() / "map_p.gui.xml"), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / "map_p.gui.xml"), kConverted);
   EXPECT_TRUE(fs::is_directory(home_ / "Override"));
 }
 

@@ -33,7 +33,7 @@ TEST_F(CommandLineTest, AFileAnotherProgramHoldsOpenIsLeftAlone) {
   EXPECT_EQ(
       r.err.rfind("hudconv: error: cannot open " + pathOf(name) + ": ", 0), 0u)
       << r.err;
-  EXPECT_EQ(readBytes(output() / name), kLayout);
+  EXPECT_SAME_BYTES(readBytes(output() / name), kLayout);
 }
 
 TEST_F(CommandLineTest, KeepsTheFileHidden) {
@@ -42,7 +42,7 @@ TEST_F(CommandLineTest, KeepsTheFileHidden) {
   writeBytes(output() / name, kLayout);
   ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
   EXPECT_EQ(run({name}).status, 0);
-  EXPECT_EQ(readBytes(output() / name), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / name), kConverted);
   EXPECT_TRUE(::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 

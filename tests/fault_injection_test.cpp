@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -47,6 +48,8 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
       {"create",
        "cannot create a temporary file in " + folder + ": Too many open files",
        "cannot create a temporary file in " + folder + ": Too many open files"},
+      {"chmod", "cannot set the permissions of " + unnamed,
+       "cannot set the permissions of " + named},
       {"write", "cannot write " + unnamed + "No space left on device",
        "cannot write " + named},
       {"flush", "cannot flush " + unnamed + "Input/output error",
@@ -57,9 +60,10 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
       {"rename", "cannot rename " + named, "cannot rename " + named},
   };
   const char* const reasons[] = {
-      "Too many open files", "No space left on device",
-      "Input/output error",  "Operation not permitted",
-      "Input/output error",  "Invalid cross-device link"};
+      "Too many open files",      "Operation not permitted",
+      "No space left on device",  "Input/output error",
+      "Operation not permitted",  "Input/output error",
+      "Invalid cross-device link"};
   int i = 0;
   for (const auto& c : cases) {
     const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));
@@ -75,16 +79,51 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
     }
     ++i;
   }
-  EXPECT_EQ(run({kName}, withFault("no-tmpfile")).status, 0);
-  EXPECT_EQ(readBytes(output() / kName), kConverted);
+  // And when nothing fails: the new file gets the old one's owner (another
+  // user's where the tests run as root), and the folder is flushed after
+  // the rename, so that the rename itself is on the disk.
+  const std::string log = (root_ / "steps").string();
+  for (const std::string fault : {"", "no-tmpfile"}) {
+    writeBytes(output() / kName, kLayout);
+    (void)!::chown((output() / kName).c_str(), 65534, 65534);
+    struct stat before {};
+    ASSERT_EQ(::stat((output() / kName).c_str(), &before), 0);
+    ProgramOptions options = withFault(fault);
+    options.environment.push_back("HUDCONV_FAULT_LOG=" + log);
+    EXPECT_EQ(run({kName}, options).status, 0);
+    EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
+    EXPECT_EQ(readBytes(log), "fchown " + std::to_string(before.st_uid) + " " +
+                                  std::to_string(before.st_gid) +
+                                  "\nrename\nfsync-folder\n")
+        << fault;
+    struct stat after {};
+    ASSERT_EQ(::stat((output() / kName).c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    fs::remove(log);
+  }
 }
 
 TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
-  // Found before the rename; or when the rename fails because the other
-  // run holds the file, which it has changed meanwhile.
-  for (const char* fault : {"change-input", "change-at-rename"}) {
+  // Found before the rename, by the file's size or its time alone; or when
+  // the rename fails because the other run holds the file, which it has
+  // changed meanwhile.
+  const struct {
+    const char* fault;
+    std::string after;
+  } cases[] = {
+      {"change-input", kLayout + "changed\r\n"},
+      {"change-in-place", "X" + kLayout.substr(1)},
+      {"change-keep-time", kLayout + "changed\r\n"},
+      {"change-at-rename", kLayout + "changed\r\n"},
+  };
+  for (const auto& c : cases) {
     writeBytes(output() / kName, kLayout);
-    ProgramOptions options = withFault(fault);
+    // Older than any clock tick: a write now changes the time for sure.
+    fs::last_write_time(
+        output() / kName,
+        fs::last_write_time(output() / kName) - std::chrono::hours(1));
+    ProgramOptions options = withFault(c.fault);
     options.environment.push_back("HUDCONV_FAULT_FILE=" +
                                   (output() / kName).string());
     const Result r = run({kName}, options);
@@ -93,8 +132,8 @@ TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
                          " changed during the conversion (another program "
                          "wrote to it), and was left as it is now."),
               std::string::npos)
-        << fault << ": " << r.err;
-    EXPECT_EQ(readBytes(output() / kName), kLayout + "changed\r\n");
+        << c.fault << ": " << r.err;
+    EXPECT_SAME_BYTES(readBytes(output() / kName), c.after);
     EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
   }
 }
@@ -117,7 +156,7 @@ TEST_F(FaultTest, AnInterruptRemovesANamedTemporaryFile) {
     ASSERT_EQ(outputEntries().size(), 2u) << "no temporary file appeared";
     ::kill(pid, signal);
     EXPECT_EQ(waitForProgram(pid), -signal);
-    EXPECT_EQ(readBytes(output() / kName), layout);
+    EXPECT_SAME_BYTES(readBytes(output() / kName), layout);
     EXPECT_EQ(outputEntries(), std::set<std::string>{kName}) << signal;
   }
 }
@@ -187,7 +226,7 @@ TEST_F(FaultTest, AFullDiskKeepsTheFile) {
   std::string layout;
   while (layout.size() < 40000) layout += kLayout;
   writeBytes(output() / kName, layout);
-  ASSERT_EQ(readBytes(output() / kName), layout);
+  ASSERT_SAME_BYTES(readBytes(output() / kName), layout);
   const std::string err = expectFailureLeavesFile(kName);
   EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
 }

@@ -28,6 +28,10 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
       {"a\rb\r", "a\rb\r\r\n"},  // a CR not before LF stays in its line
       {"a\r\r\n", "a\r\r\n"},
       {"\xEF\xBB\xBFx\x1A\xFF\n", "\xEF\xBB\xBFx\x1A\xFF\r\n"},
+      // A value text beyond 100 characters keeps its tail, but never the CR
+      // of the line break.
+      {"Label=\"LEFT\" Value=\"120\" />" + std::string(100, 'x') + "\r\n",
+       "Label=\"LEFT\" Value=\"307\" />" + std::string(7, 'x') + "\r\n"},
       {"Label=\"TAG\" Value=\"LB_MESSAGE\" />\r\n"
        "\r\n"
        "Label=\"LEFT\" Value=\"120\" />\n"

@@ -35,6 +35,7 @@ TEST_F(LineRewriterTest, DefaultRulesMoveValuesToTheCentre) {
       {"LEFT", "0", nullptr},
       {"LEFT", "-40", nullptr},
       {"LEFT", " +0120", "307"},
+      {"LEFT", "\t\n\v\f\r 120", "307"},  // all the white space strtol skips
       {"LEFT", "12.5", "271"},
       {"LEFT", "2147483647", "715828149"},
       {"WIDTH", "300", "100"},
@@ -63,6 +64,8 @@ TEST_F(LineRewriterTest, ExceptionsReplaceShiftAndFactor) {
       {"ftchrgen_p.gui.xml", "LB_FEATS", "WIDTH", "120", "102"},
       // 100 * 2.57f rounds to 257.0f; kept in double it would give 256.
       {"abilities_p.gui.xml", "LB_ABILITY", "WIDTH", "300", "257"},
+      // -40 * 2.57 = -102.8 is cut toward zero, not floored.
+      {"abilities_p.gui.xml", "LB_ABILITY", "WIDTH", "-120", "-102"},
       {"map_p.gui.xml", "LBL_Map", "WIDTH", "800", "800"},
       {"map_p.gui.xml", "LBL_Map", "LEFT", "0", "0"},
       // The confirm screen has no WIDTH exception: the default third applies.
@@ -120,6 +123,11 @@ TEST_F(LineRewriterTest, SpliceReplacesAtMostAHundredCharacters) {
   ASSERT_EQ(valueText.size(), 130u);
   EXPECT_EQ(rewriteLine("\tLabel=\"LEFT\" Value=\"" + valueText),
             "\tLabel=\"LEFT\" Value=\"307\" />" + tail);
+  // The hundred count on the value text, not on the line: a long line with
+  // a short value text loses all of it.
+  const std::string indent(120, ' ');
+  EXPECT_EQ(rewriteLine(indent + R"(Label="LEFT" Value="120" /> <!-- x -->)"),
+            indent + R"(Label="LEFT" Value="307" />)");
   // Value before the label: the label is swallowed with the value text.
   EXPECT_EQ(rewriteLine(R"(<P Value="120" Label="LEFT" />)"),
             R"(<P Value="307" />)");

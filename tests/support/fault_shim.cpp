@@ -12,21 +12,33 @@
 //                 the file system cannot start it early (EINVAL)
 //   slow-write    each write to the temporary file takes 100 ms, so that a
 //                 run can be interrupted while it writes
+//   chmod         setting the temporary file's permissions fails (EPERM)
 //   flush         fsync fails (EIO)
 //   name          naming the unnamed file fails (EPERM)
 //   close         close fails after closing (EIO)
 //   rename        the rename over the layout file fails (EXDEV)
 //   change-input  another program appends to the layout file (the one named
 //                 by HUDCONV_FAULT_FILE) while it is converted
+//   change-in-place
+//                 the same, but it overwrites the first byte: the size stays
+//   change-keep-time
+//                 the same as change-input, but it puts the modification
+//                 time back afterwards
 //   change-at-rename
 //                 another run replaces the layout file (the one named by
 //                 HUDCONV_FAULT_FILE) just as the rename comes, and holds it
 //                 so that the rename fails (EACCES), as Windows does
 //   remove-input  the layout file disappears before it is replaced
 // Several are given separated by commas.
+//
+// With HUDCONV_FAULT_LOG naming a file, it also records there, a line each,
+// the steps that leave no trace in the files themselves: "rename" (the
+// temporary file over the layout file), "fsync-folder" and "fchown UID GID"
+// (on the temporary file).
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,12 +89,32 @@ Function real(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
-// Another program writes to the layout file named by HUDCONV_FAULT_FILE.
-void changeLayoutFile() {
-  std::FILE* layout = std::fopen(std::getenv("HUDCONV_FAULT_FILE"), "ab");
+// Another program writes to the layout file named by HUDCONV_FAULT_FILE:
+// appends a line, or overwrites its first byte.
+void changeLayoutFile(bool inPlace = false) {
+  const char* path = std::getenv("HUDCONV_FAULT_FILE");
+  std::FILE* layout = std::fopen(path, inPlace ? "r+b" : "ab");
   if (!layout) return;
-  std::fputs("changed\r\n", layout);
+  std::fputs(inPlace ? "X" : "changed\r\n", layout);
   std::fclose(layout);
+}
+
+// Appends as above, then puts the modification time back.
+void changeLayoutFileKeepingItsTime() {
+  struct stat before {};
+  if (::stat(std::getenv("HUDCONV_FAULT_FILE"), &before) != 0) return;
+  changeLayoutFile();
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ::utimensat(AT_FDCWD, std::getenv("HUDCONV_FAULT_FILE"), times, 0);
+}
+
+void record(const std::string& step) {
+  const char* log = std::getenv("HUDCONV_FAULT_LOG");
+  if (!log) return;
+  std::FILE* file = std::fopen(log, "a");
+  if (!file) return;
+  std::fprintf(file, "%s\n", step.c_str());
+  std::fclose(file);
 }
 
 }  // namespace
@@ -163,7 +195,13 @@ int fsync(int fd) {
     errno = EIO;
     return -1;
   }
-  if (faultIs("change-input") && isTempFile(fd)) changeLayoutFile();
+  if (isTempFile(fd)) {
+    if (faultIs("change-input")) changeLayoutFile();
+    if (faultIs("change-in-place")) changeLayoutFile(true);
+    if (faultIs("change-keep-time")) changeLayoutFileKeepingItsTime();
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) record("fsync-folder");
   return real<int (*)(int)>("fsync")(fd);
 }
 
@@ -185,7 +223,24 @@ int rename(const char* from, const char* to) {
     errno = EACCES;
     return -1;
   }
-  return real<int (*)(const char*, const char*)>("rename")(from, to);
+  const int result =
+      real<int (*)(const char*, const char*)>("rename")(from, to);
+  if (result == 0 && isTempPath(from)) record("rename");
+  return result;
+}
+
+int fchmod(int fd, mode_t mode) {
+  if (faultIs("chmod") && isTempFile(fd)) {
+    errno = EPERM;
+    return -1;
+  }
+  return real<int (*)(int, mode_t)>("fchmod")(fd, mode);
+}
+
+int fchown(int fd, uid_t owner, gid_t group) {
+  if (isTempFile(fd))
+    record("fchown " + std::to_string(owner) + " " + std::to_string(group));
+  return real<int (*)(int, uid_t, gid_t)>("fchown")(fd, owner, group);
 }
 
 char* realpath(const char* path, char* resolved) {
