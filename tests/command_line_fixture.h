@@ -160,18 +160,27 @@ class CommandLineTest : public ::testing::Test {
     return names;
   }
 
-  // Expects a run on `name` to fail and leave the file exactly as it was;
-  // returns standard error.
+  // Expects a run on `name` to fail and leave the file exactly as it was,
+  // and nothing else but, where it failed after keeping it, the original as
+  // its backup (which is then removed); returns standard error.
   std::string expectFailureLeavesFile(const std::string& name,
-                                      const ProgramOptions& options = {}) {
+                                      const ProgramOptions& options = {},
+                                      bool keepsBackup = false) {
     const std::string before = readBytes(output() / name);
-    const auto entries = outputEntries();
+    auto entries = outputEntries();
     const Result r = run({name}, options);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out,
               kBanner + console("Input file is: " + pathOf(name) + "\n"));
     EXPECT_SAME_BYTES(readBytes(output() / name), before);
+    if (keepsBackup) {
+      entries.insert(name + ".bak");
+      EXPECT_SAME_BYTES(readBytes(output() / (name + ".bak")), before);
+    }
     EXPECT_EQ(outputEntries(), entries);
+    // Not where the file is held open: the backup is the same file then.
+    std::error_code held;
+    if (keepsBackup) fs::remove(output() / (name + ".bak"), held);
     const std::string start = "hudconv: error: ";
     EXPECT_EQ(r.err.substr(0, start.size()), start);
     EXPECT_NE(r.err.find(pathOf(name) + " was left unchanged." + console("\n")),

@@ -62,8 +62,11 @@ TEST_F(CommandLineTest, KeepsPermissionsAndSymbolicLinks) {
   EXPECT_TRUE(fs::is_symlink(output() / "link_p.gui.xml"));
   EXPECT_SAME_BYTES(readBytes(home_ / "real" / "target.xml"),
                     kDefaultConverted);
-  EXPECT_EQ(fs::directory_iterator(home_ / "real")->path().filename(),
-            "target.xml");
+  // The original is kept beside the file the link points to.
+  EXPECT_SAME_BYTES(readBytes(home_ / "real" / "target.xml.bak"), kLayout);
+  EXPECT_EQ(std::distance(fs::directory_iterator(home_ / "real"),
+                          fs::directory_iterator()),
+            2);
 }
 
 }  // namespace

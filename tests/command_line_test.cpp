@@ -1,3 +1,6 @@
+#include <chrono>
+#include <optional>
+
 #include "command_line_fixture.h"
 #include "convert/layout_converter.h"
 
@@ -122,6 +125,12 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
     EXPECT_EQ(r.out, reportOf(pathOf(c.name), c.says));
     EXPECT_EQ(r.err, "");
     EXPECT_SAME_BYTES(readBytes(file), c.after) << c.name;
+    // The original beside it, under the name the system gave the file.
+    fs::path backup = file;
+    backup += ".bak";
+    if (kOnWindows && c.name == "./MAP_P.gui.xml")
+      backup = output() / "map_p.gui.xml.bak";
+    EXPECT_SAME_BYTES(readBytes(backup), c.before) << c.name;
   }
   // A name as tab completion types it in the program's folder: not below
   // Output, so from the current folder.
@@ -134,13 +143,119 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, reportOf(typed, kConvertedSays));
   EXPECT_SAME_BYTES(readBytes(output() / "map_p.gui.xml"), kConverted);
-  std::set<std::string> entries{
-      "map_p.gui.xml", "MAP_P.gui.xml",         "other_p.gui.xml",
-      "empty.gui.xml", "карта 日本.gui.xml",    "bytes.gui.xml",
-      "sub",           deep.begin()->u8string()};
-  // Windows took MAP_P.gui.xml for the file already there.
-  if (kOnWindows) entries.erase("MAP_P.gui.xml");
+  std::set<std::string> entries{"sub", deep.begin()->u8string()};
+  for (const std::string name :
+       {"map_p.gui.xml", "MAP_P.gui.xml", "other_p.gui.xml", "empty.gui.xml",
+        "карта 日本.gui.xml", "bytes.gui.xml"}) {
+    // Windows took MAP_P.gui.xml for the file already there.
+    if (kOnWindows && name == "MAP_P.gui.xml") continue;
+    entries.insert(name);
+    entries.insert(name + ".bak");
+  }
   EXPECT_EQ(outputEntries(), entries);
+}
+
+TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
+  const std::string name = "map_p.gui.xml";
+  const fs::path file = output() / name;
+  const fs::path backup = output() / (name + ".bak");
+  const std::string edited = kConverted + "<!-- moved by hand -->\r\n";
+  writeBytes(file, kLayout);
+  // Older than any clock tick, so that a write shows.
+  fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(1));
+  const auto originalTime = fs::last_write_time(file);
+  const std::string error = "hudconv: error: ";
+  const struct {
+    const char* what;
+    std::optional<std::string> put;  // written to the file first
+    std::vector<std::string> args;
+    int status;
+    // The last line of standard output, or how standard error starts.
+    std::string says;
+    std::string after;
+    std::optional<std::string> backupAfter;
+  } steps[] = {
+      {"first run", {}, {name}, 0, kConvertedSays, kConverted, kLayout},
+      {"second run",
+       {},
+       {name},
+       0,
+       "Already converted, so nothing was written. The original is kept as " +
+           pathOf(name) + ".bak.",
+       kConverted,
+       kLayout},
+      {"original put back",
+       kLayout,
+       {name},
+       0,
+       kConvertedSays,
+       kConverted,
+       kLayout},
+      {"edited after",
+       edited,
+       {name},
+       1,
+       error + pathOf(name) + " is neither its backup",
+       edited,
+       kLayout},
+      {"restored",
+       {},
+       {"--restore", name},
+       0,
+       "Restored the original from " + pathOf(name) +
+           ".bak, which is gone now.",
+       kLayout,
+       {}},
+      {"restored again",
+       {},
+       {"--restore", name},
+       2,
+       error + "cannot restore " + pathOf(name) + ": no backup " +
+           pathOf(name) + ".bak (",
+       kLayout,
+       {}},
+      {"converted again", {}, {name}, 0, kConvertedSays, kConverted, kLayout},
+  };
+  for (const auto& step : steps) {
+    if (step.put) writeBytes(file, *step.put);
+    const auto before = fs::last_write_time(file);
+    const Result r = run(step.args);
+    EXPECT_EQ(r.status, step.status) << step.what;
+    if (step.status == 0) {
+      EXPECT_EQ(r.out, reportOf(pathOf(name), step.says)) << step.what;
+      EXPECT_EQ(r.err, "") << step.what;
+    } else {
+      EXPECT_EQ(r.err.substr(0, step.says.size()), step.says) << step.what;
+      EXPECT_EQ(fs::last_write_time(file), before) << step.what;
+    }
+    EXPECT_SAME_BYTES(readBytes(file), step.after) << step.what;
+    EXPECT_EQ(fs::exists(backup), step.backupAfter.has_value()) << step.what;
+    if (step.backupAfter) {
+      EXPECT_SAME_BYTES(readBytes(backup), *step.backupAfter) << step.what;
+      EXPECT_EQ(fs::last_write_time(backup), originalTime) << step.what;
+    }
+  }
+  // Nothing written by a second run, not even the time.
+  const auto converted = fs::last_write_time(file);
+  EXPECT_EQ(run({name}).status, 0);
+  EXPECT_EQ(fs::last_write_time(file), converted);
+  // With the converted file gone, the backup alone is put back.
+  fs::remove(file);
+  EXPECT_EQ(run({"--restore", name}).status, 0);
+  EXPECT_SAME_BYTES(readBytes(file), kLayout);
+  EXPECT_EQ(fs::last_write_time(file), originalTime);
+  EXPECT_EQ(outputEntries(), std::set<std::string>{name});
+  // A run stopped between keeping the original and replacing the file left
+  // the one file under both names: it is the original, whichever comes next.
+  fs::create_hard_link(file, backup);
+  EXPECT_EQ(run({name}).status, 0);
+  EXPECT_SAME_BYTES(readBytes(file), kConverted);
+  EXPECT_SAME_BYTES(readBytes(backup), kLayout);
+  fs::remove(file);
+  fs::create_hard_link(backup, file);
+  EXPECT_EQ(run({"--restore", name}).status, 0);
+  EXPECT_SAME_BYTES(readBytes(file), kLayout);
+  EXPECT_EQ(outputEntries(), std::set<std::string>{name});
 }
 
 TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {
@@ -155,9 +270,12 @@ TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, reportOf(file.u8string(), kConvertedSays));
     EXPECT_SAME_BYTES(readBytes(file), kConverted) << file;
-    EXPECT_EQ(std::next(fs::directory_iterator(folder)),
-              fs::directory_iterator())
-        << "a stray file beside " << file;
+    std::set<std::string> beside;
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.is_regular_file())
+        beside.insert(entry.path().filename().u8string());
+    EXPECT_EQ(beside,
+              (std::set<std::string>{"map_p.gui.xml", "map_p.gui.xml.bak"}));
   }
   EXPECT_TRUE(fs::is_directory(home_ / "Override"));
 }

@@ -41,9 +41,15 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
   // An unnamed new file is named by its folder, a named one by its path.
   const std::string unnamed = "the temporary file in " + folder + ": ";
   const std::string named = folder + "/.hudconv-";
+  const std::string backup = folder + "/" + kName + ".bak";
+  const std::string noBackup = "cannot keep the original as " + backup +
+                               ": a second name: Operation not permitted; a "
+                               "copy: cannot rename " +
+                               named;
   const struct {
     const char* fault;
     std::string says, saysWhenNamed;
+    bool keepsBackup = false;  // made just before the step that fails
   } cases[] = {
       {"create",
        "cannot create a temporary file in " + folder + ": Too many open files",
@@ -57,22 +63,29 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
       {"name", "cannot name " + unnamed + "Operation not permitted",
        "the file system gives it a name from the start"},
       {"close", "cannot close " + named, "cannot close " + named},
-      {"rename", "cannot rename " + named, "cannot rename " + named},
+      {"rename", "cannot rename " + named, "cannot rename " + named, true},
+      // A file system that has neither hard links nor room for a copy.
+      {"no-link,no-copy", noBackup, noBackup},
   };
-  const char* const reasons[] = {
-      "Too many open files",      "Operation not permitted",
-      "No space left on device",  "Input/output error",
-      "Operation not permitted",  "Input/output error",
-      "Invalid cross-device link"};
+  const std::string reasons[] = {"Too many open files",
+                                 "Operation not permitted",
+                                 "No space left on device",
+                                 "Input/output error",
+                                 "Operation not permitted",
+                                 "Input/output error",
+                                 "Invalid cross-device link",
+                                 "to " + backup + ": Operation not permitted"};
   int i = 0;
   for (const auto& c : cases) {
-    const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));
+    const std::string err =
+        expectFailureLeavesFile(kName, withFault(c.fault), c.keepsBackup);
     EXPECT_NE(err.find(c.says), std::string::npos) << c.fault << ": " << err;
     EXPECT_NE(err.find(reasons[i]), std::string::npos) << c.fault << err;
     // Where the file system has no unnamed files, a named one is used.
     if (std::string(c.fault) != "name") {
       const std::string alone = expectFailureLeavesFile(
-          kName, withFault(c.fault + std::string(",no-tmpfile")));
+          kName, withFault(c.fault + std::string(",no-tmpfile")),
+          c.keepsBackup);
       EXPECT_NE(alone.find(c.saysWhenNamed), std::string::npos)
           << c.fault << ": " << alone;
       EXPECT_NE(alone.find(reasons[i]), std::string::npos) << c.fault << alone;
@@ -80,26 +93,40 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
     ++i;
   }
   // And when nothing fails: the new file gets the old one's owner (another
-  // user's where the tests run as root), and the folder is flushed after
-  // the rename, so that the rename itself is on the disk.
+  // user's where the tests run as root); the backup is on the disk before
+  // the rename, and the rename itself after it. Without hard links, the
+  // backup is a copy with the original's owner, mode and time.
   const std::string log = (root_ / "steps").string();
-  for (const std::string fault : {"", "no-tmpfile"}) {
+  for (const std::string fault : {"", "no-tmpfile", "no-link"}) {
     writeBytes(output() / kName, kLayout);
     (void)!::chown((output() / kName).c_str(), 65534, 65534);
+    ::chmod((output() / kName).c_str(), 0640);
     struct stat before {};
     ASSERT_EQ(::stat((output() / kName).c_str(), &before), 0);
     ProgramOptions options = withFault(fault);
     options.environment.push_back("HUDCONV_FAULT_LOG=" + log);
     EXPECT_EQ(run({kName}, options).status, 0);
     EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
-    EXPECT_EQ(readBytes(log), "fchown " + std::to_string(before.st_uid) + " " +
-                                  std::to_string(before.st_gid) +
-                                  "\nrename\nfsync-folder\n")
+    const std::string owner = "fchown " + std::to_string(before.st_uid) + " " +
+                              std::to_string(before.st_gid) + "\n";
+    EXPECT_EQ(readBytes(log),
+              owner + (fault == "no-link" ? owner : "") +
+                  "backup\nfsync-folder\nrename\nfsync-folder\n")
         << fault;
     struct stat after {};
     ASSERT_EQ(::stat((output() / kName).c_str(), &after), 0);
     EXPECT_EQ(after.st_uid, before.st_uid);
     EXPECT_EQ(after.st_gid, before.st_gid);
+    const fs::path backupFile = output() / (kName + ".bak");
+    EXPECT_SAME_BYTES(readBytes(backupFile), kLayout) << fault;
+    struct stat kept {};
+    ASSERT_EQ(::stat(backupFile.c_str(), &kept), 0);
+    EXPECT_EQ(kept.st_uid, before.st_uid) << fault;
+    EXPECT_EQ(kept.st_mode, before.st_mode) << fault;
+    EXPECT_EQ(kept.st_mtim.tv_sec, before.st_mtim.tv_sec) << fault;
+    EXPECT_EQ(kept.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << fault;
+    EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
+    fs::remove(backupFile);
     fs::remove(log);
   }
 }
@@ -134,7 +161,15 @@ TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
               std::string::npos)
         << c.fault << ": " << r.err;
     EXPECT_SAME_BYTES(readBytes(output() / kName), c.after);
-    EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+    // Kept just before the rename, which the other run's write then hit: a
+    // second name of the file, so the backup holds what the file holds.
+    std::set<std::string> entries{kName};
+    if (std::string(c.fault) == "change-at-rename") {
+      entries.insert(kName + ".bak");
+      EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")), c.after);
+    }
+    EXPECT_EQ(outputEntries(), entries);
+    fs::remove(output() / (kName + ".bak"));
   }
 }
 
@@ -181,7 +216,7 @@ TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
   }
   // A file system that cannot start the write-back early is no failure.
   EXPECT_EQ(run({kName}, withFault("write-back-unsupported")).status, 0);
-  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+  EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
 }
 
 TEST_F(FaultTest, AFileRemovedBeforeTheReplaceIsNotRecreated) {

@@ -5,7 +5,7 @@
 #         [-DMODE=link|console] -P sample_test.cmake
 # MODE link: Output holds a symbolic link to the sample in another folder; the
 #   link must stay a link and the file it points to be converted, with
-#   nothing left beside it.
+#   nothing beside it but its original, kept as a backup.
 # MODE console: the program runs in a terminal of its own (through `script`),
 #   as when started from Explorer: it must wait for a key when its input is
 #   that terminal, and not when its input is redirected.
@@ -78,8 +78,14 @@ if(MODE STREQUAL "link")
   file(GLOB beside "${HOME}/real/*" "${HOME}/real/.*")
   if(NOT IS_SYMLINK "${HOME}/Output/${name}")
     message(FATAL_ERROR "Output/${name} is no longer a symbolic link")
-  elseif(NOT beside STREQUAL converted)
-    message(FATAL_ERROR "more than the converted file: ${beside}")
+  elseif(NOT beside STREQUAL "${converted};${converted}.bak")
+    message(FATAL_ERROR "not the converted file and its backup: ${beside}")
+  endif()
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E compare_files "${converted}.bak" "${SAMPLE}"
+    RESULT_VARIABLE different)
+  if(different)
+    message(FATAL_ERROR "${converted}.bak is not the original")
   endif()
 endif()
 file(REMOVE_RECURSE "${HOME}")

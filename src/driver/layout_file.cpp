@@ -5,6 +5,8 @@
 #include <memory>
 #include <utility>
 
+#include "driver/backup.h"
+
 namespace {
 
 // How much written data may wait before the disk is asked to take it: the
@@ -12,12 +14,12 @@ namespace {
 // little left to do.
 constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 
-std::string failure(const std::string& what, const std::string& path,
-                    int code) {
+}  // namespace
+
+std::string failureText(const std::string& what, const std::string& path,
+                        int code) {
   return what + " " + path + ": " + errorText(code);
 }
-
-}  // namespace
 
 std::size_t blockSizeFor(std::uint64_t size) {
   // Room for the whole of a small file in one piece, its end included.
@@ -32,7 +34,7 @@ void convertFile(const SystemFile& in, const std::string& path,
   for (;;) {
     std::size_t got = 0;
     if (const int code = readSome(in, block.get(), blockSize, got))
-      throw FileError(failure("cannot read", path, code));
+      throw FileError(failureText("cannot read", path, code));
     if (got == 0) break;
     converter.feed(block.get(), got);
   }
@@ -112,25 +114,24 @@ void BlockWriter::run() {
   }
 }
 
-ReplacementFile::ReplacementFile(const std::string& path) {
-  if (const int code = resolveLinks(path, target_))
-    throw FileError(failure("cannot find", path, code));
+ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
   FileFacts facts;
   if (const int code = readFacts(target_, facts))
-    throw FileError(failure("cannot read the attributes of", target_, code));
+    throw FileError(
+        failureText("cannot read the attributes of", target_, code));
   // A rename would not ask whether the file may be written; so ask first.
   if (facts.readOnly)
     throw FileError("cannot write " + target_ + ": the file is read-only");
   if (const int code = probeWriting(target_))
-    throw FileError(failure("cannot write", target_, code));
+    throw FileError(failureText("cannot write", target_, code));
 
   folder_ = folderOf(target_);
   if (const int code = createTemporary(folder_, file_, tempPath_))
     throw FileError(
-        failure("cannot create a temporary file in", folder_, code));
+        failureText("cannot create a temporary file in", folder_, code));
   if (const int code = keepFacts(file_, facts)) {
     const std::string error =
-        failure("cannot set the permissions of", tempName(), code);
+        failureText("cannot set the permissions of", tempName(), code);
     throw FileError(error + discard());
   }
 }
@@ -142,14 +143,15 @@ std::string ReplacementFile::tempName() const {
 ReplacementFile::~ReplacementFile() { discard(); }
 
 void ReplacementFile::fail(const char* what, int code) const {
-  throw FileError(failure(what, tempName(), code));
+  throw FileError(failureText(what, tempName(), code));
 }
 
 void ReplacementFile::write(const char* data, std::size_t size) {
   if (const int code = writer_.write(data, size)) fail("cannot write", code);
 }
 
-void ReplacementFile::commit(const FileState& expected) {
+void ReplacementFile::commit(const FileState& expected,
+                             const std::string& backup) {
   if (const int code = writer_.finish()) fail("cannot write", code);
   if (const int code = flushToDisk(file_)) fail("cannot flush", code);
   if (const int code = keepTemporary(file_, folder_, tempPath_))
@@ -159,8 +161,20 @@ void ReplacementFile::commit(const FileState& expected) {
   // wrote in the few microseconds until the rename would still be lost.
   FileState now;
   if (const int code = readState(target_, now))
-    throw FileError(failure("cannot find", target_, code));
+    throw FileError(failureText("cannot find", target_, code));
   if (now != expected) failChanged();
+  if (!backup.empty()) {
+    const Kept kept = keepOriginal(target_, expected, backup);
+    if (kept == Kept::kFileChanged) failChanged();
+    if (kept == Kept::kOtherBackup) {
+      discard();
+      throw FileChangedError(
+          backup +
+          " appeared during the conversion, made by another program "
+          "or run; " +
+          target_ + " was left as it is now. Run hudconv again.");
+    }
+  }
   if (const int code = renameOver(tempPath_, target_)) {
     // Windows refuses the rename while another run holds the file; that run
     // may have replaced it meanwhile, and then it is not "unchanged".

@@ -25,6 +25,10 @@ class FileChangedError : public FileError {
   using FileError::FileError;
 };
 
+// "WHAT PATH: REASON", REASON the system's text for `code`.
+std::string failureText(const std::string& what, const std::string& path,
+                        int code);
+
 // Buffers fitted to a file of `size` bytes: a small file needs no megabyte.
 std::size_t blockSizeFor(std::uint64_t size);
 
@@ -73,14 +77,13 @@ class BlockWriter {
 // in a file that has no name until commit() where the system allows, so that
 // a run that is killed leaves nothing behind. The layout file changes only at
 // commit(), in one rename, so it holds either its old or its new bytes
-// whatever fails. Through a symbolic link, the file
-// it points to is replaced. Its permissions and owner (attributes on Windows)
-// are kept. Unless committed, the new file is removed again.
+// whatever fails. Its permissions and owner (attributes on Windows) are kept.
+// Unless committed, the new file is removed again.
 class ReplacementFile final : public ByteSink {
  public:
-  // Checks that the file at `path` may be replaced, and creates the new file
-  // beside it. Throws FileError.
-  explicit ReplacementFile(const std::string& path);
+  // Checks that the file at `target` (not a symbolic link) may be replaced,
+  // and creates the new file beside it. Throws FileError.
+  explicit ReplacementFile(const std::string& target);
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
@@ -90,9 +93,10 @@ class ReplacementFile final : public ByteSink {
   // Flushes the new file to disk and renames it over the layout file, unless
   // the layout file is no longer in the state `expected`, which it was in
   // when it was read: then another program has written to it, and it stays
-  // as that program left it (FileChangedError). Close the layout file first:
-  // Windows cannot replace a file that is open. Throws FileError.
-  void commit(const FileState& expected);
+  // as that program left it (FileChangedError). Where `backup` names a file,
+  // the layout file is kept there first (see keepOriginal). Close the layout
+  // file first: Windows cannot replace a file that is open. Throws FileError.
+  void commit(const FileState& expected, const std::string& backup = "");
   // Removes the new file after a failure. Returns "" or, when it cannot be
   // removed, a note that says where it stays.
   std::string discard();

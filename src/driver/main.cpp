@@ -13,6 +13,7 @@
 #include "convert/layout_converter.h"
 #include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
+#include "driver/backup.h"
 #include "driver/layout_file.h"
 #include "driver/platform.h"
 
@@ -31,6 +32,10 @@ const char kUsage[] =
     "  a name such as confirm_p.gui.xml, for the file in the folder Output\n"
     "  beside hudconv; or the path of the file, wherever it lies. On Windows\n"
     "  you can also drop one or more files onto hudconv.exe.\n"
+    "  The first conversion keeps the original as FILE.bak; a file that is\n"
+    "  already converted is left as it is.\n"
+    "  hudconv --restore FILE...\n"
+    "                      puts each original back from FILE.bak\n"
     "  hudconv --help      shows this text\n"
     "  hudconv --version   shows the version\n"
     "  hudconv -- FILE...  takes every FILE as a file, even one named like\n"
@@ -64,19 +69,49 @@ std::string changesMade(const ChangeCounts& changes) {
          std::to_string(changes.byException) + " by the built-in exceptions).";
 }
 
+// The file that `path` leads to, symbolic links followed: the one that is
+// replaced, with its backup beside it.
+std::string targetOf(const std::string& path) {
+  std::string target;
+  if (const int code = resolveLinks(path, target))
+    throw FileError(failureText("cannot find", path, code));
+  return target;
+}
+
 // Streams the open layout file through the converter into its replacement,
-// which takes its place only once all of it is converted and on disk.
+// which takes its place only once all of it is converted and on disk; the
+// first conversion keeps the original. A file that has a backup is compared
+// with it first, and converted only when it is that original.
 int convert(SystemFile& in, const FileState& state,
             const std::string& inputPath) {
   std::optional<ReplacementFile> out;
   std::string error;
   try {
-    out.emplace(inputPath);
+    const std::string target = targetOf(inputPath);
+    const std::string backup = backupOf(target);
+    const Standing standing = compareWithBackup(in, state, inputPath, backup);
+    if (standing == Standing::kConverted) {
+      say("Already converted, so nothing was written. The original is kept "
+          "as " +
+          backup + ".");
+      return kConverted;
+    }
+    if (standing == Standing::kDifferent)
+      return fail(kNotConverted,
+                  inputPath + " is neither its backup " + backup +
+                      " nor that backup converted: it was edited after its "
+                      "conversion, or it is a new original. It was left "
+                      "unchanged. To convert it as a new original, delete " +
+                      backup +
+                      " and run hudconv again; to go back to the "
+                      "original, run hudconv --restore " +
+                      inputPath + ".");
+    out.emplace(target);
     const std::size_t blockSize = blockSizeFor(state.size);
     LayoutConverter converter(*out, blockSize);
     convertFile(in, inputPath, blockSize, converter);
     in.close();  // Windows will not replace a file that is still open.
-    out->commit(state);
+    out->commit(state, standing == Standing::kNoBackup ? backup : "");
     say(changesMade(converter.changes()));
     return kConverted;
   } catch (const ConversionError& e) {
@@ -129,8 +164,46 @@ int convertArgument(const std::string& argument, const std::string& home) {
   return convert(in, state, path);
 }
 
+bool exists(const std::string& path) {
+  FileState state;
+  return !isNotFound(readState(path, state));
+}
+
+// Puts the original kept by the first conversion back in place of the
+// layout file, in one rename, which also removes the backup.
+int restoreArgument(const std::string& argument, const std::string& home) {
+  // Found as a file to convert is, by the file or by its backup alone.
+  std::string path =
+      isFullPath(argument) ? argument : layoutFilePath(home, argument);
+  if (!isFullPath(argument) && !exists(path) && !exists(backupOf(path)) &&
+      (exists(argument) || exists(backupOf(argument))))
+    path = argument;
+  say("Input file is: " + path);
+  std::string target;
+  if (resolveLinks(path, target) != 0) target = path;  // gone: the link
+  const std::string backup = backupOf(target);
+  SystemFile original;
+  FileState originalState;
+  if (const int code = openForReading(backup, original, originalState))
+    return fail(kCannotOpen, "cannot restore " + path + ": no backup " +
+                                 backup + " (" + errorText(code) +
+                                 "). Nothing was changed.");
+  original.close();
+  // After a run stopped between keeping the original and replacing the
+  // file, both names lead to the original: only the backup goes.
+  FileState state;
+  const bool same =
+      readState(target, state) == 0 && state.sameFile(originalState);
+  if (const int code = same ? removeFile(backup) : renameOver(backup, target))
+    return fail(kNotConverted, "cannot put " + backup + " back in place: " +
+                                   errorText(code) + leftUnchanged(path));
+  syncFolder(folderOf(target));
+  say("Restored the original from " + backup + ", which is gone now.");
+  return kConverted;
+}
+
 struct Command {
-  bool help = false, version = false;
+  bool help = false, version = false, restore = false;
   std::string unknownOption;
   std::vector<std::string> files;
 };
@@ -146,6 +219,8 @@ Command parseArguments(const std::vector<std::string>& args) {
       command.help = true;
     } else if (options && arg == "--version") {
       command.version = true;
+    } else if (options && arg == "--restore") {
+      command.restore = true;
     } else if (options && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
       if (command.unknownOption.empty()) command.unknownOption = arg;
     } else {
@@ -185,7 +260,8 @@ int run(const Command& command) {
   createFolder(home + "/Override");
   int status = kConverted;
   for (const std::string& file : command.files)
-    status = std::max(status, convertArgument(file, home));
+    status = std::max(status, command.restore ? restoreArgument(file, home)
+                                              : convertArgument(file, home));
   return status;
 }
 

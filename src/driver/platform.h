@@ -69,6 +69,8 @@ std::string errorText(int code);
 
 // Whether the error of an open says that no such file exists.
 bool isNotFound(int code);
+// Whether the error of a link or rename says that the new name is taken.
+bool isAlreadyThere(int code);
 
 // An open file: a descriptor, or a Windows handle. Closed when it goes out of
 // scope, unless closed before (which tells whether that worked).
@@ -115,6 +117,10 @@ struct FileState {
            size == other.size && modified == other.modified;
   }
   bool operator!=(const FileState& other) const { return !(*this == other); }
+  // Whether both name the one file, whatever its contents.
+  bool sameFile(const FileState& other) const {
+    return device == other.device && index == other.index;
+  }
 };
 
 // Opens a file for reading and tells its state. Anything but a regular file
@@ -125,6 +131,8 @@ int readState(const std::string& path, FileState& state);
 // Reads up to `size` bytes; `got` is 0 at the end of the file.
 int readSome(const SystemFile& file, char* data, std::size_t size,
              std::size_t& got);
+// Goes back to the start of the file, to read it again.
+int rewindFile(const SystemFile& file);
 
 // What a replacement keeps of the file it replaces.
 struct FileFacts {
@@ -158,8 +166,16 @@ int writeAll(const SystemFile& file, const char* data, std::size_t size);
 int startWriteBack(const SystemFile& file, std::uint64_t offset,
                    std::uint64_t size);
 int flushToDisk(const SystemFile& file);
+// Sets the file's modification time to the one in `state`.
+int setModified(const SystemFile& file, const FileState& state);
 // Renames `from` over `to` in the same folder, as one step.
 int renameOver(const std::string& from, const std::string& to);
+// Renames `from` to `to` in the same folder unless `to` exists, as one step
+// where the file system can.
+int renameNoReplace(const std::string& from, const std::string& to);
+// Gives the file `existing` the second name `link` in the same folder,
+// unless `link` exists. File systems without hard links refuse.
+int linkFile(const std::string& existing, const std::string& link);
 // Makes a rename in `folder` durable where the system needs telling; best
 // effort.
 void syncFolder(const std::string& folder);

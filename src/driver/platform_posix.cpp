@@ -27,21 +27,28 @@ bool isFullPath(const std::string& path) {
 
 namespace {
 
-// The named temporary file of the replacement in progress, for the signal
-// handler, which may only read a name prepared in advance.
-std::string pendingName;
-std::atomic<const char*> pendingPath{nullptr};
+// The named temporary files in progress (the new layout file, and a copy of
+// the old one for its backup), for the signal handler, which may only read
+// names prepared in advance.
+constexpr int kPendingSlots = 2;
+std::string pendingNames[kPendingSlots];
+std::atomic<const char*> pendingPaths[kPendingSlots];
 
 void setPending(const std::string& path) {
-  pendingPath.store(nullptr);
-  pendingName = path;
-  pendingPath.store(pendingName.c_str());
+  for (int slot = 0; slot < kPendingSlots; ++slot) {
+    if (pendingPaths[slot].load()) continue;
+    pendingNames[slot] = path;
+    pendingPaths[slot].store(pendingNames[slot].c_str());
+    return;
+  }
 }
 
 // After the rename or the removal: a signal just before this finds the name
 // gone already.
 void clearPending(const std::string& path) {
-  if (pendingPath.load() && path == pendingName) pendingPath.store(nullptr);
+  for (int slot = 0; slot < kPendingSlots; ++slot)
+    if (pendingPaths[slot].load() && path == pendingNames[slot])
+      pendingPaths[slot].store(nullptr);
 }
 
 // Holds back the signals that remove the pending file while a named one is
@@ -65,7 +72,8 @@ class HoldSignals {
 };
 
 extern "C" void removePendingAndStop(int number) {
-  if (const char* path = pendingPath.load()) ::unlink(path);
+  for (auto& pending : pendingPaths)
+    if (const char* path = pending.load()) ::unlink(path);
   // The handler was reset: the signal ends the program as it would have, so
   // the shell sees 128 + its number.
   ::raise(number);
@@ -155,6 +163,8 @@ std::string errorText(int code) {
 
 bool isNotFound(int code) { return code == ENOENT || code == ENOTDIR; }
 
+bool isAlreadyThere(int code) { return code == EEXIST; }
+
 int SystemFile::close() {
   if (!isOpen()) return 0;
   // The descriptor is gone whatever close says, so it is never closed twice.
@@ -210,6 +220,10 @@ int readSome(const SystemFile& file, char* data, std::size_t size,
     }
     if (errno != EINTR) return errno;
   }
+}
+
+int rewindFile(const SystemFile& file) {
+  return ::lseek(fd(file), 0, SEEK_SET) == 0 ? 0 : errno;
 }
 
 int resolveLinks(const std::string& path, std::string& target) {
@@ -326,10 +340,34 @@ int flushToDisk(const SystemFile& file) {
   return ::fsync(fd(file)) == 0 ? 0 : errno;
 }
 
+int setModified(const SystemFile& file, const FileState& state) {
+  const timespec times[2] = {{0, UTIME_OMIT},
+                             {static_cast<time_t>(state.modified / 1000000000),
+                              static_cast<long>(state.modified % 1000000000)}};
+  return ::futimens(fd(file), times) == 0 ? 0 : errno;
+}
+
 int renameOver(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return errno;
   clearPending(from);
   return 0;
+}
+
+int renameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
+                  RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system that cannot tell: look first.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0) return EEXIST;
+    if (::rename(from.c_str(), to.c_str()) != 0) return errno;
+  }
+  clearPending(from);
+  return 0;
+}
+
+int linkFile(const std::string& existing, const std::string& link) {
+  return ::link(existing.c_str(), link.c_str()) == 0 ? 0 : errno;
 }
 
 void syncFolder(const std::string& folder) {

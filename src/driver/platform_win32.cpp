@@ -181,29 +181,48 @@ void createFolder(const std::string& path) {
 
 namespace {
 
-// The named temporary file of the replacement in progress, and its handle
-// while it is open, for the console's Ctrl+C and close handler.
-std::wstring pendingName;
-std::atomic<bool> pendingNamed{false};
-std::atomic<HANDLE> pendingHandle{nullptr};
+// The temporary files in progress (the new layout file, and a copy of the
+// old one for its backup), by name and by handle while open, for the
+// console's Ctrl+C and close handler.
+struct Pending {
+  std::wstring name;
+  std::atomic<bool> named{false};
+  std::atomic<HANDLE> open{nullptr};
+};
+Pending pending[2];
+
+void setPending(const std::wstring& name, HANDLE open) {
+  for (Pending& slot : pending) {
+    if (slot.named.load() || slot.open.load()) continue;
+    slot.name = name;
+    slot.named.store(true);
+    slot.open.store(open);
+    return;
+  }
+}
 
 void clearPending(const std::string& path) {
-  if (pendingNamed.load() && systemPath(path) == pendingName)
-    pendingNamed.store(false);
+  for (Pending& slot : pending)
+    if (slot.named.load() && systemPath(path) == slot.name)
+      slot.named.store(false);
 }
 
 BOOL WINAPI removePending(DWORD) {
-  // While it is open, the file goes with its handle when the program ends;
-  // closed, it goes by its name.
-  if (const HANDLE open = pendingHandle.exchange(nullptr)) {
-    FILE_DISPOSITION_INFO info{};
-    info.DeleteFile = TRUE;
-    if (::SetFileInformationByHandle(open, FileDispositionInfo, &info,
-                                     sizeof(info)))
-      return FALSE;
-    ::CloseHandle(open);
+  for (Pending& slot : pending) {
+    // While it is open, the file goes with its handle when the program ends;
+    // closed, it goes by its name.
+    if (const HANDLE open = slot.open.exchange(nullptr)) {
+      FILE_DISPOSITION_INFO info{};
+      info.DeleteFile = TRUE;
+      if (::SetFileInformationByHandle(open, FileDispositionInfo, &info,
+                                       sizeof(info))) {
+        slot.named.store(false);
+        continue;
+      }
+      ::CloseHandle(open);
+    }
+    if (slot.named.exchange(false)) ::DeleteFileW(slot.name.c_str());
   }
-  if (pendingNamed.exchange(false)) ::DeleteFileW(pendingName.c_str());
   return FALSE;  // and the program ends as it would have
 }
 
@@ -230,6 +249,10 @@ std::string errorText(int code) {
   return message;
 }
 
+bool isAlreadyThere(int code) {
+  return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+}
+
 bool isNotFound(int code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
          code == ERROR_INVALID_NAME;
@@ -237,8 +260,10 @@ bool isNotFound(int code) {
 
 int SystemFile::close() {
   if (!isOpen()) return 0;
-  HANDLE expected = handle(*this);
-  pendingHandle.compare_exchange_strong(expected, nullptr);
+  for (Pending& slot : pending) {
+    HANDLE expected = handle(*this);
+    slot.open.compare_exchange_strong(expected, nullptr);
+  }
   return ::CloseHandle(reinterpret_cast<HANDLE>(release())) ? 0 : lastError();
 }
 
@@ -307,6 +332,13 @@ int readSome(const SystemFile& file, char* data, std::size_t size,
   return 0;
 }
 
+int rewindFile(const SystemFile& file) {
+  LARGE_INTEGER start{};
+  return ::SetFilePointerEx(handle(file), start, nullptr, FILE_BEGIN)
+             ? 0
+             : lastError();
+}
+
 int resolveLinks(const std::string& path, std::string& target) {
   const SystemFile file = wrap(::CreateFileW(
       systemPath(path).c_str(), 0,
@@ -373,10 +405,7 @@ int createTemporary(const std::string& folder, SystemFile& file,
       // Gone with the handle unless kept, also when the program is killed;
       // where the file system cannot, it stays named as it is.
       (void)setDeleteOnClose(created, true);
-      pendingNamed.store(false);
-      pendingName = systemPath(name);
-      pendingNamed.store(true);
-      pendingHandle.store(handle(created));
+      setPending(systemPath(name), handle(created));
       path = name;
       file = std::move(created);
       return 0;
@@ -420,6 +449,15 @@ int flushToDisk(const SystemFile& file) {
   return ::FlushFileBuffers(handle(file)) ? 0 : lastError();
 }
 
+int setModified(const SystemFile& file, const FileState& state) {
+  FILE_BASIC_INFO info{};  // times of 0 stay as they are
+  info.LastWriteTime.QuadPart = state.modified;
+  return ::SetFileInformationByHandle(handle(file), FileBasicInfo, &info,
+                                      sizeof(info))
+             ? 0
+             : lastError();
+}
+
 int renameOver(const std::string& from, const std::string& to) {
   // Write-through: the rename is on disk when this returns.
   if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
@@ -427,6 +465,21 @@ int renameOver(const std::string& from, const std::string& to) {
     return lastError();
   clearPending(from);
   return 0;
+}
+
+int renameNoReplace(const std::string& from, const std::string& to) {
+  if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
+                     MOVEFILE_WRITE_THROUGH))
+    return lastError();
+  clearPending(from);
+  return 0;
+}
+
+int linkFile(const std::string& existing, const std::string& link) {
+  return ::CreateHardLinkW(systemPath(link).c_str(),
+                           systemPath(existing).c_str(), nullptr)
+             ? 0
+             : lastError();
 }
 
 void syncFolder(const std::string&) {}

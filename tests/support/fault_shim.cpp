@@ -29,12 +29,15 @@
 //                 HUDCONV_FAULT_FILE) just as the rename comes, and holds it
 //                 so that the rename fails (EACCES), as Windows does
 //   remove-input  the layout file disappears before it is replaced
+//   no-link       the file system has no hard links (EPERM): the backup of
+//                 the layout file is a copy
+//   no-copy       naming that copy fails (EPERM)
 // Several are given separated by commas.
 //
 // With HUDCONV_FAULT_LOG naming a file, it also records there, a line each,
-// the steps that leave no trace in the files themselves: "rename" (the
-// temporary file over the layout file), "fsync-folder" and "fchown UID GID"
-// (on the temporary file).
+// the steps that leave no trace in the files themselves: "backup" (the
+// backup named), "rename" (the temporary file over the layout file),
+// "fsync-folder" and "fchown UID GID" (on a temporary file).
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -63,12 +66,17 @@ bool isTempPath(const char* path) {
   return path && std::strstr(path, kTempMarker);
 }
 
+bool isBackupPath(const char* path) {
+  const std::size_t length = path ? std::strlen(path) : 0;
+  return length > 4 && std::strcmp(path + length - 4, ".bak") == 0;
+}
+
 // The path of the file open as `fd`.
 std::string pathOf(int fd) {
-  char link[64];
-  std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+  char entry[64];
+  std::snprintf(entry, sizeof(entry), "/proc/self/fd/%d", fd);
   char target[4096];
-  const ssize_t length = ::readlink(link, target, sizeof(target) - 1);
+  const ssize_t length = ::readlink(entry, target, sizeof(target) - 1);
   return length < 0 ? std::string() : std::string(target, length);
 }
 
@@ -152,6 +160,29 @@ int linkat(int fromFolder, const char* from, int toFolder, const char* to,
   }
   return real<int (*)(int, const char*, int, const char*, int)>("linkat")(
       fromFolder, from, toFolder, to, flags);
+}
+
+int link(const char* from, const char* to) {
+  if (faultIs("no-link") && isBackupPath(to)) {
+    errno = EPERM;
+    return -1;
+  }
+  const int result = real<int (*)(const char*, const char*)>("link")(from, to);
+  if (result == 0 && isBackupPath(to)) record("backup");
+  return result;
+}
+
+int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+              unsigned flags) {
+  if (faultIs("no-copy") && isBackupPath(to)) {
+    errno = EPERM;
+    return -1;
+  }
+  const int result =
+      real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(
+          fromFolder, from, toFolder, to, flags);
+  if (result == 0 && isBackupPath(to)) record("backup");
+  return result;
 }
 
 int mkstemp(char* pattern) {

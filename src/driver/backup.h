@@ -1,0 +1,42 @@
+#pragma once
+
+// The first conversion of a layout file keeps its original beside it, as
+// NAME.bak, in the same step as the replacement. A later run compares the
+// file with its backup before it writes anything, so that no control is ever
+// moved twice.
+
+#include <string>
+
+#include "driver/platform.h"
+
+// Where the original of the layout file `target` is kept.
+std::string backupOf(const std::string& target);
+
+// What the layout file is, next to its backup.
+enum class Standing {
+  kNoBackup,   // not converted since backups are kept: convert it
+  kOriginal,   // the backup's bytes, put back: convert it; the backup stays
+  kConverted,  // its backup converted: nothing to do
+  kDifferent,  // edited after its conversion, or a new original: leave it
+};
+
+// Compares the layout file open as `in`, in the state `state`, at `path`,
+// with its `backup`. The backup is converted into a sink that compares each
+// byte with the file's and stops at the first that differs; only where that
+// does not match are the two compared as they are. Memory stays a few
+// blocks. Leaves `in` at its start. Throws FileError.
+Standing compareWithBackup(const SystemFile& in, const FileState& state,
+                           const std::string& path, const std::string& backup);
+
+enum class Kept {
+  kKept,         // the backup holds the file as it was read
+  kFileChanged,  // the file is no longer the one read
+  kOtherBackup,  // another run or program made a different backup meanwhile
+};
+
+// Keeps the layout file `target`, read in the state `expected`, as `backup`,
+// which appears in one step and is on disk on return: a second name of the
+// file, or where the file system has none, a flushed copy with the file's
+// mode and modification time. Throws FileError when neither can be made.
+Kept keepOriginal(const std::string& target, const FileState& expected,
+                  const std::string& backup);
