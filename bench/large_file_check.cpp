@@ -40,6 +40,9 @@ int main(int argc, char** argv) {
   const fs::path program = work / "hudconv";
   fs::copy_file(argv[1], program, fs::copy_options::overwrite_existing);
   const fs::path file = work / "Output" / kName;
+  fs::path backup = file;
+  backup += ".bak";
+  fs::remove(backup);  // or the run compares with it first
 
   const std::string chunk = syntheticLayout(1 << 20);
   buildRuleTable();
@@ -91,9 +94,15 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(expected),
               static_cast<unsigned long long>(differing),
               static_cast<unsigned long long>(copies));
+  // The original, kept as a second name of the same file.
+  std::error_code missing;
+  const bool kept =
+      fs::file_size(backup, missing) == copies * chunk.size() && !missing;
+  std::printf("backup: %s\n", kept ? "the original's size" : "MISSING");
   fs::remove(file);
+  fs::remove(backup);
   const bool good = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-                    differing == 0 && fs::is_empty(work / "Output");
+                    differing == 0 && kept && fs::is_empty(work / "Output");
   std::printf("%s\n", good ? "converted correctly" : "FAILED");
   return good ? 0 : 1;
 }

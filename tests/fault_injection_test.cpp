@@ -97,7 +97,8 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
   // the rename, and the rename itself after it. Without hard links, the
   // backup is a copy with the original's owner, mode and time.
   const std::string log = (root_ / "steps").string();
-  for (const std::string fault : {"", "no-tmpfile", "no-link"}) {
+  for (const std::string fault :
+       {"", "no-tmpfile", "no-link", "no-link,no-tmpfile"}) {
     writeBytes(output() / kName, kLayout);
     (void)!::chown((output() / kName).c_str(), 65534, 65534);
     ::chmod((output() / kName).c_str(), 0640);
@@ -110,7 +111,7 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
     const std::string owner = "fchown " + std::to_string(before.st_uid) + " " +
                               std::to_string(before.st_gid) + "\n";
     EXPECT_EQ(readBytes(log),
-              owner + (fault == "no-link" ? owner : "") +
+              owner + (fault.rfind("no-link", 0) == 0 ? owner : "") +
                   "backup\nfsync-folder\nrename\nfsync-folder\n")
         << fault;
     struct stat after {};
@@ -171,6 +172,17 @@ TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
     EXPECT_EQ(outputEntries(), entries);
     fs::remove(output() / (kName + ".bak"));
   }
+  // A backup of other bytes, made meanwhile, is never taken for the
+  // original: the file is left as it is.
+  writeBytes(output() / kName, kLayout);
+  const Result r = run({kName}, withFault("backup-appears"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(pathOf(kName) + ".bak appeared during the conversion"),
+            std::string::npos)
+      << r.err;
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout);
+  EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")), "other\r\n");
+  EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
 }
 
 TEST_F(FaultTest, AnInterruptRemovesANamedTemporaryFile) {

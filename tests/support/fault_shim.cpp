@@ -32,6 +32,9 @@
 //   no-link       the file system has no hard links (EPERM): the backup of
 //                 the layout file is a copy
 //   no-copy       naming that copy fails (EPERM)
+//   backup-appears
+//                 another program makes a backup of other bytes just
+//                 before the layout file is linked to its backup
 // Several are given separated by commas.
 //
 // With HUDCONV_FAULT_LOG naming a file, it also records there, a line each,
@@ -166,6 +169,12 @@ int link(const char* from, const char* to) {
   if (faultIs("no-link") && isBackupPath(to)) {
     errno = EPERM;
     return -1;
+  }
+  if (faultIs("backup-appears") && isBackupPath(to)) {
+    if (std::FILE* other = std::fopen(to, "wb")) {
+      std::fputs("other\r\n", other);
+      std::fclose(other);
+    }
   }
   const int result = real<int (*)(const char*, const char*)>("link")(from, to);
   if (result == 0 && isBackupPath(to)) record("backup");
