@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The release as a player gets it:
-#  1. two clean builds of this commit, in two folders, give the same bytes:
-#     hudconv, hudconv.exe and both archives (the first that differs is
-#     named);
+#  1. the README's own package commands, run in two copies of this tree in
+#     two folders, give the same bytes: hudconv, hudconv.exe and both
+#     archives (the first that differs is named);
 #  2. each archive, unpacked into a folder named in several scripts, holds
 #     the program, README.txt and an empty Output, and converts the sample
 #     put there (the zip under Wine) to the expected bytes.
@@ -18,19 +18,29 @@ stop_wine() {
 }
 trap stop_wine EXIT
 
+# The commands a reader of the README types to make the archives.
+mapfile -t commands < <(sed -n 's/^    \(cmake --preset .*--target package\)$/\1/p' \
+  README.md)
+if [ "${#commands[@]}" -ne 2 ]; then
+  echo "FAILED: the README should give two package commands, not" \
+    "${#commands[@]}"
+  exit 1
+fi
+# Every archive entry dated at this commit, also in a copy without .git.
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 0)
+export SOURCE_DATE_EPOCH
 build() {
-  cmake -S . -B "$1/linux" -DHUDCONV_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
-    >/dev/null
-  cmake --build "$1/linux" -j 2 --target package >/dev/null
-  cmake -S . -B "$1/windows" --toolchain cmake/mingw-w64.cmake \
-    -DHUDCONV_TESTS=OFF >/dev/null
-  cmake --build "$1/windows" -j 2 --target package >/dev/null
+  mkdir -p "$1"
+  git ls-files -z --cached --others --exclude-standard | tar -cf - --null -T - | tar -xf - -C "$1"
+  for command in "${commands[@]}"; do
+    (cd "$1" && eval "$command" >/dev/null)
+  done
 }
 build "$work/first"
 build "$work/second"
 cd "$work/first"
-for file in linux/hudconv windows/hudconv.exe linux/package/*.tar.gz \
-  windows/package/*.zip; do
+for file in build/hudconv build-windows/hudconv.exe build/package/*.tar.gz \
+  build-windows/package/*.zip; do
   if ! cmp -s "$file" "$work/second/$file"; then
     echo "FAILED: two builds of one commit differ in $file"
     exit 1
@@ -40,7 +50,7 @@ done
 
 home="$work/Joueur Ωμέγα Игры 日本"
 mkdir -p "$home"
-for archive in linux/package/*.tar.gz windows/package/*.zip; do
+for archive in build/package/*.tar.gz build-windows/package/*.zip; do
   cmake -E chdir "$home" cmake -E tar xf "$work/first/$archive"
   name=$(basename "$archive" .zip)
   name=${name%.tar.gz}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the demo without GoogleTest, then one CMake
 # preset after another:
-#   linux     the unit and command-line tests, and the static checks
+#   linux     the unit and command-line tests
+#   checks    clang-format, clang-tidy and cppcheck
 #   sanitize  the same tests under AddressSanitizer and UBSan (clang)
 #   fuzz      the layout-file fuzzer for HUDCONV_FUZZ_SECONDS (default 60)
 #   windows   hudconv.exe and its tests, under Wine
@@ -15,7 +16,7 @@ cd "$(dirname "$0")/.."
 echo "=== demo without GoogleTest"
 cmake -S . -B build-demo -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
 cmake --build build-demo -j 2 --target demo
-for preset in linux sanitize fuzz windows; do
+for preset in linux checks sanitize fuzz windows; do
   echo "=== $preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset"
