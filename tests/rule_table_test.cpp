@@ -147,6 +147,14 @@ TEST_F(RuleTableTest, LookupFindsTheFirstMatchingRule) {
     const RuleMatch match = lookupRule(c.file, c.tagText, c.line);
     EXPECT_EQ(match.found, c.found) << c.file << " / " << c.tagText;
     EXPECT_EQ(match.amount, c.amount) << c.file << " / " << c.tagText;
+    // The same through the lookup for one file's lines, after a TAG text
+    // that named other controls.
+    FileRuleLookup rules(c.file);
+    rules.setTagText("LB_MESSAGE LBL_Map LB_POWERS SCROLLBAR PROTOITEM");
+    rules.setTagText(c.tagText);
+    const RuleMatch fast = rules.find(c.line);
+    EXPECT_EQ(fast.found, c.found) << c.file << " / " << c.tagText;
+    EXPECT_EQ(fast.amount, c.amount) << c.file << " / " << c.tagText;
   }
 }
 

@@ -11,7 +11,8 @@ const char* const kNulByteText =
 LayoutConverter::LayoutConverter(ByteSink& sink, std::size_t blockSize)
     : sink_(sink),
       blockSize_(blockSize > 0 ? blockSize : 1),
-      block_(new char[blockSize_]) {
+      block_(new char[blockSize_]),
+      rules_(inputFileName) {
   currentTagText.clear();
 }
 
@@ -98,7 +99,7 @@ void LayoutConverter::finish() {
 bool LayoutConverter::rewrite(std::string_view line) {
   ++lineNumber_;
   try {
-    const LineChange change = rewriteLineInto(line, rewritten_);
+    const LineChange change = rewriteLineInto(line, rewritten_, rules_);
     if (change) {
       ++(change.width ? changes_.width : changes_.left);
       if (change.byException) ++changes_.byException;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "convert/rule_table.h"
+
 // A value the converter cannot handle, with the 1-based line it stands on.
 class ConversionError : public std::runtime_error {
  public:
@@ -86,4 +88,5 @@ class LayoutConverter {
   std::string rewritten_;
   std::size_t lineNumber_ = 0;
   ChangeCounts changes_;
+  FileRuleLookup rules_;  // of inputFileName, as it is at the start
 };

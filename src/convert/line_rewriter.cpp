@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "convert/rule_table.h"
-
 // Width factors must be applied in single precision: 300 * 2.57f gives 257 in
 // float and 256 when kept in double.
 static_assert(FLT_EVAL_METHOD == 0, "float arithmetic must not be widened");
@@ -104,14 +102,17 @@ std::int32_t scaledWidth(std::int32_t third, float factor) {
   return static_cast<std::int32_t>(product);
 }
 
-}  // namespace
-
-LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
+// Rewrites `line` as rewriteLineInto describes, with the exceptions found in
+// `rules` where given, else by lookupRule.
+LineChange rewrite(std::string_view line, std::string& rewritten,
+                   FileRuleLookup* rules) {
   const Markers markers = findMarkers(line);
   if (markers.tag) {
     const std::size_t valuePos = line.find(kValue);
-    if (valuePos != std::string_view::npos)
+    if (valuePos != std::string_view::npos) {
       currentTagText.assign(line.substr(valueTextStart(line, valuePos)));
+      if (rules) rules->setTagText(currentTagText);
+    }
   }
 
   if (!markers.left && !markers.width) return {};
@@ -123,7 +124,9 @@ LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
   if (markers.left ? value <= 0 : value == kFixedWidth) return {};
   // Looked up only for a value that changes: the lookup cannot fail and
   // changes nothing, so skipping it for the others changes no result.
-  const RuleMatch rule = lookupRule(inputFileName, currentTagText, line);
+  const RuleMatch rule = rules
+                             ? rules->find(line)
+                             : lookupRule(inputFileName, currentTagText, line);
 
   std::int32_t newValue;
   if (markers.left) {
@@ -145,6 +148,17 @@ LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
   if (line.size() - start > kReplacedLength)
     rewritten.append(line.substr(start + kReplacedLength));
   return {true, !markers.left, rule.found};
+}
+
+}  // namespace
+
+LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
+  return rewrite(line, rewritten, nullptr);
+}
+
+LineChange rewriteLineInto(std::string_view line, std::string& rewritten,
+                           FileRuleLookup& rules) {
+  return rewrite(line, rewritten, &rules);
 }
 
 std::string rewriteLine(const std::string& line) {

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "convert/rule_table.h"
+
 // The name of the layout file being converted, as given on the command line.
 // The exception lookup compares it with the file names of ruleTable.
 extern std::string inputFileName;
@@ -39,3 +41,7 @@ struct LineChange {
 // and says what changed; an unchanged line gives a LineChange that is false.
 // Throws as rewriteLine does.
 LineChange rewriteLineInto(std::string_view line, std::string& rewritten);
+// The same, with the exceptions of inputFileName looked up in `rules`,
+// which it keeps up to date with currentTagText.
+LineChange rewriteLineInto(std::string_view line, std::string& rewritten,
+                           FileRuleLookup& rules);

@@ -87,16 +87,45 @@ void buildRuleTable() {
   }
 }
 
+namespace {
+
+RuleMatch firstProperty(const ControlRule& control, std::string_view line) {
+  for (const PropertyRule& property : control.properties)
+    if (contains(line, property.label)) return {true, property.amount};
+  return {};
+}
+
+}  // namespace
+
 RuleMatch lookupRule(std::string_view fileName, std::string_view tagText,
                      std::string_view line) {
   for (const FileRule& file : ruleTable) {
     if (!sameFileName(file.fileName, fileName)) continue;
     for (const ControlRule& control : file.controls) {
       if (!contains(tagText, control.tag)) continue;
-      for (const PropertyRule& property : control.properties) {
-        if (contains(line, property.label)) return {true, property.amount};
-      }
+      if (const RuleMatch match = firstProperty(control, line); match.found)
+        return match;
     }
   }
+  return {};
+}
+
+FileRuleLookup::FileRuleLookup(std::string_view fileName) {
+  for (const FileRule& file : ruleTable)
+    if (sameFileName(file.fileName, fileName)) files_.push_back(&file);
+  setTagText("");
+}
+
+void FileRuleLookup::setTagText(std::string_view tagText) {
+  controls_.clear();
+  for (const FileRule* file : files_)
+    for (const ControlRule& control : file->controls)
+      if (contains(tagText, control.tag)) controls_.push_back(&control);
+}
+
+RuleMatch FileRuleLookup::find(std::string_view line) const {
+  for (const ControlRule* control : controls_)
+    if (const RuleMatch match = firstProperty(*control, line); match.found)
+      return match;
   return {};
 }
