@@ -43,13 +43,16 @@ void rewrite(benchmark::State& state, bool reuse, const char* fileName,
 }
 
 // Takes the converted bytes as a write to a file would, without the disk.
-class CountingSink final : public ByteSink {
+class CountingSink final : public BufferedSink {
  public:
+  CountingSink() : BufferedSink(LayoutConverter::kBlockSize) {}
+  std::size_t bytes = 0;
+
+ private:
   void write(const char* data, std::size_t size) override {
     benchmark::DoNotOptimize(data);
     bytes += size;
   }
-  std::size_t bytes = 0;
 };
 
 void convertFile(benchmark::State& state) {

@@ -1,5 +1,6 @@
 #include "convert/layout_converter.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "convert/line_rewriter.h"
@@ -8,31 +9,25 @@ const char* const kNulByteText =
     "a NUL byte, which no text layout file holds (is it UTF-16 text or an "
     "image?)";
 
-LayoutConverter::LayoutConverter(ByteSink& sink, std::size_t blockSize)
-    : sink_(sink),
-      blockSize_(blockSize > 0 ? blockSize : 1),
-      block_(new char[blockSize_]),
-      rules_(inputFileName) {
+LayoutConverter::LayoutConverter(ByteSink& sink)
+    : sink_(sink), rules_(inputFileName) {
   currentTagText.clear();
 }
 
 void LayoutConverter::emit(const char* data, std::size_t size) {
-  if (size > blockSize_ - used_) {
-    drain();
-    // What fills a block on its own need not be copied first.
-    if (size >= blockSize_) {
-      sink_.write(data, size);
-      return;
-    }
+  for (;;) {
+    if (!buffer_) buffer_ = sink_.lend(size_);
+    const std::size_t piece = std::min(size, size_ - used_);
+    std::memcpy(buffer_ + used_, data, piece);
+    used_ += piece;
+    if (piece == size) return;
+    data += piece;
+    size -= piece;
+    // Full: handed on, and the next one taken when there is more.
+    sink_.take(used_);
+    buffer_ = nullptr;
+    used_ = 0;
   }
-  std::memcpy(block_.get() + used_, data, size);
-  used_ += size;
-}
-
-void LayoutConverter::drain() {
-  if (used_ == 0) return;
-  sink_.write(block_.get(), used_);
-  used_ = 0;
 }
 
 void LayoutConverter::feed(const char* data, std::size_t size) {
@@ -93,7 +88,9 @@ void LayoutConverter::feedText(const char* data, std::size_t size) {
 void LayoutConverter::finish() {
   // Any byte after the last line feed makes a line, a lone CR included.
   if (!line_.empty()) convertHeldLine(false);
-  drain();
+  if (used_ > 0) sink_.take(used_);
+  buffer_ = nullptr;
+  used_ = 0;
 }
 
 bool LayoutConverter::rewrite(std::string_view line) {

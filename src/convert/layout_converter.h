@@ -29,38 +29,69 @@ struct ChangeCounts {
   std::size_t left = 0, width = 0, byException = 0;
 };
 
-// Where converted bytes go. A sink reports a failure by throwing.
+// Where converted bytes go. The converter fills a buffer that the sink
+// lends it and hands it back full, so that the bytes are not copied again on
+// their way. A sink reports a failure by throwing.
 class ByteSink {
  public:
-  virtual void write(const char* data, std::size_t size) = 0;
+  // The buffer to fill next, and its size in `size` (at least 1).
+  virtual char* lend(std::size_t& size) = 0;
+  // Takes the first `used` bytes of the buffer lent last, which the
+  // converter no longer touches.
+  virtual void take(std::size_t used) = 0;
 
  protected:
   ~ByteSink() = default;
 };
 
-// Collects bytes in memory: the whole converted text, where it is wanted.
-class StringSink final : public ByteSink {
+// A sink that handles the bytes as they come, from one buffer of its own.
+class BufferedSink : public ByteSink {
  public:
+  explicit BufferedSink(std::size_t size) : size_(size > 0 ? size : 1) {}
+  char* lend(std::size_t& size) override {
+    if (!buffer_) buffer_.reset(new char[size_]);
+    size = size_;
+    return buffer_.get();
+  }
+  void take(std::size_t used) override { write(buffer_.get(), used); }
+
+ protected:
+  ~BufferedSink() = default;
+  virtual void write(const char* data, std::size_t size) = 0;
+
+ private:
+  std::size_t size_;
+  std::unique_ptr<char[]> buffer_;  // left uninitialised: it is written first
+};
+
+// Collects bytes in memory: the whole converted text, where it is wanted.
+class StringSink final : public BufferedSink {
+ public:
+  // Collects `blockSize` bytes at a time.
+  explicit StringSink(std::size_t blockSize = 128 << 10)
+      : BufferedSink(blockSize) {}
+  std::string text;
+
+ private:
   void write(const char* data, std::size_t size) override {
     text.append(data, size);
   }
-  std::string text;
 };
 
-// Converts a layout file fed to it in pieces of any size, and hands the
-// converted bytes to a sink in blocks. Lines end at a line feed; a carriage
+// Converts a layout file fed to it in pieces of any size, into the buffers
+// of a sink. Lines end at a line feed; a carriage
 // return directly before it is dropped, and every converted line is followed
 // by CR LF, the line break written to disk. A last line without a line break
 // is converted too; a file that ends with one gains no empty line. Memory
-// stays one block and the longest line, whatever the size of the file.
+// stays the longest line, whatever the size of the file.
 class LayoutConverter {
  public:
-  // The most that is collected before it goes to the sink.
+  // The size of the blocks a file is read and written in.
   static constexpr std::size_t kBlockSize = 128 << 10;
 
   // Starts the conversion of one file (currentTagText starts empty) into
-  // `sink`, collecting up to `blockSize` bytes between writes.
-  explicit LayoutConverter(ByteSink& sink, std::size_t blockSize = kBlockSize);
+  // `sink`.
+  explicit LayoutConverter(ByteSink& sink);
 
   // Throws ConversionError when rewriteLine rejects a line or a line holds a
   // NUL byte, and whatever the sink throws.
@@ -75,15 +106,13 @@ class LayoutConverter {
   void feedText(const char* data, std::size_t size);
   void emit(const char* data, std::size_t size);
   void emit(std::string_view text) { emit(text.data(), text.size()); }
-  void drain();
   // Counts the line and rewrites it into rewritten_; false if unchanged.
   bool rewrite(std::string_view line);
   void convertHeldLine(bool beforeLineFeed);
 
   ByteSink& sink_;
-  std::size_t blockSize_;
-  std::unique_ptr<char[]> block_;  // left uninitialised: it is written first
-  std::size_t used_ = 0;
+  char* buffer_ = nullptr;  // lent by the sink
+  std::size_t size_ = 0, used_ = 0;
   std::string line_;  // a line cut by the end of a piece, until it is whole
   std::string rewritten_;
   std::size_t lineNumber_ = 0;

@@ -32,12 +32,22 @@ void rewind(const SystemFile& file, const std::string& path) {
 struct Differs {};
 
 // Compares the bytes written to it with those of a file, in turn.
-class ComparingSink final : public ByteSink {
+class ComparingSink final : public BufferedSink {
  public:
   ComparingSink(const SystemFile& file, const std::string& path,
                 std::size_t blockSize)
-      : file_(file), path_(path), size_(blockSize), read_(new char[size_]) {}
+      : BufferedSink(blockSize),
+        file_(file),
+        path_(path),
+        size_(blockSize),
+        read_(new char[size_]) {}
 
+  // The file must end where the bytes written end.
+  void finish() {
+    if (readPiece(1) != 0) throw Differs{};
+  }
+
+ private:
   void write(const char* data, std::size_t size) override {
     while (size > 0) {
       const std::size_t piece = std::min(size, size_);
@@ -48,12 +58,6 @@ class ComparingSink final : public ByteSink {
       size -= piece;
     }
   }
-  // The file must end where the bytes written end.
-  void finish() {
-    if (readPiece(1) != 0) throw Differs{};
-  }
-
- private:
   std::size_t readPiece(std::size_t size) {
     std::size_t got = 0;
     if (const int code = readFull(file_, read_.get(), size, got))
@@ -72,7 +76,7 @@ bool convertsInto(const SystemFile& original, const std::string& originalPath,
                   const SystemFile& file, const std::string& path,
                   std::size_t blockSize) {
   ComparingSink sink(file, path, blockSize);
-  LayoutConverter converter(sink, blockSize);
+  LayoutConverter converter(sink);
   try {
     convertFile(original, originalPath, blockSize, converter);
     sink.finish();

@@ -1,8 +1,11 @@
 #include "driver/layout_file.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "driver/backup.h"
@@ -41,54 +44,114 @@ void convertFile(const SystemFile& in, const std::string& path,
   converter.finish();
 }
 
-int BlockWriter::write(const char* data, std::size_t size) {
-  while (size > 0) {
-    if (!filling_) filling_.reset(new char[LayoutConverter::kBlockSize]);
-    const std::size_t room = LayoutConverter::kBlockSize - filled_;
-    const std::size_t piece = std::min(size, room);
-    std::memcpy(filling_.get() + filled_, data, piece);
-    filled_ += piece;
-    data += piece;
-    size -= piece;
-    if (filled_ == LayoutConverter::kBlockSize) {
-      if (const int code = handOver()) return code;
-    }
+// Writes the buffers a converter fills to a file, from a thread of its own
+// once there is more than one, so that the disk is fed while the next ones
+// are converted. The buffers go round a ring: the converter fills one while
+// the thread writes those before it. Either side sleeps only when it has
+// nothing to do, and the thread is woken only once several buffers wait, so
+// a hand-off is no system call in the common case. A failure is told at the
+// next take() or at finish(), with the system's error code.
+class BlockWriter {
+ public:
+  BlockWriter(const SystemFile& file, std::size_t blockSize)
+      : file_(file), blockSize_(blockSize) {}
+  ~BlockWriter() { abandon(); }
+  BlockWriter(const BlockWriter&) = delete;
+  BlockWriter& operator=(const BlockWriter&) = delete;
+
+  // The buffer to fill next; waits while every buffer is still to be written.
+  char* lend(std::size_t& size);
+  // Queues the first `used` bytes of the buffer lent last. Returns 0, or the
+  // error code of a write that failed.
+  int take(std::size_t used);
+  // Writes what is queued and waits for it. Returns 0 or the first error.
+  int finish();
+  // Waits for the buffer being written, and drops the rest.
+  void abandon();
+
+ private:
+  // Buffers in the ring, and how many must wait before the thread is woken.
+  static constexpr int kBuffers = 8;
+  static constexpr int kWakeAt = 4;
+
+  int writeOut(const char* data, std::size_t size);
+  void run();
+  void stop(bool dropQueued);
+
+  const SystemFile& file_;
+  std::size_t blockSize_;
+  std::unique_ptr<char[]> buffers_[kBuffers];
+  std::size_t used_[kBuffers] = {};
+  int lent_ = 0;  // the buffer the converter fills
+  std::uint64_t written_ = 0, writeBackStart_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Under mutex_: the queue runs from head_, full_ buffers long, the one
+  // being written included.
+  int head_ = 0, full_ = 0;
+  bool writerWaits_ = false, converterWaits_ = false;
+  bool stopping_ = false, dropping_ = false;
+  int error_ = 0;
+};
+
+char* BlockWriter::lend(std::size_t& size) {
+  if (thread_.joinable()) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    converterWaits_ = true;
+    changed_.wait(lock, [this] { return full_ < kBuffers; });
+    converterWaits_ = false;
   }
-  return 0;
+  if (!buffers_[lent_]) buffers_[lent_].reset(new char[blockSize_]);
+  size = blockSize_;
+  return buffers_[lent_].get();
 }
 
-int BlockWriter::handOver() {
-  if (!thread_.joinable()) thread_ = std::thread(&BlockWriter::run, this);
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return !busy_; });
-  if (error_) return error_;
-  std::swap(filling_, writing_);
-  toWrite_ = filled_;
-  filled_ = 0;
-  busy_ = true;
+int BlockWriter::take(std::size_t used) {
+  used_[lent_] = used;
+  lent_ = (lent_ + 1) % kBuffers;
+  if (!thread_.joinable()) {
+    // The first buffer waits: a file that fits in it needs no thread.
+    if (full_ == 0) {
+      full_ = 1;
+      return 0;
+    }
+    thread_ = std::thread(&BlockWriter::run, this);
+  }
+  bool wake;
+  int error;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++full_;
+    wake = writerWaits_ && full_ >= kWakeAt;
+    error = error_;
+  }
+  if (wake) changed_.notify_all();
+  return error;
+}
+
+void BlockWriter::stop(bool dropQueued) {
+  if (!thread_.joinable()) {
+    if (!dropQueued && full_ == 1 && !error_)
+      error_ = writeOut(buffers_[head_].get(), used_[head_]);
+    full_ = 0;
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    dropping_ = dropQueued;
+  }
   changed_.notify_all();
-  return 0;
+  thread_.join();
 }
 
 int BlockWriter::finish() {
-  if (thread_.joinable()) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return !busy_; });
-      stopping_ = true;
-      changed_.notify_all();
-    }
-    thread_.join();
-  }
-  if (!error_ && filled_ > 0) error_ = writeOut(filling_.get(), filled_);
-  filled_ = 0;
+  stop(false);
   return error_;
 }
 
-void BlockWriter::abandon() {
-  filled_ = 0;
-  finish();
-}
+void BlockWriter::abandon() { stop(true); }
 
 int BlockWriter::writeOut(const char* data, std::size_t size) {
   if (const int code = writeAll(file_, data, size)) return code;
@@ -102,19 +165,29 @@ int BlockWriter::writeOut(const char* data, std::size_t size) {
 void BlockWriter::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return busy_ || stopping_; });
-    if (!busy_) return;
-    const bool failed = error_ != 0;  // nothing more is written after that
+    if (full_ == 0) {
+      if (stopping_) return;
+      writerWaits_ = true;
+      changed_.wait(lock, [this] { return full_ >= kWakeAt || stopping_; });
+      writerWaits_ = false;
+      continue;
+    }
+    // Nothing more is written after a failure, nor once told to drop.
+    const bool write = error_ == 0 && !dropping_;
+    const int at = head_;
     lock.unlock();
-    const int code = failed ? 0 : writeOut(writing_.get(), toWrite_);
+    const int code = write ? writeOut(buffers_[at].get(), used_[at]) : 0;
     lock.lock();
     if (code) error_ = code;
-    busy_ = false;
-    changed_.notify_all();
+    head_ = (head_ + 1) % kBuffers;
+    --full_;
+    if (converterWaits_) changed_.notify_all();
   }
 }
 
-ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
+ReplacementFile::ReplacementFile(const std::string& target,
+                                 std::size_t blockSize)
+    : target_(target) {
   FileFacts facts;
   if (const int code = readFacts(target_, facts))
     throw FileError(
@@ -129,6 +202,7 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
   if (const int code = createTemporary(folder_, file_, tempPath_))
     throw FileError(
         failureText("cannot create a temporary file in", folder_, code));
+  writer_ = std::make_unique<BlockWriter>(file_, blockSize);
   if (const int code = keepFacts(file_, facts)) {
     const std::string error =
         failureText("cannot set the permissions of", tempName(), code);
@@ -146,13 +220,15 @@ void ReplacementFile::fail(const char* what, int code) const {
   throw FileError(failureText(what, tempName(), code));
 }
 
-void ReplacementFile::write(const char* data, std::size_t size) {
-  if (const int code = writer_.write(data, size)) fail("cannot write", code);
+char* ReplacementFile::lend(std::size_t& size) { return writer_->lend(size); }
+
+void ReplacementFile::take(std::size_t used) {
+  if (const int code = writer_->take(used)) fail("cannot write", code);
 }
 
 void ReplacementFile::commit(const FileState& expected,
                              const std::string& backup) {
-  if (const int code = writer_.finish()) fail("cannot write", code);
+  if (const int code = writer_->finish()) fail("cannot write", code);
   if (const int code = flushToDisk(file_)) fail("cannot flush", code);
   if (const int code = keepTemporary(file_, folder_, tempPath_))
     fail("cannot name", code);
@@ -195,7 +271,7 @@ void ReplacementFile::failChanged() {
 std::string ReplacementFile::discard() {
   if (done_) return "";
   done_ = true;
-  writer_.abandon();
+  if (writer_) writer_->abandon();
   file_.close();
   // An unnamed file is gone with its descriptor.
   if (tempPath_.empty() || removeFile(tempPath_) == 0) return "";

@@ -1,13 +1,10 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "convert/layout_converter.h"
 #include "driver/platform.h"
@@ -38,40 +35,7 @@ std::size_t blockSizeFor(std::uint64_t size);
 void convertFile(const SystemFile& in, const std::string& path,
                  std::size_t blockSize, LayoutConverter& converter);
 
-// Writes to a file in blocks, from a thread of its own once there is more
-// than one block, so that the disk is fed while the next block is converted.
-// Every few megabytes it asks the system to start writing them to the disk,
-// so that the last flush finds little left to do. A failure is told at the
-// next write or at finish(), with the system's error code.
-class BlockWriter {
- public:
-  explicit BlockWriter(const SystemFile& file) : file_(file) {}
-  ~BlockWriter() { finish(); }
-  BlockWriter(const BlockWriter&) = delete;
-  BlockWriter& operator=(const BlockWriter&) = delete;
-
-  // Returns 0, or the error code of a write that failed.
-  int write(const char* data, std::size_t size);
-  // Writes what is left and waits for it. Returns 0 or the first error code.
-  int finish();
-  // Waits for the block being written, and drops what is left.
-  void abandon();
-
- private:
-  int handOver();
-  int writeOut(const char* data, std::size_t size);
-  void run();
-
-  const SystemFile& file_;
-  std::unique_ptr<char[]> filling_, writing_;
-  std::size_t filled_ = 0, toWrite_ = 0;
-  std::uint64_t written_ = 0, writeBackStart_ = 0;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool busy_ = false, stopping_ = false;
-  int error_ = 0;
-};
+class BlockWriter;
 
 // The new contents of a layout file, written beside it while they are made,
 // in a file that has no name until commit() where the system allows, so that
@@ -82,14 +46,17 @@ class BlockWriter {
 class ReplacementFile final : public ByteSink {
  public:
   // Checks that the file at `target` (not a symbolic link) may be replaced,
-  // and creates the new file beside it. Throws FileError.
-  explicit ReplacementFile(const std::string& target);
+  // and creates the new file beside it, to be written in blocks of
+  // `blockSize`. Throws FileError.
+  ReplacementFile(const std::string& target, std::size_t blockSize);
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Throws FileError.
-  void write(const char* data, std::size_t size) override;
+  // The new bytes are written from the buffers they were converted into.
+  // Throw FileError.
+  char* lend(std::size_t& size) override;
+  void take(std::size_t used) override;
   // Flushes the new file to disk and renames it over the layout file, unless
   // the layout file is no longer in the state `expected`, which it was in
   // when it was read: then another program has written to it, and it stays
@@ -109,6 +76,6 @@ class ReplacementFile final : public ByteSink {
 
   std::string target_, folder_, tempPath_;
   SystemFile file_;
-  BlockWriter writer_{file_};
+  std::unique_ptr<BlockWriter> writer_;
   bool done_ = false;
 };

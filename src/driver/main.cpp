@@ -106,9 +106,9 @@ int convert(SystemFile& in, const FileState& state,
                       " and run hudconv again; to go back to the "
                       "original, run hudconv --restore " +
                       inputPath + ".");
-    out.emplace(target);
     const std::size_t blockSize = blockSizeFor(state.size);
-    LayoutConverter converter(*out, blockSize);
+    out.emplace(target, blockSize);
+    LayoutConverter converter(*out);
     convertFile(in, inputPath, blockSize, converter);
     in.close();  // Windows will not replace a file that is still open.
     out->commit(state, standing == Standing::kNoBackup ? backup : "");

@@ -11,8 +11,8 @@
 inline std::string convertInPieces(const std::string& text,
                                    std::size_t pieceSize,
                                    std::size_t blockSize) {
-  StringSink sink;
-  LayoutConverter converter(sink, blockSize);
+  StringSink sink(blockSize);
+  LayoutConverter converter(sink);
   for (std::size_t at = 0; at < text.size(); at += pieceSize)
     converter.feed(text.data() + at, std::min(pieceSize, text.size() - at));
   converter.finish();
