@@ -10,22 +10,22 @@
 namespace {
 
 // Reads until `size` bytes are in, or the file ends.
-int readFull(const SystemFile& file, char* data, std::size_t size,
-             std::size_t& got) {
+SystemError readFull(const SystemFile& file, char* data, std::size_t size,
+                     std::size_t& got) {
   got = 0;
   while (got < size) {
     std::size_t piece = 0;
-    if (const int code = readSome(file, data + got, size - got, piece))
-      return code;
+    if (const SystemError error = readSome(file, data + got, size - got, piece))
+      return error;
     if (piece == 0) break;
     got += piece;
   }
-  return 0;
+  return {};
 }
 
 void rewind(const SystemFile& file, const std::string& path) {
-  if (const int code = rewindFile(file))
-    throw FileError(failureText("cannot read", path, code));
+  if (const SystemError error = rewindFile(file))
+    throw FileError(failureText("cannot read", path, error));
 }
 
 // Thrown at the first byte that differs: the rest need not be read.
@@ -60,8 +60,8 @@ class ComparingSink final : public BufferedSink {
   }
   std::size_t readPiece(std::size_t size) {
     std::size_t got = 0;
-    if (const int code = readFull(file_, read_.get(), size, got))
-      throw FileError(failureText("cannot read", path_, code));
+    if (const SystemError error = readFull(file_, read_.get(), size, got))
+      throw FileError(failureText("cannot read", path_, error));
     return got;
   }
 
@@ -96,10 +96,12 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
   for (;;) {
     std::size_t oneGot = 0;
     std::size_t otherGot = 0;
-    if (const int code = readFull(one, oneBlock.get(), blockSize, oneGot))
-      throw FileError(failureText("cannot read", onePath, code));
-    if (const int code = readFull(other, otherBlock.get(), blockSize, otherGot))
-      throw FileError(failureText("cannot read", otherPath, code));
+    if (const SystemError error =
+            readFull(one, oneBlock.get(), blockSize, oneGot))
+      throw FileError(failureText("cannot read", onePath, error));
+    if (const SystemError error =
+            readFull(other, otherBlock.get(), blockSize, otherGot))
+      throw FileError(failureText("cannot read", otherPath, error));
     if (oneGot != otherGot ||
         std::memcmp(oneBlock.get(), otherBlock.get(), oneGot) != 0)
       return false;
@@ -111,9 +113,9 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
 class Copy {
  public:
   explicit Copy(const std::string& folder) : folder_(folder) {
-    if (const int code = createTemporary(folder_, file_, path_))
+    if (const SystemError error = createTemporary(folder_, file_, path_))
       throw FileError(
-          failureText("cannot create a temporary file in", folder_, code));
+          failureText("cannot create a temporary file in", folder_, error));
   }
   ~Copy() {
     file_.close();
@@ -126,19 +128,19 @@ class Copy {
   void fill(const std::string& target) {
     SystemFile in;
     FileState state;
-    if (const int code = openForReading(target, in, state))
-      throw FileError(failureText("cannot read", target, code));
+    if (const SystemError error = openForReading(target, in, state))
+      throw FileError(failureText("cannot read", target, error));
     FileFacts facts;
-    if (const int code = readFacts(target, facts))
+    if (const SystemError error = readFacts(target, facts))
       throw FileError(
-          failureText("cannot read the attributes of", target, code));
+          failureText("cannot read the attributes of", target, error));
     check("cannot set the permissions of", keepFacts(file_, facts));
     const std::size_t blockSize = blockSizeFor(state.size);
     const std::unique_ptr<char[]> block(new char[blockSize]);
     for (;;) {
       std::size_t got = 0;
-      if (const int code = readSome(in, block.get(), blockSize, got))
-        throw FileError(failureText("cannot read", target, code));
+      if (const SystemError error = readSome(in, block.get(), blockSize, got))
+        throw FileError(failureText("cannot read", target, error));
       if (got == 0) break;
       check("cannot write", writeAll(file_, block.get(), got));
     }
@@ -146,25 +148,25 @@ class Copy {
     check("cannot flush", flushToDisk(file_));
   }
 
-  // Names the copy `name`, unless that is taken: then returns the code that
+  // Names the copy `name`, unless that is taken: then returns the error that
   // says so.
-  int name(const std::string& name) {
+  SystemError name(const std::string& name) {
     check("cannot name", keepTemporary(file_, folder_, path_));
     check("cannot close", file_.close());
-    const int code = renameNoReplace(path_, name);
-    if (code != 0 && !isAlreadyThere(code))
+    const SystemError error = renameNoReplace(path_, name);
+    if (error && !error.isAlreadyThere())
       throw FileError("cannot rename " + path_ + " to " + name + ": " +
-                      errorText(code));
-    named_ = code == 0;
-    return code;
+                      error.text());
+    named_ = !error;
+    return error;
   }
 
  private:
-  void check(const char* what, int code) const {
-    if (code != 0)
+  void check(const char* what, const SystemError& error) const {
+    if (error)
       throw FileError(failureText(
           what, path_.empty() ? "the temporary file in " + folder_ : path_,
-          code));
+          error));
   }
 
   std::string folder_, path_;
@@ -180,10 +182,10 @@ Standing compareWithBackup(const SystemFile& in, const FileState& state,
                            const std::string& path, const std::string& backup) {
   SystemFile original;
   FileState originalState;
-  const int code = openForReading(backup, original, originalState);
-  if (isNotFound(code)) return Standing::kNoBackup;
-  if (code != 0)
-    throw FileError(failureText("cannot read the backup", backup, code));
+  const SystemError error = openForReading(backup, original, originalState);
+  if (error.isNotFound()) return Standing::kNoBackup;
+  if (error)
+    throw FileError(failureText("cannot read the backup", backup, error));
   // A run stopped between keeping the original and replacing the file left
   // the one file under both names.
   if (originalState.sameFile(state)) return Standing::kOriginal;
@@ -204,28 +206,28 @@ Standing compareWithBackup(const SystemFile& in, const FileState& state,
 
 Kept keepOriginal(const std::string& target, const FileState& expected,
                   const std::string& backup) {
-  int code = linkFile(target, backup);
-  if (code != 0 && !isAlreadyThere(code)) {
+  SystemError error = linkFile(target, backup);
+  if (error && !error.isAlreadyThere()) {
     // A file system without hard links (FAT, exFAT) gets a copy.
-    const int linkCode = code;
+    const SystemError linkError = error;
     try {
       Copy copy(folderOf(target));
       copy.fill(target);
-      code = copy.name(backup);
+      error = copy.name(backup);
     } catch (const FileError& e) {
       throw FileError("cannot keep the original as " + backup +
-                      ": a second name: " + errorText(linkCode) +
+                      ": a second name: " + linkError.text() +
                       "; a copy: " + e.what());
     }
   }
   FileState kept;
-  if (const int stateCode = readState(backup, kept))
-    throw FileError(failureText("cannot find the backup", backup, stateCode));
+  if (const SystemError stateError = readState(backup, kept))
+    throw FileError(failureText("cannot find the backup", backup, stateError));
   // Made by this run or by another one that read the same file: a link, or
   // a copy with the file's time.
   if (kept.size == expected.size && kept.modified == expected.modified) {
     syncFolder(folderOf(target));
     return Kept::kKept;
   }
-  return code == 0 ? Kept::kFileChanged : Kept::kOtherBackup;
+  return error ? Kept::kOtherBackup : Kept::kFileChanged;
 }

@@ -20,8 +20,8 @@ constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 }  // namespace
 
 std::string failureText(const std::string& what, const std::string& path,
-                        int code) {
-  return what + " " + path + ": " + errorText(code);
+                        const SystemError& error) {
+  return what + " " + path + ": " + error.text();
 }
 
 std::size_t blockSizeFor(std::uint64_t size) {
@@ -36,8 +36,8 @@ void convertFile(const SystemFile& in, const std::string& path,
   const std::unique_ptr<char[]> block(new char[blockSize]);
   for (;;) {
     std::size_t got = 0;
-    if (const int code = readSome(in, block.get(), blockSize, got))
-      throw FileError(failureText("cannot read", path, code));
+    if (const SystemError error = readSome(in, block.get(), blockSize, got))
+      throw FileError(failureText("cannot read", path, error));
     if (got == 0) break;
     converter.feed(block.get(), got);
   }
@@ -50,7 +50,7 @@ void convertFile(const SystemFile& in, const std::string& path,
 // the thread writes those before it. Either side sleeps only when it has
 // nothing to do, and the thread is woken only once several buffers wait, so
 // a hand-off is no system call in the common case. A failure is told at the
-// next take() or at finish(), with the system's error code.
+// next take() or at finish(), with the system's error.
 class BlockWriter {
  public:
   BlockWriter(const SystemFile& file, std::size_t blockSize)
@@ -62,10 +62,10 @@ class BlockWriter {
   // The buffer to fill next; waits while every buffer is still to be written.
   char* lend(std::size_t& size);
   // Queues the first `used` bytes of the buffer lent last. Returns 0, or the
-  // error code of a write that failed.
-  int take(std::size_t used);
-  // Writes what is queued and waits for it. Returns 0 or the first error.
-  int finish();
+  // error of a write that failed.
+  SystemError take(std::size_t used);
+  // Writes what is queued and waits for it. Returns the first error.
+  SystemError finish();
   // Waits for the buffer being written, and drops the rest.
   void abandon();
 
@@ -74,7 +74,7 @@ class BlockWriter {
   static constexpr int kBuffers = 8;
   static constexpr int kWakeAt = 4;
 
-  int writeOut(const char* data, std::size_t size);
+  SystemError writeOut(const char* data, std::size_t size);
   void run();
   void stop(bool dropQueued);
 
@@ -92,7 +92,7 @@ class BlockWriter {
   int head_ = 0, full_ = 0;
   bool writerWaits_ = false, converterWaits_ = false;
   bool stopping_ = false, dropping_ = false;
-  int error_ = 0;
+  SystemError error_;
 };
 
 char* BlockWriter::lend(std::size_t& size) {
@@ -107,19 +107,19 @@ char* BlockWriter::lend(std::size_t& size) {
   return buffers_[lent_].get();
 }
 
-int BlockWriter::take(std::size_t used) {
+SystemError BlockWriter::take(std::size_t used) {
   used_[lent_] = used;
   lent_ = (lent_ + 1) % kBuffers;
   if (!thread_.joinable()) {
     // The first buffer waits: a file that fits in it needs no thread.
     if (full_ == 0) {
       full_ = 1;
-      return 0;
+      return {};
     }
     thread_ = std::thread(&BlockWriter::run, this);
   }
   bool wake;
-  int error;
+  SystemError error;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     ++full_;
@@ -146,17 +146,17 @@ void BlockWriter::stop(bool dropQueued) {
   thread_.join();
 }
 
-int BlockWriter::finish() {
+SystemError BlockWriter::finish() {
   stop(false);
   return error_;
 }
 
 void BlockWriter::abandon() { stop(true); }
 
-int BlockWriter::writeOut(const char* data, std::size_t size) {
-  if (const int code = writeAll(file_, data, size)) return code;
+SystemError BlockWriter::writeOut(const char* data, std::size_t size) {
+  if (const SystemError error = writeAll(file_, data, size)) return error;
   written_ += size;
-  if (written_ - writeBackStart_ < kWriteBackStep) return 0;
+  if (written_ - writeBackStart_ < kWriteBackStep) return {};
   const std::uint64_t start = writeBackStart_;
   writeBackStart_ = written_;
   return startWriteBack(file_, start, written_ - start);
@@ -173,12 +173,13 @@ void BlockWriter::run() {
       continue;
     }
     // Nothing more is written after a failure, nor once told to drop.
-    const bool write = error_ == 0 && !dropping_;
+    const bool write = !error_ && !dropping_;
     const int at = head_;
     lock.unlock();
-    const int code = write ? writeOut(buffers_[at].get(), used_[at]) : 0;
+    const SystemError error =
+        write ? writeOut(buffers_[at].get(), used_[at]) : SystemError();
     lock.lock();
-    if (code) error_ = code;
+    if (error) error_ = error;
     head_ = (head_ + 1) % kBuffers;
     --full_;
     if (converterWaits_) changed_.notify_all();
@@ -189,24 +190,24 @@ ReplacementFile::ReplacementFile(const std::string& target,
                                  std::size_t blockSize)
     : target_(target) {
   FileFacts facts;
-  if (const int code = readFacts(target_, facts))
+  if (const SystemError error = readFacts(target_, facts))
     throw FileError(
-        failureText("cannot read the attributes of", target_, code));
+        failureText("cannot read the attributes of", target_, error));
   // A rename would not ask whether the file may be written; so ask first.
   if (facts.readOnly)
     throw FileError("cannot write " + target_ + ": the file is read-only");
-  if (const int code = probeWriting(target_))
-    throw FileError(failureText("cannot write", target_, code));
+  if (const SystemError error = probeWriting(target_))
+    throw FileError(failureText("cannot write", target_, error));
 
   folder_ = folderOf(target_);
-  if (const int code = createTemporary(folder_, file_, tempPath_))
+  if (const SystemError error = createTemporary(folder_, file_, tempPath_))
     throw FileError(
-        failureText("cannot create a temporary file in", folder_, code));
+        failureText("cannot create a temporary file in", folder_, error));
   writer_ = std::make_unique<BlockWriter>(file_, blockSize);
-  if (const int code = keepFacts(file_, facts)) {
-    const std::string error =
-        failureText("cannot set the permissions of", tempName(), code);
-    throw FileError(error + discard());
+  if (const SystemError error = keepFacts(file_, facts)) {
+    const std::string message =
+        failureText("cannot set the permissions of", tempName(), error);
+    throw FileError(message + discard());
   }
 }
 
@@ -216,28 +217,29 @@ std::string ReplacementFile::tempName() const {
 
 ReplacementFile::~ReplacementFile() { discard(); }
 
-void ReplacementFile::fail(const char* what, int code) const {
-  throw FileError(failureText(what, tempName(), code));
+void ReplacementFile::fail(const char* what, const SystemError& error) const {
+  throw FileError(failureText(what, tempName(), error));
 }
 
 char* ReplacementFile::lend(std::size_t& size) { return writer_->lend(size); }
 
 void ReplacementFile::take(std::size_t used) {
-  if (const int code = writer_->take(used)) fail("cannot write", code);
+  if (const SystemError error = writer_->take(used))
+    fail("cannot write", error);
 }
 
 void ReplacementFile::commit(const FileState& expected,
                              const std::string& backup) {
-  if (const int code = writer_->finish()) fail("cannot write", code);
-  if (const int code = flushToDisk(file_)) fail("cannot flush", code);
-  if (const int code = keepTemporary(file_, folder_, tempPath_))
-    fail("cannot name", code);
-  if (const int code = file_.close()) fail("cannot close", code);
+  if (const SystemError error = writer_->finish()) fail("cannot write", error);
+  if (const SystemError error = flushToDisk(file_)) fail("cannot flush", error);
+  if (const SystemError error = keepTemporary(file_, folder_, tempPath_))
+    fail("cannot name", error);
+  if (const SystemError error = file_.close()) fail("cannot close", error);
   // The last moment to find that another program wrote to the file; what it
   // wrote in the few microseconds until the rename would still be lost.
   FileState now;
-  if (const int code = readState(target_, now))
-    throw FileError(failureText("cannot find", target_, code));
+  if (const SystemError error = readState(target_, now))
+    throw FileError(failureText("cannot find", target_, error));
   if (now != expected) failChanged();
   if (!backup.empty()) {
     const Kept kept = keepOriginal(target_, expected, backup);
@@ -251,11 +253,11 @@ void ReplacementFile::commit(const FileState& expected,
           target_ + " was left as it is now. Run hudconv again.");
     }
   }
-  if (const int code = renameOver(tempPath_, target_)) {
+  if (const SystemError error = renameOver(tempPath_, target_)) {
     // Windows refuses the rename while another run holds the file; that run
     // may have replaced it meanwhile, and then it is not "unchanged".
-    if (readState(target_, now) == 0 && now != expected) failChanged();
-    fail("cannot rename", code);
+    if (!readState(target_, now) && now != expected) failChanged();
+    fail("cannot rename", error);
   }
   done_ = true;
   syncFolder(folder_);
@@ -274,6 +276,6 @@ std::string ReplacementFile::discard() {
   if (writer_) writer_->abandon();
   file_.close();
   // An unnamed file is gone with its descriptor.
-  if (tempPath_.empty() || removeFile(tempPath_) == 0) return "";
+  if (tempPath_.empty() || !removeFile(tempPath_)) return "";
   return " (the temporary file " + tempPath_ + " could not be removed)";
 }

@@ -22,9 +22,9 @@ class FileChangedError : public FileError {
   using FileError::FileError;
 };
 
-// "WHAT PATH: REASON", REASON the system's text for `code`.
+// "WHAT PATH: REASON", REASON the system's text for `error`.
 std::string failureText(const std::string& what, const std::string& path,
-                        int code);
+                        const SystemError& error);
 
 // Buffers fitted to a file of `size` bytes: a small file needs no megabyte.
 std::size_t blockSizeFor(std::uint64_t size);
@@ -69,7 +69,7 @@ class ReplacementFile final : public ByteSink {
   std::string discard();
 
  private:
-  [[noreturn]] void fail(const char* what, int code) const;
+  [[noreturn]] void fail(const char* what, const SystemError& error) const;
   [[noreturn]] void failChanged();
   // The new file as a message names it.
   std::string tempName() const;

@@ -73,8 +73,8 @@ std::string changesMade(const ChangeCounts& changes) {
 // replaced, with its backup beside it.
 std::string targetOf(const std::string& path) {
   std::string target;
-  if (const int code = resolveLinks(path, target))
-    throw FileError(failureText("cannot find", path, code));
+  if (const SystemError error = resolveLinks(path, target))
+    throw FileError(failureText("cannot find", path, error));
   return target;
 }
 
@@ -130,30 +130,31 @@ int convert(SystemFile& in, const FileState& state,
 // relative one below Output, or, where no such file is there, from the
 // current folder (`Output\map_p.gui.xml`, as tab completion types it). Sets
 // `path` to the file opened, or where it was looked for.
-int openLayoutFile(const std::string& argument, const std::string& home,
-                   SystemFile& in, FileState& state, std::string& path) {
+SystemError openLayoutFile(const std::string& argument, const std::string& home,
+                           SystemFile& in, FileState& state,
+                           std::string& path) {
   if (isFullPath(argument)) {
     path = argument;
     return openForReading(path, in, state);
   }
   path = layoutFilePath(home, argument);
-  const int code = openForReading(path, in, state);
-  if (code == 0 || !isNotFound(code) || argument.empty()) return code;
-  if (openForReading(argument, in, state) != 0) return code;
+  const SystemError error = openForReading(path, in, state);
+  if (!error || !error.isNotFound() || argument.empty()) return error;
+  if (openForReading(argument, in, state)) return error;
   path = argument;
-  return 0;
+  return {};
 }
 
 int convertArgument(const std::string& argument, const std::string& home) {
   SystemFile in;
   FileState state;
   std::string path;
-  const int code = openLayoutFile(argument, home, in, state, path);
+  const SystemError error = openLayoutFile(argument, home, in, state, path);
   say("Input file is: " + path);
-  if (code != 0) {
+  if (error) {
     say("Cannot open Input file " + path);
-    std::string reason = errorText(code) + ".";
-    if (isNotFound(code) && !isFullPath(argument))
+    std::string reason = error.text() + ".";
+    if (error.isNotFound() && !isFullPath(argument))
       reason += " The layout file must be in the folder " +
                 folderOf(layoutFilePath(home, "x")) +
                 " beside hudconv, or be dropped on it.";
@@ -166,7 +167,7 @@ int convertArgument(const std::string& argument, const std::string& home) {
 
 bool exists(const std::string& path) {
   FileState state;
-  return !isNotFound(readState(path, state));
+  return !readState(path, state).isNotFound();
 }
 
 // Puts the original kept by the first conversion back in place of the
@@ -180,23 +181,23 @@ int restoreArgument(const std::string& argument, const std::string& home) {
     path = argument;
   say("Input file is: " + path);
   std::string target;
-  if (resolveLinks(path, target) != 0) target = path;  // gone: the link
+  if (resolveLinks(path, target)) target = path;  // gone: the link
   const std::string backup = backupOf(target);
   SystemFile original;
   FileState originalState;
-  if (const int code = openForReading(backup, original, originalState))
+  if (const SystemError error = openForReading(backup, original, originalState))
     return fail(kCannotOpen, "cannot restore " + path + ": no backup " +
-                                 backup + " (" + errorText(code) +
+                                 backup + " (" + error.text() +
                                  "). Nothing was changed.");
   original.close();
   // After a run stopped between keeping the original and replacing the
   // file, both names lead to the original: only the backup goes.
   FileState state;
-  const bool same =
-      readState(target, state) == 0 && state.sameFile(originalState);
-  if (const int code = same ? removeFile(backup) : renameOver(backup, target))
+  const bool same = !readState(target, state) && state.sameFile(originalState);
+  if (const SystemError error =
+          same ? removeFile(backup) : renameOver(backup, target))
     return fail(kNotConverted, "cannot put " + backup + " back in place: " +
-                                   errorText(code) + leftUnchanged(path));
+                                   error.text() + leftUnchanged(path));
   syncFolder(folderOf(target));
   say("Restored the original from " + backup + ", which is gone now.");
   return kConverted;

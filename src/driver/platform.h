@@ -57,20 +57,34 @@ void prepareProcess();
 // first, so that the message before it is already visible.
 void waitForKeyPress();
 
-// The file primitives below return 0, or the system's error code (errno, or
-// GetLastError() on Windows) read where the call failed.
+// What a file primitive says: nothing when it worked, or why it failed. The
+// code is the system's own (errno, or GetLastError() on Windows), read where
+// the call failed, or the program's for a file that opened but is not a
+// regular file (a folder, a device, a pipe).
+class SystemError {
+ public:
+  enum class Source { kNone, kErrno, kWindows, kNotARegularFile };
 
-// The code for a file that opened but is not a regular file (a folder, a
-// device, a pipe); no system uses it for anything else.
-constexpr int kNotARegularFile = -2;
+  SystemError() = default;
+  SystemError(Source source, int code) : source_(source), code_(code) {}
+  // errno, or on Windows GetLastError(), as it is now.
+  static SystemError last();
+  static SystemError notARegularFile() { return {Source::kNotARegularFile, 0}; }
 
-// The system's text for an error code, without a closing period.
-std::string errorText(int code);
+  explicit operator bool() const { return source_ != Source::kNone; }
+  Source source() const { return source_; }
+  int code() const { return code_; }
+  // The system's text for it, without a closing period.
+  std::string text() const;
+  // Whether it says that no such file exists.
+  bool isNotFound() const;
+  // Whether it says that the new name of a link or rename is taken.
+  bool isAlreadyThere() const;
 
-// Whether the error of an open says that no such file exists.
-bool isNotFound(int code);
-// Whether the error of a link or rename says that the new name is taken.
-bool isAlreadyThere(int code);
+ private:
+  Source source_ = Source::kNone;
+  int code_ = 0;
+};
 
 // An open file: a descriptor, or a Windows handle. Closed when it goes out of
 // scope, unless closed before (which tells whether that worked).
@@ -97,8 +111,8 @@ class SystemFile {
     handle_ = kClosed;
     return handle;
   }
-  // 0 also when it was not open.
-  int close();
+  // Nothing also when it was not open.
+  SystemError close();
 
  private:
   // -1 is no descriptor, and INVALID_HANDLE_VALUE on Windows.
@@ -124,15 +138,16 @@ struct FileState {
 };
 
 // Opens a file for reading and tells its state. Anything but a regular file
-// is refused with kNotARegularFile, before it is read from: a pipe never
-// blocks, and a device is never replaced.
-int openForReading(const std::string& path, SystemFile& file, FileState& state);
-int readState(const std::string& path, FileState& state);
+// is refused with SystemError::notARegularFile(), before it is read from: a
+// pipe never blocks, and a device is never replaced.
+SystemError openForReading(const std::string& path, SystemFile& file,
+                           FileState& state);
+SystemError readState(const std::string& path, FileState& state);
 // Reads up to `size` bytes; `got` is 0 at the end of the file.
-int readSome(const SystemFile& file, char* data, std::size_t size,
-             std::size_t& got);
+SystemError readSome(const SystemFile& file, char* data, std::size_t size,
+                     std::size_t& got);
 // Goes back to the start of the file, to read it again.
-int rewindFile(const SystemFile& file);
+SystemError rewindFile(const SystemFile& file);
 
 // What a replacement keeps of the file it replaces.
 struct FileFacts {
@@ -143,40 +158,41 @@ struct FileFacts {
 
 // The file that `path` leads to, symbolic links followed; `path` itself where
 // the system cannot tell.
-int resolveLinks(const std::string& path, std::string& target);
-int readFacts(const std::string& path, FileFacts& facts);
+SystemError resolveLinks(const std::string& path, std::string& target);
+SystemError readFacts(const std::string& path, FileFacts& facts);
 // Whether this user may write the file: it is opened for writing (without
 // truncating it) and closed again.
-int probeWriting(const std::string& path);
+SystemError probeWriting(const std::string& path);
 // A new file in `folder`, open for writing. Where the system allows, it has
 // no name (and `path` is empty), so that nothing is left of it if the
 // program is killed; otherwise it is named ".hudconv-" and a unique ending,
 // and removed on an interrupt until it is renamed or removed.
-int createTemporary(const std::string& folder, SystemFile& file,
-                    std::string& path);
+SystemError createTemporary(const std::string& folder, SystemFile& file,
+                            std::string& path);
 // Makes the new file one that stays when the program ends: gives an unnamed
 // one a name like the above, in `folder`.
-int keepTemporary(const SystemFile& file, const std::string& folder,
-                  std::string& path);
+SystemError keepTemporary(const SystemFile& file, const std::string& folder,
+                          std::string& path);
 // Gives a new file the mode, owner or attributes of the old one.
-int keepFacts(const SystemFile& file, const FileFacts& facts);
-int writeAll(const SystemFile& file, const char* data, std::size_t size);
+SystemError keepFacts(const SystemFile& file, const FileFacts& facts);
+SystemError writeAll(const SystemFile& file, const char* data,
+                     std::size_t size);
 // Starts writing `size` bytes from `offset` to the disk, without waiting;
 // a system that cannot is not an error.
-int startWriteBack(const SystemFile& file, std::uint64_t offset,
-                   std::uint64_t size);
-int flushToDisk(const SystemFile& file);
+SystemError startWriteBack(const SystemFile& file, std::uint64_t offset,
+                           std::uint64_t size);
+SystemError flushToDisk(const SystemFile& file);
 // Sets the file's modification time to the one in `state`.
-int setModified(const SystemFile& file, const FileState& state);
+SystemError setModified(const SystemFile& file, const FileState& state);
 // Renames `from` over `to` in the same folder, as one step.
-int renameOver(const std::string& from, const std::string& to);
+SystemError renameOver(const std::string& from, const std::string& to);
 // Renames `from` to `to` in the same folder unless `to` exists, as one step
 // where the file system can.
-int renameNoReplace(const std::string& from, const std::string& to);
+SystemError renameNoReplace(const std::string& from, const std::string& to);
 // Gives the file `existing` the second name `link` in the same folder,
 // unless `link` exists. File systems without hard links refuse.
-int linkFile(const std::string& existing, const std::string& link);
+SystemError linkFile(const std::string& existing, const std::string& link);
 // Makes a rename in `folder` durable where the system needs telling; best
 // effort.
 void syncFolder(const std::string& folder);
-int removeFile(const std::string& path);
+SystemError removeFile(const std::string& path);

@@ -121,7 +121,7 @@ std::string executableDirectory() {
         ::readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length < 0)
       throw std::runtime_error("cannot read /proc/self/exe: " +
-                               errorText(errno));
+                               SystemError::last().text());
     if (static_cast<std::size_t>(length) < buffer.size()) {
       const std::string path(buffer.data(), static_cast<std::size_t>(length));
       const std::size_t cut = path.find_last_of("\\/");
@@ -157,18 +157,26 @@ void waitForKeyPress() {
   std::printf("\n");
 }
 
-std::string errorText(int code) {
-  return code == kNotARegularFile ? "not a regular file" : std::strerror(code);
+SystemError SystemError::last() { return {Source::kErrno, errno}; }
+
+std::string SystemError::text() const {
+  if (source_ == Source::kNotARegularFile) return "not a regular file";
+  return std::strerror(code_);
 }
 
-bool isNotFound(int code) { return code == ENOENT || code == ENOTDIR; }
+bool SystemError::isNotFound() const {
+  return source_ == Source::kErrno && (code_ == ENOENT || code_ == ENOTDIR);
+}
 
-bool isAlreadyThere(int code) { return code == EEXIST; }
+bool SystemError::isAlreadyThere() const {
+  return source_ == Source::kErrno && code_ == EEXIST;
+}
 
-int SystemFile::close() {
-  if (!isOpen()) return 0;
+SystemError SystemFile::close() {
+  if (!isOpen()) return {};
   // The descriptor is gone whatever close says, so it is never closed twice.
-  return ::close(static_cast<int>(release())) == 0 ? 0 : errno;
+  return ::close(static_cast<int>(release())) == 0 ? SystemError()
+                                                   : SystemError::last();
 }
 
 namespace {
@@ -187,65 +195,66 @@ FileState stateOf(const struct stat& info) {
 
 }  // namespace
 
-int openForReading(const std::string& path, SystemFile& file,
-                   FileState& state) {
+SystemError openForReading(const std::string& path, SystemFile& file,
+                           FileState& state) {
   // Without waiting: opening a pipe would wait for a writer.
   SystemFile opened(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!opened.isOpen()) return errno;
+  if (!opened.isOpen()) return SystemError::last();
   struct stat info {};
-  if (::fstat(fd(opened), &info) != 0) return errno;
-  if (!S_ISREG(info.st_mode)) return kNotARegularFile;
+  if (::fstat(fd(opened), &info) != 0) return SystemError::last();
+  if (!S_ISREG(info.st_mode)) return SystemError::notARegularFile();
   const int flags = ::fcntl(fd(opened), F_GETFL);
   if (flags < 0 || ::fcntl(fd(opened), F_SETFL, flags & ~O_NONBLOCK) != 0)
-    return errno;
+    return SystemError::last();
   state = stateOf(info);
   file = std::move(opened);
-  return 0;
+  return {};
 }
 
-int readState(const std::string& path, FileState& state) {
+SystemError readState(const std::string& path, FileState& state) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return errno;
+  if (::stat(path.c_str(), &info) != 0) return SystemError::last();
   state = stateOf(info);
-  return 0;
+  return {};
 }
 
-int readSome(const SystemFile& file, char* data, std::size_t size,
-             std::size_t& got) {
+SystemError readSome(const SystemFile& file, char* data, std::size_t size,
+                     std::size_t& got) {
   for (;;) {
     const ssize_t read = ::read(fd(file), data, size);
     if (read >= 0) {
       got = static_cast<std::size_t>(read);
-      return 0;
+      return {};
     }
-    if (errno != EINTR) return errno;
+    if (errno != EINTR) return SystemError::last();
   }
 }
 
-int rewindFile(const SystemFile& file) {
-  return ::lseek(fd(file), 0, SEEK_SET) == 0 ? 0 : errno;
+SystemError rewindFile(const SystemFile& file) {
+  return ::lseek(fd(file), 0, SEEK_SET) == 0 ? SystemError()
+                                             : SystemError::last();
 }
 
-int resolveLinks(const std::string& path, std::string& target) {
+SystemError resolveLinks(const std::string& path, std::string& target) {
   char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) return errno;
+  if (!resolved) return SystemError::last();
   target = resolved;
   std::free(resolved);
-  return 0;
+  return {};
 }
 
-int readFacts(const std::string& path, FileFacts& facts) {
+SystemError readFacts(const std::string& path, FileFacts& facts) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return errno;
+  if (::stat(path.c_str(), &info) != 0) return SystemError::last();
   facts.mode = info.st_mode & 07777;
   facts.owner = info.st_uid;
   facts.group = info.st_gid;
-  return 0;
+  return {};
 }
 
-int probeWriting(const std::string& path) {
+SystemError probeWriting(const std::string& path) {
   SystemFile probe(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  return probe.isOpen() ? 0 : errno;
+  return probe.isOpen() ? SystemError() : SystemError::last();
 }
 
 namespace {
@@ -267,30 +276,31 @@ std::string temporaryName(const std::string& folder) {
 
 }  // namespace
 
-int createTemporary(const std::string& folder, SystemFile& file,
-                    std::string& path) {
+SystemError createTemporary(const std::string& folder, SystemFile& file,
+                            std::string& path) {
   SystemFile unnamed(
       ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (unnamed.isOpen()) {
     path.clear();
     file = std::move(unnamed);
-    return 0;
+    return {};
   }
   // File systems without unnamed files get a named one.
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    return SystemError::last();
   std::string name = (folder == "/" ? "" : folder) + "/.hudconv-XXXXXX";
   const HoldSignals held;
   SystemFile created(::mkstemp(name.data()));
-  if (!created.isOpen()) return errno;
+  if (!created.isOpen()) return SystemError::last();
   setPending(name);
   path = name;
   file = std::move(created);
-  return 0;
+  return {};
 }
 
-int keepTemporary(const SystemFile& file, const std::string& folder,
-                  std::string& path) {
-  if (!path.empty()) return 0;
+SystemError keepTemporary(const SystemFile& file, const std::string& folder,
+                          std::string& path) {
+  if (!path.empty()) return {};
   // Linking through /proc needs no privilege, unlike AT_EMPTY_PATH.
   const std::string self = "/proc/self/fd/" + std::to_string(fd(file));
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -300,74 +310,78 @@ int keepTemporary(const SystemFile& file, const std::string& folder,
                  AT_SYMLINK_FOLLOW) == 0) {
       setPending(name);
       path = name;
-      return 0;
+      return {};
     }
-    if (errno != EEXIST) return errno;
+    if (errno != EEXIST) return SystemError::last();
   }
-  return EEXIST;
+  return {SystemError::Source::kErrno, EEXIST};
 }
 
-int keepFacts(const SystemFile& file, const FileFacts& facts) {
+SystemError keepFacts(const SystemFile& file, const FileFacts& facts) {
   // Keep the owner where we may set it (root converting a player's file);
   // anyone else keeps their own files anyway.
   (void)!::fchown(fd(file), facts.owner, facts.group);
-  return ::fchmod(fd(file), facts.mode) == 0 ? 0 : errno;
+  return ::fchmod(fd(file), facts.mode) == 0 ? SystemError()
+                                             : SystemError::last();
 }
 
-int writeAll(const SystemFile& file, const char* data, std::size_t size) {
+SystemError writeAll(const SystemFile& file, const char* data,
+                     std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(fd(file), data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return SystemError::last();
     }
     data += written;
     size -= static_cast<std::size_t>(written);
   }
-  return 0;
+  return {};
 }
 
-int startWriteBack(const SystemFile& file, std::uint64_t offset,
-                   std::uint64_t size) {
+SystemError startWriteBack(const SystemFile& file, std::uint64_t offset,
+                           std::uint64_t size) {
   if (::sync_file_range(fd(file), static_cast<off_t>(offset),
                         static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE) == 0)
-    return 0;
+    return {};
   // The disk's own failures count; a file system that cannot does not.
-  return errno == EIO || errno == ENOSPC ? errno : 0;
+  return errno == EIO || errno == ENOSPC ? SystemError::last() : SystemError();
 }
 
-int flushToDisk(const SystemFile& file) {
-  return ::fsync(fd(file)) == 0 ? 0 : errno;
+SystemError flushToDisk(const SystemFile& file) {
+  return ::fsync(fd(file)) == 0 ? SystemError() : SystemError::last();
 }
 
-int setModified(const SystemFile& file, const FileState& state) {
+SystemError setModified(const SystemFile& file, const FileState& state) {
   const timespec times[2] = {{0, UTIME_OMIT},
                              {static_cast<time_t>(state.modified / 1000000000),
                               static_cast<long>(state.modified % 1000000000)}};
-  return ::futimens(fd(file), times) == 0 ? 0 : errno;
+  return ::futimens(fd(file), times) == 0 ? SystemError() : SystemError::last();
 }
 
-int renameOver(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return errno;
+SystemError renameOver(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return SystemError::last();
   clearPending(from);
-  return 0;
+  return {};
 }
 
-int renameNoReplace(const std::string& from, const std::string& to) {
+SystemError renameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
                   RENAME_NOREPLACE) != 0) {
-    if (errno != EINVAL && errno != ENOSYS) return errno;
+    if (errno != EINVAL && errno != ENOSYS) return SystemError::last();
     // A file system that cannot tell: look first.
     struct stat info {};
-    if (::lstat(to.c_str(), &info) == 0) return EEXIST;
-    if (::rename(from.c_str(), to.c_str()) != 0) return errno;
+    if (::lstat(to.c_str(), &info) == 0)
+      return {SystemError::Source::kErrno, EEXIST};
+    if (::rename(from.c_str(), to.c_str()) != 0) return SystemError::last();
   }
   clearPending(from);
-  return 0;
+  return {};
 }
 
-int linkFile(const std::string& existing, const std::string& link) {
-  return ::link(existing.c_str(), link.c_str()) == 0 ? 0 : errno;
+SystemError linkFile(const std::string& existing, const std::string& link) {
+  return ::link(existing.c_str(), link.c_str()) == 0 ? SystemError()
+                                                     : SystemError::last();
 }
 
 void syncFolder(const std::string& folder) {
@@ -376,8 +390,8 @@ void syncFolder(const std::string& folder) {
   if (opened.isOpen()) ::fsync(fd(opened));
 }
 
-int removeFile(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) return errno;
+SystemError removeFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return SystemError::last();
   clearPending(path);
-  return 0;
+  return {};
 }

@@ -88,7 +88,7 @@ SystemFile wrap(HANDLE handle) {
   return SystemFile(reinterpret_cast<std::intptr_t>(handle));
 }
 
-int lastError() { return static_cast<int>(::GetLastError()); }
+SystemError lastError() { return SystemError::last(); }
 
 }  // namespace
 
@@ -159,7 +159,7 @@ std::string executableDirectory() {
                                               static_cast<DWORD>(path.size()));
     if (length == 0)
       throw std::runtime_error("cannot find the executable's folder: " +
-                               errorText(lastError()));
+                               lastError().text());
     if (length < path.size()) {
       path.resize(length);
       const std::size_t cut = path.find_last_of(L"\\/");
@@ -232,16 +232,21 @@ void prepareProcess() { ::SetConsoleCtrlHandler(removePending, TRUE); }
 
 void waitForKeyPress() { (void)std::system("pause"); }
 
-std::string errorText(int code) {
-  if (code == kNotARegularFile) return "not a regular file";
+SystemError SystemError::last() {
+  return {Source::kWindows, static_cast<int>(::GetLastError())};
+}
+
+std::string SystemError::text() const {
+  if (source_ == Source::kNotARegularFile) return "not a regular file";
+  if (source_ == Source::kErrno) return std::strerror(code_);
   wchar_t* text = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text),
+      nullptr, static_cast<DWORD>(code_), 0, reinterpret_cast<wchar_t*>(&text),
       0, nullptr);
   std::string message =
-      length ? narrow(text, length) : "system error " + std::to_string(code);
+      length ? narrow(text, length) : "system error " + std::to_string(code_);
   if (text) ::LocalFree(text);
   // Without its closing period and line break, to fit a sentence of ours.
   while (!message.empty() && std::strchr(" .\r\n", message.back()))
@@ -249,27 +254,30 @@ std::string errorText(int code) {
   return message;
 }
 
-bool isAlreadyThere(int code) {
-  return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+bool SystemError::isAlreadyThere() const {
+  return source_ == Source::kWindows &&
+         (code_ == ERROR_ALREADY_EXISTS || code_ == ERROR_FILE_EXISTS);
 }
 
-bool isNotFound(int code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-         code == ERROR_INVALID_NAME;
+bool SystemError::isNotFound() const {
+  return source_ == Source::kWindows &&
+         (code_ == ERROR_FILE_NOT_FOUND || code_ == ERROR_PATH_NOT_FOUND ||
+          code_ == ERROR_INVALID_NAME);
 }
 
-int SystemFile::close() {
-  if (!isOpen()) return 0;
+SystemError SystemFile::close() {
+  if (!isOpen()) return {};
   for (Pending& slot : pending) {
     HANDLE expected = handle(*this);
     slot.open.compare_exchange_strong(expected, nullptr);
   }
-  return ::CloseHandle(reinterpret_cast<HANDLE>(release())) ? 0 : lastError();
+  return ::CloseHandle(reinterpret_cast<HANDLE>(release())) ? SystemError()
+                                                            : lastError();
 }
 
 namespace {
 
-int stateOf(const SystemFile& file, FileState& state) {
+SystemError stateOf(const SystemFile& file, FileState& state) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(handle(file), &info)) return lastError();
   state.device = info.dwVolumeSerialNumber;
@@ -278,43 +286,46 @@ int stateOf(const SystemFile& file, FileState& state) {
   state.modified = static_cast<std::int64_t>(
       (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
       info.ftLastWriteTime.dwLowDateTime);
-  return 0;
+  return {};
 }
 
 // Whether the temporary file goes when its handle is closed.
-int setDeleteOnClose(const SystemFile& file, bool deleteIt) {
+SystemError setDeleteOnClose(const SystemFile& file, bool deleteIt) {
   FILE_DISPOSITION_INFO info{};
   info.DeleteFile = deleteIt ? TRUE : FALSE;
   return ::SetFileInformationByHandle(handle(file), FileDispositionInfo, &info,
                                       sizeof(info))
-             ? 0
+             ? SystemError()
              : lastError();
 }
 
 }  // namespace
 
-int openForReading(const std::string& path, SystemFile& file,
-                   FileState& state) {
+SystemError openForReading(const std::string& path, SystemFile& file,
+                           FileState& state) {
   const std::wstring wide = systemPath(path);
   SystemFile opened = wrap(::CreateFileW(
       wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!opened.isOpen()) {
-    const int code = lastError();
+    const SystemError error = lastError();
     // A folder cannot be opened this way: it is denied.
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
                         (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    return code == ERROR_ACCESS_DENIED && folder ? kNotARegularFile : code;
+    return error.code() == ERROR_ACCESS_DENIED && folder
+               ? SystemError::notARegularFile()
+               : error;
   }
   // A device (NUL, CON, COM1) or a pipe.
-  if (::GetFileType(handle(opened)) != FILE_TYPE_DISK) return kNotARegularFile;
-  if (const int code = stateOf(opened, state)) return code;
+  if (::GetFileType(handle(opened)) != FILE_TYPE_DISK)
+    return SystemError::notARegularFile();
+  if (const SystemError error = stateOf(opened, state)) return error;
   file = std::move(opened);
-  return 0;
+  return {};
 }
 
-int readState(const std::string& path, FileState& state) {
+SystemError readState(const std::string& path, FileState& state) {
   const SystemFile file = wrap(::CreateFileW(
       systemPath(path).c_str(), 0,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -323,23 +334,23 @@ int readState(const std::string& path, FileState& state) {
   return stateOf(file, state);
 }
 
-int readSome(const SystemFile& file, char* data, std::size_t size,
-             std::size_t& got) {
+SystemError readSome(const SystemFile& file, char* data, std::size_t size,
+                     std::size_t& got) {
   DWORD read = 0;
   const DWORD most = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
   if (!::ReadFile(handle(file), data, most, &read, nullptr)) return lastError();
   got = read;
-  return 0;
+  return {};
 }
 
-int rewindFile(const SystemFile& file) {
+SystemError rewindFile(const SystemFile& file) {
   LARGE_INTEGER start{};
   return ::SetFilePointerEx(handle(file), start, nullptr, FILE_BEGIN)
-             ? 0
+             ? SystemError()
              : lastError();
 }
 
-int resolveLinks(const std::string& path, std::string& target) {
+SystemError resolveLinks(const std::string& path, std::string& target) {
   const SystemFile file = wrap(::CreateFileW(
       systemPath(path).c_str(), 0,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -353,17 +364,17 @@ int resolveLinks(const std::string& path, std::string& target) {
     const DWORD length = ::GetFinalPathNameByHandleW(
         handle(file), resolved.data(), static_cast<DWORD>(resolved.size()),
         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) return 0;
+    if (length == 0) return {};
     if (length < resolved.size()) {
       resolved.resize(length);
       target = displayPath(resolved);
-      return 0;
+      return {};
     }
     resolved.resize(length);  // too small: `length` is the size it needs
   }
 }
 
-int readFacts(const std::string& path, FileFacts& facts) {
+SystemError readFacts(const std::string& path, FileFacts& facts) {
   const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return lastError();
   // Hidden, system and archive carry over to the new file, as permissions do
@@ -374,21 +385,21 @@ int readFacts(const std::string& path, FileFacts& facts) {
   facts.attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
   // It binds administrators too, but a rename over the file would not ask.
   facts.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  return 0;
+  return {};
 }
 
-int probeWriting(const std::string& path) {
+SystemError probeWriting(const std::string& path) {
   // Also fails when another program holds the file open without letting
   // others write.
   const SystemFile probe = wrap(
       ::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return probe.isOpen() ? 0 : lastError();
+  return probe.isOpen() ? SystemError() : lastError();
 }
 
-int createTemporary(const std::string& folder, SystemFile& file,
-                    std::string& path) {
+SystemError createTemporary(const std::string& folder, SystemFile& file,
+                            std::string& path) {
   // Six letters or digits after the common stem, as mkstemp makes them.
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::uint32_t random = ::GetCurrentProcessId() ^ ::GetTickCount();
@@ -408,27 +419,29 @@ int createTemporary(const std::string& folder, SystemFile& file,
       setPending(systemPath(name), handle(created));
       path = name;
       file = std::move(created);
-      return 0;
+      return {};
     }
     if (::GetLastError() != ERROR_FILE_EXISTS) return lastError();
   }
-  return ERROR_FILE_EXISTS;
+  return {SystemError::Source::kWindows, ERROR_FILE_EXISTS};
 }
 
-int keepTemporary(const SystemFile& file, const std::string&, std::string&) {
+SystemError keepTemporary(const SystemFile& file, const std::string&,
+                          std::string&) {
   return setDeleteOnClose(file, false);
 }
 
-int keepFacts(const SystemFile& file, const FileFacts& facts) {
+SystemError keepFacts(const SystemFile& file, const FileFacts& facts) {
   FILE_BASIC_INFO info{};  // times of 0 stay as they are
   info.FileAttributes = facts.attributes;
   return ::SetFileInformationByHandle(handle(file), FileBasicInfo, &info,
                                       sizeof(info))
-             ? 0
+             ? SystemError()
              : lastError();
 }
 
-int writeAll(const SystemFile& file, const char* data, std::size_t size) {
+SystemError writeAll(const SystemFile& file, const char* data,
+                     std::size_t size) {
   while (size > 0) {
     const DWORD chunk =
         static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
@@ -438,57 +451,57 @@ int writeAll(const SystemFile& file, const char* data, std::size_t size) {
     data += written;
     size -= written;
   }
-  return 0;
+  return {};
 }
 
-int startWriteBack(const SystemFile&, std::uint64_t, std::uint64_t) {
-  return 0;
+SystemError startWriteBack(const SystemFile&, std::uint64_t, std::uint64_t) {
+  return {};
 }
 
-int flushToDisk(const SystemFile& file) {
-  return ::FlushFileBuffers(handle(file)) ? 0 : lastError();
+SystemError flushToDisk(const SystemFile& file) {
+  return ::FlushFileBuffers(handle(file)) ? SystemError() : lastError();
 }
 
-int setModified(const SystemFile& file, const FileState& state) {
+SystemError setModified(const SystemFile& file, const FileState& state) {
   FILE_BASIC_INFO info{};  // times of 0 stay as they are
   info.LastWriteTime.QuadPart = state.modified;
   return ::SetFileInformationByHandle(handle(file), FileBasicInfo, &info,
                                       sizeof(info))
-             ? 0
+             ? SystemError()
              : lastError();
 }
 
-int renameOver(const std::string& from, const std::string& to) {
+SystemError renameOver(const std::string& from, const std::string& to) {
   // Write-through: the rename is on disk when this returns.
   if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return lastError();
   clearPending(from);
-  return 0;
+  return {};
 }
 
-int renameNoReplace(const std::string& from, const std::string& to) {
+SystemError renameNoReplace(const std::string& from, const std::string& to) {
   if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
                      MOVEFILE_WRITE_THROUGH))
     return lastError();
   clearPending(from);
-  return 0;
+  return {};
 }
 
-int linkFile(const std::string& existing, const std::string& link) {
+SystemError linkFile(const std::string& existing, const std::string& link) {
   return ::CreateHardLinkW(systemPath(link).c_str(),
                            systemPath(existing).c_str(), nullptr)
-             ? 0
+             ? SystemError()
              : lastError();
 }
 
 void syncFolder(const std::string&) {}
 
-int removeFile(const std::string& path) {
+SystemError removeFile(const std::string& path) {
   // A temporary file marked for deletion is gone once closed.
   if (!::DeleteFileW(systemPath(path).c_str()) &&
       ::GetLastError() != ERROR_FILE_NOT_FOUND)
     return lastError();
   clearPending(path);
-  return 0;
+  return {};
 }
