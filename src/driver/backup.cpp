@@ -6,6 +6,7 @@
 
 #include "convert/layout_converter.h"
 #include "driver/layout_file.h"
+#include "driver/messages.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ SystemError readFull(const SystemFile& file, char* data, std::size_t size,
 
 void rewind(const SystemFile& file, const std::string& path) {
   if (const SystemError error = rewindFile(file))
-    throw FileError(failureText("cannot read", path, error));
+    throw FileError(messages::failed(messages::Step::kRead, path, error));
 }
 
 // Thrown at the first byte that differs: the rest need not be read.
@@ -61,7 +62,7 @@ class ComparingSink final : public BufferedSink {
   std::size_t readPiece(std::size_t size) {
     std::size_t got = 0;
     if (const SystemError error = readFull(file_, read_.get(), size, got))
-      throw FileError(failureText("cannot read", path_, error));
+      throw FileError(messages::failed(messages::Step::kRead, path_, error));
     return got;
   }
 
@@ -98,10 +99,11 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
     std::size_t otherGot = 0;
     if (const SystemError error =
             readFull(one, oneBlock.get(), blockSize, oneGot))
-      throw FileError(failureText("cannot read", onePath, error));
+      throw FileError(messages::failed(messages::Step::kRead, onePath, error));
     if (const SystemError error =
             readFull(other, otherBlock.get(), blockSize, otherGot))
-      throw FileError(failureText("cannot read", otherPath, error));
+      throw FileError(
+          messages::failed(messages::Step::kRead, otherPath, error));
     if (oneGot != otherGot ||
         std::memcmp(oneBlock.get(), otherBlock.get(), oneGot) != 0)
       return false;
@@ -115,7 +117,7 @@ class Copy {
   explicit Copy(const std::string& folder) : folder_(folder) {
     if (const SystemError error = createTemporary(folder_, file_, path_))
       throw FileError(
-          failureText("cannot create a temporary file in", folder_, error));
+          messages::failed(messages::Step::kCreateTemporaryIn, folder_, error));
   }
   ~Copy() {
     file_.close();
@@ -129,43 +131,42 @@ class Copy {
     SystemFile in;
     FileState state;
     if (const SystemError error = openForReading(target, in, state))
-      throw FileError(failureText("cannot read", target, error));
+      throw FileError(messages::failed(messages::Step::kRead, target, error));
     FileFacts facts;
     if (const SystemError error = readFacts(target, facts))
       throw FileError(
-          failureText("cannot read the attributes of", target, error));
-    check("cannot set the permissions of", keepFacts(file_, facts));
+          messages::failed(messages::Step::kReadAttributes, target, error));
+    check(messages::Step::kSetPermissions, keepFacts(file_, facts));
     const std::size_t blockSize = blockSizeFor(state.size);
     const std::unique_ptr<char[]> block(new char[blockSize]);
     for (;;) {
       std::size_t got = 0;
       if (const SystemError error = readSome(in, block.get(), blockSize, got))
-        throw FileError(failureText("cannot read", target, error));
+        throw FileError(messages::failed(messages::Step::kRead, target, error));
       if (got == 0) break;
-      check("cannot write", writeAll(file_, block.get(), got));
+      check(messages::Step::kWrite, writeAll(file_, block.get(), got));
     }
-    check("cannot set the time of", setModified(file_, state));
-    check("cannot flush", flushToDisk(file_));
+    check(messages::Step::kSetTime, setModified(file_, state));
+    check(messages::Step::kFlush, flushToDisk(file_));
   }
 
   // Names the copy `name`, unless that is taken: then returns the error that
   // says so.
   SystemError name(const std::string& name) {
-    check("cannot name", keepTemporary(file_, folder_, path_));
-    check("cannot close", file_.close());
+    check(messages::Step::kName, keepTemporary(file_, folder_, path_));
+    check(messages::Step::kClose, file_.close());
     const SystemError error = renameNoReplace(path_, name);
     if (error && !error.isAlreadyThere())
-      throw FileError("cannot rename " + path_ + " to " + name + ": " +
-                      error.text());
+      throw FileError(messages::cannotRenameTo(path_, name, error));
     named_ = !error;
     return error;
   }
 
  private:
-  void check(const char* what, const SystemError& error) const {
+  void check(messages::Step step, const SystemError& error) const {
     if (error)
-      throw FileError(failureText(
-          what, path_.empty() ? "the temporary file in " + folder_ : path_,
+      throw FileError(messages::failed(
+          step, path_.empty() ? messages::temporaryFileIn(folder_) : path_,
           error));
   }
 
@@ -185,7 +186,8 @@ Standing compareWithBackup(const SystemFile& in, const FileState& state,
   const SystemError error = openForReading(backup, original, originalState);
   if (error.isNotFound()) return Standing::kNoBackup;
   if (error)
-    throw FileError(failureText("cannot read the backup", backup, error));
+    throw FileError(
+        messages::failed(messages::Step::kReadBackup, backup, error));
   // A run stopped between keeping the original and replacing the file left
   // the one file under both names.
   if (originalState.sameFile(state)) return Standing::kOriginal;
@@ -215,14 +217,14 @@ Kept keepOriginal(const std::string& target, const FileState& expected,
       copy.fill(target);
       error = copy.name(backup);
     } catch (const FileError& e) {
-      throw FileError("cannot keep the original as " + backup +
-                      ": a second name: " + linkError.text() +
-                      "; a copy: " + e.what());
+      throw FileError(
+          messages::cannotKeepOriginal(backup, linkError, e.what()));
     }
   }
   FileState kept;
   if (const SystemError stateError = readState(backup, kept))
-    throw FileError(failureText("cannot find the backup", backup, stateError));
+    throw FileError(
+        messages::failed(messages::Step::kFindBackup, backup, stateError));
   // Made by this run or by another one that read the same file: a link, or
   // a copy with the file's time.
   if (kept.size == expected.size && kept.modified == expected.modified) {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "driver/backup.h"
+#include "driver/messages.h"
 
 namespace {
 
@@ -18,11 +19,6 @@ namespace {
 constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 
 }  // namespace
-
-std::string failureText(const std::string& what, const std::string& path,
-                        const SystemError& error) {
-  return what + " " + path + ": " + error.text();
-}
 
 std::size_t blockSizeFor(std::uint64_t size) {
   // Room for the whole of a small file in one piece, its end included.
@@ -37,7 +33,7 @@ void convertFile(const SystemFile& in, const std::string& path,
   for (;;) {
     std::size_t got = 0;
     if (const SystemError error = readSome(in, block.get(), blockSize, got))
-      throw FileError(failureText("cannot read", path, error));
+      throw FileError(messages::failed(messages::Step::kRead, path, error));
     if (got == 0) break;
     converter.feed(block.get(), got);
   }
@@ -192,72 +188,72 @@ ReplacementFile::ReplacementFile(const std::string& target,
   FileFacts facts;
   if (const SystemError error = readFacts(target_, facts))
     throw FileError(
-        failureText("cannot read the attributes of", target_, error));
+        messages::failed(messages::Step::kReadAttributes, target_, error));
   // A rename would not ask whether the file may be written; so ask first.
-  if (facts.readOnly)
-    throw FileError("cannot write " + target_ + ": the file is read-only");
+  if (facts.readOnly) throw FileError(messages::readOnly(target_));
   if (const SystemError error = probeWriting(target_))
-    throw FileError(failureText("cannot write", target_, error));
+    throw FileError(messages::failed(messages::Step::kWrite, target_, error));
 
   folder_ = folderOf(target_);
   if (const SystemError error = createTemporary(folder_, file_, tempPath_))
     throw FileError(
-        failureText("cannot create a temporary file in", folder_, error));
+        messages::failed(messages::Step::kCreateTemporaryIn, folder_, error));
   writer_ = std::make_unique<BlockWriter>(file_, blockSize);
   if (const SystemError error = keepFacts(file_, facts)) {
-    const std::string message =
-        failureText("cannot set the permissions of", tempName(), error);
-    throw FileError(message + discard());
+    std::string message =
+        messages::failed(messages::Step::kSetPermissions, tempName(), error);
+    if (!discard()) message += messages::notRemoved(tempPath_);
+    throw FileError(message);
   }
 }
 
 std::string ReplacementFile::tempName() const {
-  return tempPath_.empty() ? "the temporary file in " + folder_ : tempPath_;
+  return tempPath_.empty() ? messages::temporaryFileIn(folder_) : tempPath_;
 }
 
 ReplacementFile::~ReplacementFile() { discard(); }
 
-void ReplacementFile::fail(const char* what, const SystemError& error) const {
-  throw FileError(failureText(what, tempName(), error));
+void ReplacementFile::fail(messages::Step step,
+                           const SystemError& error) const {
+  throw FileError(messages::failed(step, tempName(), error));
 }
 
 char* ReplacementFile::lend(std::size_t& size) { return writer_->lend(size); }
 
 void ReplacementFile::take(std::size_t used) {
   if (const SystemError error = writer_->take(used))
-    fail("cannot write", error);
+    fail(messages::Step::kWrite, error);
 }
 
 void ReplacementFile::commit(const FileState& expected,
                              const std::string& backup) {
-  if (const SystemError error = writer_->finish()) fail("cannot write", error);
-  if (const SystemError error = flushToDisk(file_)) fail("cannot flush", error);
+  if (const SystemError error = writer_->finish())
+    fail(messages::Step::kWrite, error);
+  if (const SystemError error = flushToDisk(file_))
+    fail(messages::Step::kFlush, error);
   if (const SystemError error = keepTemporary(file_, folder_, tempPath_))
-    fail("cannot name", error);
-  if (const SystemError error = file_.close()) fail("cannot close", error);
+    fail(messages::Step::kName, error);
+  if (const SystemError error = file_.close())
+    fail(messages::Step::kClose, error);
   // The last moment to find that another program wrote to the file; what it
   // wrote in the few microseconds until the rename would still be lost.
   FileState now;
   if (const SystemError error = readState(target_, now))
-    throw FileError(failureText("cannot find", target_, error));
+    throw FileError(messages::failed(messages::Step::kFind, target_, error));
   if (now != expected) failChanged();
   if (!backup.empty()) {
     const Kept kept = keepOriginal(target_, expected, backup);
     if (kept == Kept::kFileChanged) failChanged();
     if (kept == Kept::kOtherBackup) {
       discard();
-      throw FileChangedError(
-          backup +
-          " appeared during the conversion, made by another program "
-          "or run; " +
-          target_ + " was left as it is now. Run hudconv again.");
+      throw FileChangedError(messages::backupAppeared(backup, target_));
     }
   }
   if (const SystemError error = renameOver(tempPath_, target_)) {
     // Windows refuses the rename while another run holds the file; that run
     // may have replaced it meanwhile, and then it is not "unchanged".
     if (!readState(target_, now) && now != expected) failChanged();
-    fail("cannot rename", error);
+    fail(messages::Step::kRename, error);
   }
   done_ = true;
   syncFolder(folder_);
@@ -265,17 +261,14 @@ void ReplacementFile::commit(const FileState& expected,
 
 void ReplacementFile::failChanged() {
   discard();
-  throw FileChangedError(target_ +
-                         " changed during the conversion (another program "
-                         "wrote to it), and was left as it is now.");
+  throw FileChangedError(messages::changedMeanwhile(target_));
 }
 
-std::string ReplacementFile::discard() {
-  if (done_) return "";
+bool ReplacementFile::discard() {
+  if (done_) return true;
   done_ = true;
   if (writer_) writer_->abandon();
   file_.close();
   // An unnamed file is gone with its descriptor.
-  if (tempPath_.empty() || !removeFile(tempPath_)) return "";
-  return " (the temporary file " + tempPath_ + " could not be removed)";
+  return tempPath_.empty() || !removeFile(tempPath_);
 }

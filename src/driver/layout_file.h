@@ -7,6 +7,7 @@
 #include <string>
 
 #include "convert/layout_converter.h"
+#include "driver/messages.h"
 #include "driver/platform.h"
 
 // A file operation that failed, with what a player needs to act: what was
@@ -21,10 +22,6 @@ class FileChangedError : public FileError {
  public:
   using FileError::FileError;
 };
-
-// "WHAT PATH: REASON", REASON the system's text for `error`.
-std::string failureText(const std::string& what, const std::string& path,
-                        const SystemError& error);
 
 // Buffers fitted to a file of `size` bytes: a small file needs no megabyte.
 std::size_t blockSizeFor(std::uint64_t size);
@@ -64,12 +61,13 @@ class ReplacementFile final : public ByteSink {
   // the layout file is kept there first (see keepOriginal). Close the layout
   // file first: Windows cannot replace a file that is open. Throws FileError.
   void commit(const FileState& expected, const std::string& backup = "");
-  // Removes the new file after a failure. Returns "" or, when it cannot be
-  // removed, a note that says where it stays.
-  std::string discard();
+  // Removes the new file after a failure; false when it stays behind, at
+  // tempPath().
+  bool discard();
+  const std::string& tempPath() const { return tempPath_; }
 
  private:
-  [[noreturn]] void fail(const char* what, const SystemError& error) const;
+  [[noreturn]] void fail(messages::Step step, const SystemError& error) const;
   [[noreturn]] void failChanged();
   // The new file as a message names it.
   std::string tempName() const;

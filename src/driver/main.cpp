@@ -15,6 +15,7 @@
 #include "convert/rule_table.h"
 #include "driver/backup.h"
 #include "driver/layout_file.h"
+#include "driver/messages.h"
 #include "driver/platform.h"
 
 namespace {
@@ -24,24 +25,6 @@ constexpr int kConverted = 0;
 constexpr int kNotConverted = 1;
 constexpr int kCannotOpen = 2;
 constexpr int kNoArgument = -1;  // after the wait for a key press
-
-const char kUsage[] =
-    "Usage: hudconv FILE...\n"
-    "Moves the controls of Quellmarch HUD layout files onto the centre\n"
-    "monitor. Each FILE is converted in place, in turn:\n"
-    "  a name such as confirm_p.gui.xml, for the file in the folder Output\n"
-    "  beside hudconv; or the path of the file, wherever it lies. On Windows\n"
-    "  you can also drop one or more files onto hudconv.exe.\n"
-    "  The first conversion keeps the original as FILE.bak; a file that is\n"
-    "  already converted is left as it is.\n"
-    "  hudconv --restore FILE...\n"
-    "                      puts each original back from FILE.bak\n"
-    "  hudconv --help      shows this text\n"
-    "  hudconv --version   shows the version\n"
-    "  hudconv -- FILE...  takes every FILE as a file, even one named like\n"
-    "                      an option\n"
-    "Exit status: 0 every file converted, 1 a file not converted, 2 a file\n"
-    "that cannot be opened, -1 (255) no file named.\n";
 
 // A line of the report on standard output, there before the work it
 // announces starts.
@@ -57,24 +40,12 @@ int fail(int status, const std::string& message) {
   return status;
 }
 
-std::string leftUnchanged(const std::string& path) {
-  return ". " + path + " was left unchanged.";
-}
-
-std::string changesMade(const ChangeCounts& changes) {
-  if (changes.left + changes.width == 0)
-    return "Nothing to move: no LEFT or WIDTH value needed changing.";
-  return "Changed " + std::to_string(changes.left) + " LEFT and " +
-         std::to_string(changes.width) + " WIDTH values (" +
-         std::to_string(changes.byException) + " by the built-in exceptions).";
-}
-
 // The file that `path` leads to, symbolic links followed: the one that is
 // replaced, with its backup beside it.
 std::string targetOf(const std::string& path) {
   std::string target;
   if (const SystemError error = resolveLinks(path, target))
-    throw FileError(failureText("cannot find", path, error));
+    throw FileError(messages::failed(messages::Step::kFind, path, error));
   return target;
 }
 
@@ -91,39 +62,30 @@ int convert(SystemFile& in, const FileState& state,
     const std::string backup = backupOf(target);
     const Standing standing = compareWithBackup(in, state, inputPath, backup);
     if (standing == Standing::kConverted) {
-      say("Already converted, so nothing was written. The original is kept "
-          "as " +
-          backup + ".");
+      say(messages::alreadyConverted(backup));
       return kConverted;
     }
     if (standing == Standing::kDifferent)
       return fail(kNotConverted,
-                  inputPath + " is neither its backup " + backup +
-                      " nor that backup converted: it was edited after its "
-                      "conversion, or it is a new original. It was left "
-                      "unchanged. To convert it as a new original, delete " +
-                      backup +
-                      " and run hudconv again; to go back to the "
-                      "original, run hudconv --restore " +
-                      inputPath + ".");
+                  messages::neitherOriginalNorConverted(inputPath, backup));
     const std::size_t blockSize = blockSizeFor(state.size);
     out.emplace(target, blockSize);
     LayoutConverter converter(*out);
     convertFile(in, inputPath, blockSize, converter);
     in.close();  // Windows will not replace a file that is still open.
     out->commit(state, standing == Standing::kNoBackup ? backup : "");
-    say(changesMade(converter.changes()));
+    say(messages::changesMade(converter.changes()));
     return kConverted;
   } catch (const ConversionError& e) {
-    error = inputPath + ", line " + std::to_string(e.line()) + ": " + e.what();
+    error = messages::badValue(inputPath, e.line(), e.what());
   } catch (const FileChangedError& e) {
     return fail(kNotConverted, e.what());
   } catch (const FileError& e) {
     error = e.what();
   }
   // A replacement that could not be made has cleaned up after itself.
-  if (out) error += out->discard();
-  return fail(kNotConverted, error + leftUnchanged(inputPath));
+  if (out && !out->discard()) error += messages::notRemoved(out->tempPath());
+  return fail(kNotConverted, messages::leftUnchanged(error, inputPath));
 }
 
 // Opens the layout file that `argument` names: a full path where it lies; a
@@ -150,15 +112,14 @@ int convertArgument(const std::string& argument, const std::string& home) {
   FileState state;
   std::string path;
   const SystemError error = openLayoutFile(argument, home, in, state, path);
-  say("Input file is: " + path);
+  say(messages::inputFileIs(path));
   if (error) {
-    say("Cannot open Input file " + path);
-    std::string reason = error.text() + ".";
-    if (error.isNotFound() && !isFullPath(argument))
-      reason += " The layout file must be in the folder " +
-                folderOf(layoutFilePath(home, "x")) +
-                " beside hudconv, or be dropped on it.";
-    return fail(kCannotOpen, "cannot open " + path + ": " + reason);
+    say(messages::cannotOpenInputFile(path));
+    const bool missing = error.isNotFound() && !isFullPath(argument);
+    return fail(
+        kCannotOpen,
+        messages::cannotOpen(
+            path, error, missing ? folderOf(layoutFilePath(home, "x")) : ""));
   }
   // The exceptions go by the file's bare name, whatever folder it is in.
   inputFileName = fileNameOf(path);
@@ -179,16 +140,14 @@ int restoreArgument(const std::string& argument, const std::string& home) {
   if (!isFullPath(argument) && !exists(path) && !exists(backupOf(path)) &&
       (exists(argument) || exists(backupOf(argument))))
     path = argument;
-  say("Input file is: " + path);
+  say(messages::inputFileIs(path));
   std::string target;
   if (resolveLinks(path, target)) target = path;  // gone: the link
   const std::string backup = backupOf(target);
   SystemFile original;
   FileState originalState;
   if (const SystemError error = openForReading(backup, original, originalState))
-    return fail(kCannotOpen, "cannot restore " + path + ": no backup " +
-                                 backup + " (" + error.text() +
-                                 "). Nothing was changed.");
+    return fail(kCannotOpen, messages::noBackup(path, backup, error));
   original.close();
   // After a run stopped between keeping the original and replacing the
   // file, both names lead to the original: only the backup goes.
@@ -196,10 +155,11 @@ int restoreArgument(const std::string& argument, const std::string& home) {
   const bool same = !readState(target, state) && state.sameFile(originalState);
   if (const SystemError error =
           same ? removeFile(backup) : renameOver(backup, target))
-    return fail(kNotConverted, "cannot put " + backup + " back in place: " +
-                                   error.text() + leftUnchanged(path));
+    return fail(
+        kNotConverted,
+        messages::leftUnchanged(messages::cannotPutBack(backup, error), path));
   syncFolder(folderOf(target));
-  say("Restored the original from " + backup + ", which is gone now.");
+  say(messages::restored(backup));
   return kConverted;
 }
 
@@ -231,27 +191,21 @@ Command parseArguments(const std::vector<std::string>& args) {
   return command;
 }
 
-const char kBanner[] =
-    "Welcome to Quellmarch - Surround/Eyefinity HUD Converver";
-
 int run(const Command& command) {
   if (!command.unknownOption.empty())
-    return fail(kCannotOpen, "unknown option " + command.unknownOption +
-                                 " (hudconv --help lists them; hudconv -- " +
-                                 command.unknownOption +
-                                 " converts a file of that name)");
+    return fail(kCannotOpen, messages::unknownOption(command.unknownOption));
   if (command.version) {
     say("hudconv " HUDCONV_VERSION);
     return kConverted;
   }
-  say(kBanner);
+  say(messages::kBanner);
   if (command.help) {
-    writeText(stdout, kUsage);
+    writeText(stdout, messages::kUsage);
     return kConverted;
   }
   if (command.files.empty()) {
-    say("Input File not specified");
-    writeText(stdout, kUsage);
+    say(messages::kNoFile);
+    writeText(stdout, messages::kUsage);
     std::fflush(stdout);
     waitForKeyPress();
     return kNoArgument;
@@ -271,11 +225,11 @@ int runAndReport(const Command& command) {
     buildRuleTable();
     return run(command);
   } catch (const std::bad_alloc&) {
-    return fail(kNotConverted,
-                "out of memory; the layout file was left unchanged.");
+    return fail(kNotConverted, messages::leftUnchanged(messages::kOutOfMemory,
+                                                       "The layout file"));
   } catch (const std::exception& e) {
-    return fail(kNotConverted, std::string(e.what()) +
-                                   "; the layout file was left unchanged.");
+    return fail(kNotConverted,
+                messages::leftUnchanged(e.what(), "The layout file"));
   }
 }
 

@@ -1,0 +1,157 @@
+#include "driver/messages.h"
+
+namespace messages {
+
+const char kBanner[] =
+    "Welcome to Quellmarch - Surround/Eyefinity HUD Converver";
+
+const char kUsage[] =
+    "Usage: hudconv FILE...\n"
+    "Moves the controls of Quellmarch HUD layout files onto the centre\n"
+    "monitor. Each FILE is converted in place, in turn:\n"
+    "  a name such as confirm_p.gui.xml, for the file in the folder Output\n"
+    "  beside hudconv; or the path of the file, wherever it lies. On Windows\n"
+    "  you can also drop one or more files onto hudconv.exe.\n"
+    "  The first conversion keeps the original as FILE.bak; a file that is\n"
+    "  already converted is left as it is.\n"
+    "  hudconv --restore FILE...\n"
+    "                      puts each original back from FILE.bak\n"
+    "  hudconv --help      shows this text\n"
+    "  hudconv --version   shows the version\n"
+    "  hudconv -- FILE...  takes every FILE as a file, even one named like\n"
+    "                      an option\n"
+    "Exit status: 0 every file converted, 1 a file not converted, 2 a file\n"
+    "that cannot be opened, -1 (255) no file named.\n";
+
+const char kNoFile[] = "Input File not specified";
+const char kOutOfMemory[] = "out of memory";
+
+std::string inputFileIs(const std::string& path) {
+  return "Input file is: " + path;
+}
+
+std::string cannotOpenInputFile(const std::string& path) {
+  return "Cannot open Input file " + path;
+}
+
+std::string changesMade(const ChangeCounts& changes) {
+  if (changes.left + changes.width == 0)
+    return "Nothing to move: no LEFT or WIDTH value needed changing.";
+  return "Changed " + std::to_string(changes.left) + " LEFT and " +
+         std::to_string(changes.width) + " WIDTH values (" +
+         std::to_string(changes.byException) + " by the built-in exceptions).";
+}
+
+std::string alreadyConverted(const std::string& backup) {
+  return "Already converted, so nothing was written. The original is kept "
+         "as " +
+         backup + ".";
+}
+
+std::string restored(const std::string& backup) {
+  return "Restored the original from " + backup + ", which is gone now.";
+}
+
+std::string failed(Step step, const std::string& path,
+                   const SystemError& error) {
+  static const char* const kSteps[] = {
+      "cannot read",
+      "cannot read the attributes of",
+      "cannot read the backup",
+      "cannot write",
+      "cannot create a temporary file in",
+      "cannot set the permissions of",
+      "cannot set the time of",
+      "cannot flush",
+      "cannot name",
+      "cannot close",
+      "cannot rename",
+      "cannot find",
+      "cannot find the backup",
+  };
+  return kSteps[static_cast<int>(step)] + (" " + path) + ": " + error.text();
+}
+
+std::string temporaryFileIn(const std::string& folder) {
+  return "the temporary file in " + folder;
+}
+
+std::string readOnly(const std::string& path) {
+  return "cannot write " + path + ": the file is read-only";
+}
+
+std::string cannotRenameTo(const std::string& from, const std::string& to,
+                           const SystemError& error) {
+  return "cannot rename " + from + " to " + to + ": " + error.text();
+}
+
+std::string cannotKeepOriginal(const std::string& backup,
+                               const SystemError& linkError,
+                               const std::string& copyFailure) {
+  return "cannot keep the original as " + backup +
+         ": a second name: " + linkError.text() + "; a copy: " + copyFailure;
+}
+
+std::string changedMeanwhile(const std::string& path) {
+  return path +
+         " changed during the conversion (another program wrote to it), and "
+         "was left as it is now.";
+}
+
+std::string backupAppeared(const std::string& backup, const std::string& path) {
+  return backup +
+         " appeared during the conversion, made by another program or run; " +
+         path + " was left as it is now. Run hudconv again.";
+}
+
+std::string notRemoved(const std::string& temporary) {
+  return " (the temporary file " + temporary + " could not be removed)";
+}
+
+std::string leftUnchanged(const std::string& reason, const std::string& what) {
+  return reason + ". " + what + " was left unchanged.";
+}
+
+std::string cannotOpen(const std::string& path, const SystemError& error,
+                       const std::string& mustBeIn) {
+  std::string text = "cannot open " + path + ": " + error.text() + ".";
+  if (!mustBeIn.empty())
+    text += " The layout file must be in the folder " + mustBeIn +
+            " beside hudconv, or be dropped on it.";
+  return text;
+}
+
+std::string badValue(const std::string& path, std::size_t line,
+                     const std::string& reason) {
+  return path + ", line " + std::to_string(line) + ": " + reason;
+}
+
+std::string neitherOriginalNorConverted(const std::string& path,
+                                        const std::string& backup) {
+  return path + " is neither its backup " + backup +
+         " nor that backup converted: it was edited after its conversion, or "
+         "it is a new original. It was left unchanged. To convert it as a "
+         "new original, delete " +
+         backup +
+         " and run hudconv again; to go back to the original, run hudconv "
+         "--restore " +
+         path + ".";
+}
+
+std::string noBackup(const std::string& path, const std::string& backup,
+                     const SystemError& error) {
+  return "cannot restore " + path + ": no backup " + backup + " (" +
+         error.text() + "). Nothing was changed.";
+}
+
+std::string cannotPutBack(const std::string& backup, const SystemError& error) {
+  return "cannot put " + backup + " back in place: " + error.text();
+}
+
+std::string unknownOption(const std::string& option) {
+  return "unknown option " + option +
+         " (hudconv --help lists them; hudconv -- " + option +
+         " converts a file of that name)";
+}
+
+}  // namespace messages

@@ -1,0 +1,72 @@
+#pragma once
+
+// Every text a player reads, in one place: the report on standard output,
+// and what a failure says (main.cpp puts "hudconv: error: " in front).
+
+#include <cstddef>
+#include <string>
+
+#include "convert/layout_converter.h"
+#include "driver/platform.h"
+
+namespace messages {
+
+extern const char kBanner[];
+extern const char kUsage[];
+extern const char kNoFile[];
+extern const char kOutOfMemory[];
+
+// The report of one file.
+std::string inputFileIs(const std::string& path);
+std::string cannotOpenInputFile(const std::string& path);
+std::string changesMade(const ChangeCounts& changes);
+std::string alreadyConverted(const std::string& backup);
+std::string restored(const std::string& backup);
+
+// The step of a file operation that failed.
+enum class Step {
+  kRead,
+  kReadAttributes,
+  kReadBackup,
+  kWrite,
+  kCreateTemporaryIn,
+  kSetPermissions,
+  kSetTime,
+  kFlush,
+  kName,
+  kClose,
+  kRename,
+  kFind,
+  kFindBackup,
+};
+
+// "cannot STEP PATH: REASON".
+std::string failed(Step step, const std::string& path,
+                   const SystemError& error);
+// How a temporary file without a name is named in a message.
+std::string temporaryFileIn(const std::string& folder);
+std::string readOnly(const std::string& path);
+std::string cannotRenameTo(const std::string& from, const std::string& to,
+                           const SystemError& error);
+std::string cannotKeepOriginal(const std::string& backup,
+                               const SystemError& linkError,
+                               const std::string& copyFailure);
+std::string changedMeanwhile(const std::string& path);
+std::string backupAppeared(const std::string& backup, const std::string& path);
+std::string notRemoved(const std::string& temporary);
+
+// A run that ends with the file as it was: "REASON. WHAT was left
+// unchanged.", WHAT being the file's path or "The layout file".
+std::string leftUnchanged(const std::string& reason, const std::string& what);
+std::string cannotOpen(const std::string& path, const SystemError& error,
+                       const std::string& mustBeIn);
+std::string badValue(const std::string& path, std::size_t line,
+                     const std::string& reason);
+std::string neitherOriginalNorConverted(const std::string& path,
+                                        const std::string& backup);
+std::string noBackup(const std::string& path, const std::string& backup,
+                     const SystemError& error);
+std::string cannotPutBack(const std::string& backup, const SystemError& error);
+std::string unknownOption(const std::string& option);
+
+}  // namespace messages
