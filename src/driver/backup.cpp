@@ -129,14 +129,15 @@ class Copy {
   // Fills the copy with the bytes, mode and time of `target`.
   void fill(const std::string& target) {
     SystemFile in;
-    FileState state;
+    FileVersion state;
     if (const SystemError error = openForReading(target, in, state))
       throw FileError(messages::failed(messages::Step::kRead, target, error));
-    FileFacts facts;
-    if (const SystemError error = readFacts(target, facts))
+    InheritedAttributes attributes;
+    if (const SystemError error = readAttributes(target, attributes))
       throw FileError(
           messages::failed(messages::Step::kReadAttributes, target, error));
-    check(messages::Step::kSetPermissions, keepFacts(file_, facts));
+    check(messages::Step::kSetPermissions,
+          inheritAttributes(file_, attributes));
     const std::size_t blockSize = blockSizeFor(state.size);
     const std::unique_ptr<char[]> block(new char[blockSize]);
     for (;;) {
@@ -153,7 +154,7 @@ class Copy {
   // Names the copy `name`, unless that is taken: then returns the error that
   // says so.
   SystemError name(const std::string& name) {
-    check(messages::Step::kName, keepTemporary(file_, folder_, path_));
+    check(messages::Step::kName, nameTemporary(file_, folder_, path_));
     check(messages::Step::kClose, file_.close());
     const SystemError error = renameNoReplace(path_, name);
     if (error && !error.isAlreadyThere())
@@ -179,10 +180,10 @@ class Copy {
 
 std::string backupOf(const std::string& target) { return target + ".bak"; }
 
-Standing compareWithBackup(const SystemFile& in, const FileState& state,
+Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
                            const std::string& path, const std::string& backup) {
   SystemFile original;
-  FileState originalState;
+  FileVersion originalState;
   const SystemError error = openForReading(backup, original, originalState);
   if (error.isNotFound()) return Standing::kNoBackup;
   if (error)
@@ -206,7 +207,7 @@ Standing compareWithBackup(const SystemFile& in, const FileState& state,
   return standing;
 }
 
-Kept keepOriginal(const std::string& target, const FileState& expected,
+Kept keepOriginal(const std::string& target, const FileVersion& expected,
                   const std::string& backup) {
   SystemError error = linkFile(target, backup);
   if (error && !error.isAlreadyThere()) {
@@ -221,8 +222,8 @@ Kept keepOriginal(const std::string& target, const FileState& expected,
           messages::cannotKeepOriginal(backup, linkError, e.what()));
     }
   }
-  FileState kept;
-  if (const SystemError stateError = readState(backup, kept))
+  FileVersion kept;
+  if (const SystemError stateError = readVersion(backup, kept))
     throw FileError(
         messages::failed(messages::Step::kFindBackup, backup, stateError));
   // Made by this run or by another one that read the same file: a link, or

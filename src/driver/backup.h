@@ -25,7 +25,7 @@ enum class Standing {
 // byte with the file's and stops at the first that differs; only where that
 // does not match are the two compared as they are. Memory stays a few
 // blocks. Leaves `in` at its start. Throws FileError.
-Standing compareWithBackup(const SystemFile& in, const FileState& state,
+Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
                            const std::string& path, const std::string& backup);
 
 enum class Kept {
@@ -38,5 +38,5 @@ enum class Kept {
 // which appears in one step and is on disk on return: a second name of the
 // file, or where the file system has none, a flushed copy with the file's
 // mode and modification time. Throws FileError when neither can be made.
-Kept keepOriginal(const std::string& target, const FileState& expected,
+Kept keepOriginal(const std::string& target, const FileVersion& expected,
                   const std::string& backup);

@@ -182,24 +182,35 @@ void BlockWriter::run() {
   }
 }
 
+std::string replacedFile(const std::string& path) {
+  std::string target;
+  if (const SystemError error = resolveLinks(path, target))
+    throw FileError(messages::failed(messages::Step::kFind, path, error));
+  return target;
+}
+
+InheritedAttributes checkReplaceable(const std::string& target) {
+  InheritedAttributes attributes;
+  if (const SystemError error = readAttributes(target, attributes))
+    throw FileError(
+        messages::failed(messages::Step::kReadAttributes, target, error));
+  // A rename would not ask whether the file may be written; so ask first.
+  if (attributes.readOnly) throw FileError(messages::readOnly(target));
+  if (const SystemError error = probeWriting(target))
+    throw FileError(messages::failed(messages::Step::kWrite, target, error));
+  return attributes;
+}
+
 ReplacementFile::ReplacementFile(const std::string& target,
                                  std::size_t blockSize)
     : target_(target) {
-  FileFacts facts;
-  if (const SystemError error = readFacts(target_, facts))
-    throw FileError(
-        messages::failed(messages::Step::kReadAttributes, target_, error));
-  // A rename would not ask whether the file may be written; so ask first.
-  if (facts.readOnly) throw FileError(messages::readOnly(target_));
-  if (const SystemError error = probeWriting(target_))
-    throw FileError(messages::failed(messages::Step::kWrite, target_, error));
-
+  const InheritedAttributes attributes = checkReplaceable(target_);
   folder_ = folderOf(target_);
   if (const SystemError error = createTemporary(folder_, file_, tempPath_))
     throw FileError(
         messages::failed(messages::Step::kCreateTemporaryIn, folder_, error));
   writer_ = std::make_unique<BlockWriter>(file_, blockSize);
-  if (const SystemError error = keepFacts(file_, facts)) {
+  if (const SystemError error = inheritAttributes(file_, attributes)) {
     std::string message =
         messages::failed(messages::Step::kSetPermissions, tempName(), error);
     if (!discard()) message += messages::notRemoved(tempPath_);
@@ -225,20 +236,20 @@ void ReplacementFile::take(std::size_t used) {
     fail(messages::Step::kWrite, error);
 }
 
-void ReplacementFile::commit(const FileState& expected,
+void ReplacementFile::commit(const FileVersion& expected,
                              const std::string& backup) {
   if (const SystemError error = writer_->finish())
     fail(messages::Step::kWrite, error);
   if (const SystemError error = flushToDisk(file_))
     fail(messages::Step::kFlush, error);
-  if (const SystemError error = keepTemporary(file_, folder_, tempPath_))
+  if (const SystemError error = nameTemporary(file_, folder_, tempPath_))
     fail(messages::Step::kName, error);
   if (const SystemError error = file_.close())
     fail(messages::Step::kClose, error);
   // The last moment to find that another program wrote to the file; what it
   // wrote in the few microseconds until the rename would still be lost.
-  FileState now;
-  if (const SystemError error = readState(target_, now))
+  FileVersion now;
+  if (const SystemError error = readVersion(target_, now))
     throw FileError(messages::failed(messages::Step::kFind, target_, error));
   if (now != expected) failChanged();
   if (!backup.empty()) {
@@ -252,7 +263,7 @@ void ReplacementFile::commit(const FileState& expected,
   if (const SystemError error = renameOver(tempPath_, target_)) {
     // Windows refuses the rename while another run holds the file; that run
     // may have replaced it meanwhile, and then it is not "unchanged".
-    if (!readState(target_, now) && now != expected) failChanged();
+    if (!readVersion(target_, now) && now != expected) failChanged();
     fail(messages::Step::kRename, error);
   }
   done_ = true;

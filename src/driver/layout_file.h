@@ -32,6 +32,14 @@ std::size_t blockSizeFor(std::uint64_t size);
 void convertFile(const SystemFile& in, const std::string& path,
                  std::size_t blockSize, LayoutConverter& converter);
 
+// The file that `path` leads to, symbolic links followed: the one that is
+// replaced, with its backup beside it. Throws FileError.
+std::string replacedFile(const std::string& path);
+
+// Checks that this user may replace the file `target`, and tells what its
+// replacement inherits. Throws FileError.
+InheritedAttributes checkReplaceable(const std::string& target);
+
 class BlockWriter;
 
 // The new contents of a layout file, written beside it while they are made,
@@ -55,12 +63,12 @@ class ReplacementFile final : public ByteSink {
   char* lend(std::size_t& size) override;
   void take(std::size_t used) override;
   // Flushes the new file to disk and renames it over the layout file, unless
-  // the layout file is no longer in the state `expected`, which it was in
+  // the layout file is no longer the version `expected`, which it was
   // when it was read: then another program has written to it, and it stays
   // as that program left it (FileChangedError). Where `backup` names a file,
   // the layout file is kept there first (see keepOriginal). Close the layout
   // file first: Windows cannot replace a file that is open. Throws FileError.
-  void commit(const FileState& expected, const std::string& backup = "");
+  void commit(const FileVersion& expected, const std::string& backup = "");
   // Removes the new file after a failure; false when it stays behind, at
   // tempPath().
   bool discard();

@@ -40,25 +40,16 @@ int fail(int status, const std::string& message) {
   return status;
 }
 
-// The file that `path` leads to, symbolic links followed: the one that is
-// replaced, with its backup beside it.
-std::string targetOf(const std::string& path) {
-  std::string target;
-  if (const SystemError error = resolveLinks(path, target))
-    throw FileError(messages::failed(messages::Step::kFind, path, error));
-  return target;
-}
-
 // Streams the open layout file through the converter into its replacement,
 // which takes its place only once all of it is converted and on disk; the
 // first conversion keeps the original. A file that has a backup is compared
 // with it first, and converted only when it is that original.
-int convert(SystemFile& in, const FileState& state,
+int convert(SystemFile& in, const FileVersion& state,
             const std::string& inputPath) {
   std::optional<ReplacementFile> out;
   std::string error;
   try {
-    const std::string target = targetOf(inputPath);
+    const std::string target = replacedFile(inputPath);
     const std::string backup = backupOf(target);
     const Standing standing = compareWithBackup(in, state, inputPath, backup);
     if (standing == Standing::kConverted) {
@@ -93,7 +84,7 @@ int convert(SystemFile& in, const FileState& state,
 // current folder (`Output\map_p.gui.xml`, as tab completion types it). Sets
 // `path` to the file opened, or where it was looked for.
 SystemError openLayoutFile(const std::string& argument, const std::string& home,
-                           SystemFile& in, FileState& state,
+                           SystemFile& in, FileVersion& state,
                            std::string& path) {
   if (isFullPath(argument)) {
     path = argument;
@@ -109,7 +100,7 @@ SystemError openLayoutFile(const std::string& argument, const std::string& home,
 
 int convertArgument(const std::string& argument, const std::string& home) {
   SystemFile in;
-  FileState state;
+  FileVersion state;
   std::string path;
   const SystemError error = openLayoutFile(argument, home, in, state, path);
   say(messages::inputFileIs(path));
@@ -127,8 +118,8 @@ int convertArgument(const std::string& argument, const std::string& home) {
 }
 
 bool exists(const std::string& path) {
-  FileState state;
-  return !readState(path, state).isNotFound();
+  FileVersion state;
+  return !readVersion(path, state).isNotFound();
 }
 
 // Puts the original kept by the first conversion back in place of the
@@ -145,14 +136,15 @@ int restoreArgument(const std::string& argument, const std::string& home) {
   if (resolveLinks(path, target)) target = path;  // gone: the link
   const std::string backup = backupOf(target);
   SystemFile original;
-  FileState originalState;
+  FileVersion originalState;
   if (const SystemError error = openForReading(backup, original, originalState))
     return fail(kCannotOpen, messages::noBackup(path, backup, error));
   original.close();
   // After a run stopped between keeping the original and replacing the
   // file, both names lead to the original: only the backup goes.
-  FileState state;
-  const bool same = !readState(target, state) && state.sameFile(originalState);
+  FileVersion state;
+  const bool same =
+      !readVersion(target, state) && state.sameFile(originalState);
   if (const SystemError error =
           same ? removeFile(backup) : renameOver(backup, target))
     return fail(

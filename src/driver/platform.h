@@ -120,19 +120,20 @@ class SystemFile {
   std::intptr_t handle_ = kClosed;
 };
 
-// Which file a path names and what it holds, as far as the system tells:
-// when any of it differs, the file was replaced or written to.
-struct FileState {
+// A version of a file: which file a path names (its identity) and, as far as
+// the system tells, what it holds. When any of it differs, the file was
+// replaced or written to.
+struct FileVersion {
   std::uint64_t device = 0, index = 0;  // the file's identity
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // in the system's finest unit
-  bool operator==(const FileState& other) const {
+  bool operator==(const FileVersion& other) const {
     return device == other.device && index == other.index &&
            size == other.size && modified == other.modified;
   }
-  bool operator!=(const FileState& other) const { return !(*this == other); }
+  bool operator!=(const FileVersion& other) const { return !(*this == other); }
   // Whether both name the one file, whatever its contents.
-  bool sameFile(const FileState& other) const {
+  bool sameFile(const FileVersion& other) const {
     return device == other.device && index == other.index;
   }
 };
@@ -141,16 +142,16 @@ struct FileState {
 // is refused with SystemError::notARegularFile(), before it is read from: a
 // pipe never blocks, and a device is never replaced.
 SystemError openForReading(const std::string& path, SystemFile& file,
-                           FileState& state);
-SystemError readState(const std::string& path, FileState& state);
+                           FileVersion& state);
+SystemError readVersion(const std::string& path, FileVersion& state);
 // Reads up to `size` bytes; `got` is 0 at the end of the file.
 SystemError readSome(const SystemFile& file, char* data, std::size_t size,
                      std::size_t& got);
 // Goes back to the start of the file, to read it again.
 SystemError rewindFile(const SystemFile& file);
 
-// What a replacement keeps of the file it replaces.
-struct FileFacts {
+// What the new file of a replacement inherits from the file it replaces.
+struct InheritedAttributes {
   bool readOnly = false;  // the Windows attribute, which binds everyone
   std::uint32_t mode = 0, owner = 0, group = 0;  // POSIX
   std::uint32_t attributes = 0;                  // Windows
@@ -159,7 +160,8 @@ struct FileFacts {
 // The file that `path` leads to, symbolic links followed; `path` itself where
 // the system cannot tell.
 SystemError resolveLinks(const std::string& path, std::string& target);
-SystemError readFacts(const std::string& path, FileFacts& facts);
+SystemError readAttributes(const std::string& path,
+                           InheritedAttributes& attributes);
 // Whether this user may write the file: it is opened for writing (without
 // truncating it) and closed again.
 SystemError probeWriting(const std::string& path);
@@ -171,10 +173,11 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
                             std::string& path);
 // Makes the new file one that stays when the program ends: gives an unnamed
 // one a name like the above, in `folder`.
-SystemError keepTemporary(const SystemFile& file, const std::string& folder,
+SystemError nameTemporary(const SystemFile& file, const std::string& folder,
                           std::string& path);
 // Gives a new file the mode, owner or attributes of the old one.
-SystemError keepFacts(const SystemFile& file, const FileFacts& facts);
+SystemError inheritAttributes(const SystemFile& file,
+                              const InheritedAttributes& attributes);
 SystemError writeAll(const SystemFile& file, const char* data,
                      std::size_t size);
 // Starts writing `size` bytes from `offset` to the disk, without waiting;
@@ -183,7 +186,7 @@ SystemError startWriteBack(const SystemFile& file, std::uint64_t offset,
                            std::uint64_t size);
 SystemError flushToDisk(const SystemFile& file);
 // Sets the file's modification time to the one in `state`.
-SystemError setModified(const SystemFile& file, const FileState& state);
+SystemError setModified(const SystemFile& file, const FileVersion& state);
 // Renames `from` over `to` in the same folder, as one step.
 SystemError renameOver(const std::string& from, const std::string& to);
 // Renames `from` to `to` in the same folder unless `to` exists, as one step

@@ -183,8 +183,8 @@ namespace {
 
 int fd(const SystemFile& file) { return static_cast<int>(file.get()); }
 
-FileState stateOf(const struct stat& info) {
-  FileState state;
+FileVersion stateOf(const struct stat& info) {
+  FileVersion state;
   state.device = static_cast<std::uint64_t>(info.st_dev);
   state.index = static_cast<std::uint64_t>(info.st_ino);
   state.size = static_cast<std::uint64_t>(info.st_size);
@@ -196,7 +196,7 @@ FileState stateOf(const struct stat& info) {
 }  // namespace
 
 SystemError openForReading(const std::string& path, SystemFile& file,
-                           FileState& state) {
+                           FileVersion& state) {
   // Without waiting: opening a pipe would wait for a writer.
   SystemFile opened(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!opened.isOpen()) return SystemError::last();
@@ -211,7 +211,7 @@ SystemError openForReading(const std::string& path, SystemFile& file,
   return {};
 }
 
-SystemError readState(const std::string& path, FileState& state) {
+SystemError readVersion(const std::string& path, FileVersion& state) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return SystemError::last();
   state = stateOf(info);
@@ -243,12 +243,13 @@ SystemError resolveLinks(const std::string& path, std::string& target) {
   return {};
 }
 
-SystemError readFacts(const std::string& path, FileFacts& facts) {
+SystemError readAttributes(const std::string& path,
+                           InheritedAttributes& attributes) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return SystemError::last();
-  facts.mode = info.st_mode & 07777;
-  facts.owner = info.st_uid;
-  facts.group = info.st_gid;
+  attributes.mode = info.st_mode & 07777;
+  attributes.owner = info.st_uid;
+  attributes.group = info.st_gid;
   return {};
 }
 
@@ -298,7 +299,7 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
   return {};
 }
 
-SystemError keepTemporary(const SystemFile& file, const std::string& folder,
+SystemError nameTemporary(const SystemFile& file, const std::string& folder,
                           std::string& path) {
   if (!path.empty()) return {};
   // Linking through /proc needs no privilege, unlike AT_EMPTY_PATH.
@@ -317,12 +318,13 @@ SystemError keepTemporary(const SystemFile& file, const std::string& folder,
   return {SystemError::Source::kErrno, EEXIST};
 }
 
-SystemError keepFacts(const SystemFile& file, const FileFacts& facts) {
+SystemError inheritAttributes(const SystemFile& file,
+                              const InheritedAttributes& attributes) {
   // Keep the owner where we may set it (root converting a player's file);
   // anyone else keeps their own files anyway.
-  (void)!::fchown(fd(file), facts.owner, facts.group);
-  return ::fchmod(fd(file), facts.mode) == 0 ? SystemError()
-                                             : SystemError::last();
+  (void)!::fchown(fd(file), attributes.owner, attributes.group);
+  return ::fchmod(fd(file), attributes.mode) == 0 ? SystemError()
+                                                  : SystemError::last();
 }
 
 SystemError writeAll(const SystemFile& file, const char* data,
@@ -352,7 +354,7 @@ SystemError flushToDisk(const SystemFile& file) {
   return ::fsync(fd(file)) == 0 ? SystemError() : SystemError::last();
 }
 
-SystemError setModified(const SystemFile& file, const FileState& state) {
+SystemError setModified(const SystemFile& file, const FileVersion& state) {
   const timespec times[2] = {{0, UTIME_OMIT},
                              {static_cast<time_t>(state.modified / 1000000000),
                               static_cast<long>(state.modified % 1000000000)}};

@@ -277,7 +277,7 @@ SystemError SystemFile::close() {
 
 namespace {
 
-SystemError stateOf(const SystemFile& file, FileState& state) {
+SystemError stateOf(const SystemFile& file, FileVersion& state) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(handle(file), &info)) return lastError();
   state.device = info.dwVolumeSerialNumber;
@@ -302,7 +302,7 @@ SystemError setDeleteOnClose(const SystemFile& file, bool deleteIt) {
 }  // namespace
 
 SystemError openForReading(const std::string& path, SystemFile& file,
-                           FileState& state) {
+                           FileVersion& state) {
   const std::wstring wide = systemPath(path);
   SystemFile opened = wrap(::CreateFileW(
       wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -325,7 +325,7 @@ SystemError openForReading(const std::string& path, SystemFile& file,
   return {};
 }
 
-SystemError readState(const std::string& path, FileState& state) {
+SystemError readVersion(const std::string& path, FileVersion& state) {
   const SystemFile file = wrap(::CreateFileW(
       systemPath(path).c_str(), 0,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -374,17 +374,18 @@ SystemError resolveLinks(const std::string& path, std::string& target) {
   }
 }
 
-SystemError readFacts(const std::string& path, FileFacts& facts) {
-  const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return lastError();
+SystemError readAttributes(const std::string& path,
+                           InheritedAttributes& attributes) {
+  const DWORD flags = ::GetFileAttributesW(systemPath(path).c_str());
+  if (flags == INVALID_FILE_ATTRIBUTES) return lastError();
   // Hidden, system and archive carry over to the new file, as permissions do
   // elsewhere.
   const DWORD kept =
-      attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  facts.attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+      flags & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  attributes.attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
   // It binds administrators too, but a rename over the file would not ask.
-  facts.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  attributes.readOnly = (flags & FILE_ATTRIBUTE_READONLY) != 0;
   return {};
 }
 
@@ -426,14 +427,15 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
   return {SystemError::Source::kWindows, ERROR_FILE_EXISTS};
 }
 
-SystemError keepTemporary(const SystemFile& file, const std::string&,
+SystemError nameTemporary(const SystemFile& file, const std::string&,
                           std::string&) {
   return setDeleteOnClose(file, false);
 }
 
-SystemError keepFacts(const SystemFile& file, const FileFacts& facts) {
+SystemError inheritAttributes(const SystemFile& file,
+                              const InheritedAttributes& attributes) {
   FILE_BASIC_INFO info{};  // times of 0 stay as they are
-  info.FileAttributes = facts.attributes;
+  info.FileAttributes = attributes.attributes;
   return ::SetFileInformationByHandle(handle(file), FileBasicInfo, &info,
                                       sizeof(info))
              ? SystemError()
@@ -462,7 +464,7 @@ SystemError flushToDisk(const SystemFile& file) {
   return ::FlushFileBuffers(handle(file)) ? SystemError() : lastError();
 }
 
-SystemError setModified(const SystemFile& file, const FileState& state) {
+SystemError setModified(const SystemFile& file, const FileVersion& state) {
   FILE_BASIC_INFO info{};  // times of 0 stay as they are
   info.LastWriteTime.QuadPart = state.modified;
   return ::SetFileInformationByHandle(handle(file), FileBasicInfo, &info,
