@@ -1,6 +1,7 @@
 #include "convert/layout_converter.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "convert/line_rewriter.h"
@@ -14,7 +15,7 @@ LayoutConverter::LayoutConverter(ByteSink& sink)
   currentTagText.clear();
 }
 
-void LayoutConverter::emit(const char* data, std::size_t size) {
+void LayoutConverter::emitAcross(const char* data, std::size_t size) {
   for (;;) {
     if (!buffer_) buffer_ = sink_.lend(size_);
     const std::size_t piece = std::min(size, size_ - used_);
@@ -26,7 +27,7 @@ void LayoutConverter::emit(const char* data, std::size_t size) {
     // Full: handed on, and the next one taken when there is more.
     sink_.take(used_);
     buffer_ = nullptr;
-    used_ = 0;
+    size_ = used_ = 0;
   }
 }
 
@@ -69,10 +70,11 @@ void LayoutConverter::feedText(const char* data, std::size_t size) {
     const bool crLf = lineFeed != data && lineFeed[-1] == '\r';
     const std::string_view line(
         data, static_cast<std::size_t>(lineFeed - data) - (crLf ? 1 : 0));
-    if (rewrite(line)) {
-      emit(unchanged, static_cast<std::size_t>(data - unchanged));
-      emit(rewritten_);
-      emit("\r\n", 2);
+    if (const LineEdit change = edit(line); change.change) {
+      // The line up to its value goes with the unchanged run before it.
+      emit(unchanged,
+           static_cast<std::size_t>(data + change.valueStart - unchanged));
+      emitRest(line, change);
       unchanged = lineFeed + 1;
     } else if (!crLf) {
       emit(unchanged, static_cast<std::size_t>(lineFeed - unchanged));
@@ -90,18 +92,18 @@ void LayoutConverter::finish() {
   if (!line_.empty()) convertHeldLine(false);
   if (used_ > 0) sink_.take(used_);
   buffer_ = nullptr;
-  used_ = 0;
+  size_ = used_ = 0;
 }
 
-bool LayoutConverter::rewrite(std::string_view line) {
+LineEdit LayoutConverter::edit(std::string_view line) {
   ++lineNumber_;
   try {
-    const LineChange change = rewriteLineInto(line, rewritten_, rules_);
-    if (change) {
-      ++(change.width ? changes_.width : changes_.left);
-      if (change.byException) ++changes_.byException;
+    const LineEdit change = editLine(line, rules_);
+    if (change.change) {
+      ++(change.change.width ? changes_.width : changes_.left);
+      if (change.change.byException) ++changes_.byException;
     }
-    return change.changed;
+    return change;
   } catch (const std::invalid_argument& e) {
     throw ConversionError(lineNumber_, e.what());
   } catch (const std::out_of_range& e) {
@@ -109,10 +111,25 @@ bool LayoutConverter::rewrite(std::string_view line) {
   }
 }
 
+void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
+  char digits[16];
+  char* const digitsEnd =
+      std::to_chars(digits, digits + sizeof(digits), change.number).ptr;
+  emit(digits, static_cast<std::size_t>(digitsEnd - digits));
+  emit(kValueEnd);
+  if (change.tailStart < line.size()) emit(line.substr(change.tailStart));
+  emit("\r\n", 2);
+}
+
 void LayoutConverter::convertHeldLine(bool beforeLineFeed) {
   if (beforeLineFeed && !line_.empty() && line_.back() == '\r')
     line_.pop_back();
-  emit(rewrite(line_) ? std::string_view(rewritten_) : std::string_view(line_));
-  emit("\r\n", 2);
+  if (const LineEdit change = edit(line_); change.change) {
+    emit(line_.data(), change.valueStart);
+    emitRest(line_, change);
+  } else {
+    emit(line_);
+    emit("\r\n", 2);
+  }
   line_.clear();
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
 
 // A value the converter cannot handle, with the 1-based line it stands on.
@@ -104,17 +106,28 @@ class LayoutConverter {
 
  private:
   void feedText(const char* data, std::size_t size);
-  void emit(const char* data, std::size_t size);
+  // Copies bytes into the sink's buffer; short pieces without a call.
+  void emit(const char* data, std::size_t size) {
+    if (size - 1 < size_ - used_) {  // and not empty
+      std::memcpy(buffer_ + used_, data, size);
+      used_ += size;
+      return;
+    }
+    emitAcross(data, size);
+  }
   void emit(std::string_view text) { emit(text.data(), text.size()); }
-  // Counts the line and rewrites it into rewritten_; false if unchanged.
-  bool rewrite(std::string_view line);
+  // Fills the buffer, hands it on, and goes on in the next ones.
+  void emitAcross(const char* data, std::size_t size);
+  // Counts the line and tells how it changes.
+  LineEdit edit(std::string_view line);
+  // Emits a changed line from its new number on, and its line break.
+  void emitRest(std::string_view line, const LineEdit& change);
   void convertHeldLine(bool beforeLineFeed);
 
   ByteSink& sink_;
-  char* buffer_ = nullptr;  // lent by the sink
+  char* buffer_ = nullptr;  // lent by the sink; size_ 0 while none is
   std::size_t size_ = 0, used_ = 0;
   std::string line_;  // a line cut by the end of a piece, until it is whole
-  std::string rewritten_;
   std::size_t lineNumber_ = 0;
   ChangeCounts changes_;
   FileRuleLookup rules_;  // of inputFileName, as it is at the start

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 
 // Width factors must be applied in single precision: 300 * 2.57f gives 257 in
@@ -11,6 +12,8 @@ static_assert(FLT_EVAL_METHOD == 0, "float arithmetic must not be widened");
 
 std::string inputFileName;
 std::string currentTagText;
+
+const std::string_view kValueEnd = "\" />";
 
 const char* const kWidthOverflowText =
     "scaled width does not fit a 32-bit integer";
@@ -23,7 +26,6 @@ const std::string_view kTagName = "TAG\"";
 const std::string_view kLeftName = "LEFT\"";
 const std::string_view kWidthName = "WIDTH\"";
 const std::string_view kValue = "Value";
-const std::string_view kValueEnd = "\" />";
 
 // From the start of `Value` to the value text behind `Value="`.
 const std::size_t kValueOffset = 7;
@@ -41,21 +43,30 @@ struct Markers {
 // Which of the three markers occur anywhere in the line, in one pass.
 Markers findMarkers(std::string_view line) {
   Markers found;
+  const char* at = line.data();
+  const char* const end = at + line.size();
   // `Label="` cannot begin again within itself, nor within a marker's name,
   // so the search goes on behind whatever was recognised.
-  for (std::size_t pos = line.find(kLabel); pos != std::string_view::npos;
-       pos = line.find(kLabel, pos)) {
-    pos += kLabel.size();
-    const std::string_view name = line.substr(pos);
+  while (static_cast<std::size_t>(end - at) >= kLabel.size()) {
+    at = static_cast<const char*>(
+        std::memchr(at, kLabel[0],
+                    static_cast<std::size_t>(end - at) - (kLabel.size() - 1)));
+    if (!at) break;
+    if (std::memcmp(at, kLabel.data(), kLabel.size()) != 0) {
+      ++at;
+      continue;
+    }
+    at += kLabel.size();
+    const std::string_view name(at, static_cast<std::size_t>(end - at));
     if (name.substr(0, kTagName.size()) == kTagName) {
       found.tag = true;
-      pos += kTagName.size();
+      at += kTagName.size();
     } else if (name.substr(0, kLeftName.size()) == kLeftName) {
       found.left = true;
-      pos += kLeftName.size();
+      at += kLeftName.size();
     } else if (name.substr(0, kWidthName.size()) == kWidthName) {
       found.width = true;
-      pos += kWidthName.size();
+      at += kWidthName.size();
     }
   }
   return found;
@@ -102,10 +113,9 @@ std::int32_t scaledWidth(std::int32_t third, float factor) {
   return static_cast<std::int32_t>(product);
 }
 
-// Rewrites `line` as rewriteLineInto describes, with the exceptions found in
-// `rules` where given, else by lookupRule.
-LineChange rewrite(std::string_view line, std::string& rewritten,
-                   FileRuleLookup* rules) {
+// How `line` changes, as rewriteLineInto describes, with the exceptions
+// found in `rules` where given, else by lookupRule.
+LineEdit plan(std::string_view line, FileRuleLookup* rules) {
   const Markers markers = findMarkers(line);
   if (markers.tag) {
     const std::size_t valuePos = line.find(kValue);
@@ -138,27 +148,30 @@ LineChange rewrite(std::string_view line, std::string& rewritten,
     newValue = rule.found ? scaledWidth(value / kDivisor, rule.amount)
                           : value / kDivisor;
   }
-
-  char digits[16];
-  char* const digitsEnd =
-      std::to_chars(digits, digits + sizeof(digits), newValue).ptr;
-  rewritten.assign(line.data(), start);
-  rewritten.append(digits, static_cast<std::size_t>(digitsEnd - digits));
-  rewritten.append(kValueEnd);
-  if (line.size() - start > kReplacedLength)
-    rewritten.append(line.substr(start + kReplacedLength));
-  return {true, !markers.left, rule.found};
+  return {{true, !markers.left, rule.found},
+          start,
+          start + kReplacedLength,
+          newValue};
 }
 
 }  // namespace
 
 LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
-  return rewrite(line, rewritten, nullptr);
+  const LineEdit edit = plan(line, nullptr);
+  if (!edit.change) return {};
+  char digits[16];
+  char* const digitsEnd =
+      std::to_chars(digits, digits + sizeof(digits), edit.number).ptr;
+  rewritten.assign(line.data(), edit.valueStart);
+  rewritten.append(digits, static_cast<std::size_t>(digitsEnd - digits));
+  rewritten.append(kValueEnd);
+  if (edit.tailStart < line.size())
+    rewritten.append(line.substr(edit.tailStart));
+  return edit.change;
 }
 
-LineChange rewriteLineInto(std::string_view line, std::string& rewritten,
-                           FileRuleLookup& rules) {
-  return rewrite(line, rewritten, &rules);
+LineEdit editLine(std::string_view line, FileRuleLookup& rules) {
+  return plan(line, &rules);
 }
 
 std::string rewriteLine(const std::string& line) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -41,7 +42,19 @@ struct LineChange {
 // and says what changed; an unchanged line gives a LineChange that is false.
 // Throws as rewriteLine does.
 LineChange rewriteLineInto(std::string_view line, std::string& rewritten);
-// The same, with the exceptions of inputFileName looked up in `rules`,
-// which it keeps up to date with currentTagText.
-LineChange rewriteLineInto(std::string_view line, std::string& rewritten,
-                           FileRuleLookup& rules);
+// `" />`, written behind every new number.
+extern const std::string_view kValueEnd;
+
+// A changed line in pieces, for a caller that writes them out itself: the
+// line up to valueStart, the new number, kValueEnd, and the line from
+// tailStart when that is within it.
+struct LineEdit {
+  LineChange change;
+  std::size_t valueStart = 0, tailStart = 0;
+  std::int32_t number = 0;
+};
+
+// The same conversion without building the new line, with the exceptions of
+// inputFileName looked up in `rules`, which it keeps up to date with
+// currentTagText. Throws as rewriteLine does.
+LineEdit editLine(std::string_view line, FileRuleLookup& rules);
