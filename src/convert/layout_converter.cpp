@@ -16,6 +16,7 @@ LayoutConverter::LayoutConverter(ByteSink& sink)
 }
 
 void LayoutConverter::emitAcross(const char* data, std::size_t size) {
+  if (size == 0) return;
   for (;;) {
     if (!buffer_) buffer_ = sink_.lend(size_);
     const std::size_t piece = std::min(size, size_ - used_);

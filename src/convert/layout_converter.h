@@ -81,11 +81,11 @@ class StringSink final : public BufferedSink {
 };
 
 // Converts a layout file fed to it in pieces of any size, into the buffers
-// of a sink. Lines end at a line feed; a carriage
-// return directly before it is dropped, and every converted line is followed
-// by CR LF, the line break written to disk. A last line without a line break
-// is converted too; a file that ends with one gains no empty line. Memory
-// stays the longest line, whatever the size of the file.
+// of a sink. Lines end at a line feed; a carriage return directly before it
+// is dropped, and every converted line is followed by CR LF, the line break
+// written to disk. A last line without a line break is converted too; a file
+// that ends with one gains no empty line. Memory stays the longest line,
+// whatever the size of the file.
 class LayoutConverter {
  public:
   // The size of the blocks a file is read and written in.
