@@ -138,15 +138,10 @@ class Copy {
           messages::failed(messages::Step::kReadAttributes, target, error));
     check(messages::Step::kSetPermissions,
           inheritAttributes(file_, attributes));
-    const std::size_t blockSize = blockSizeFor(state.size);
-    const std::unique_ptr<char[]> block(new char[blockSize]);
-    for (;;) {
-      std::size_t got = 0;
-      if (const SystemError error = readSome(in, block.get(), blockSize, got))
-        throw FileError(messages::failed(messages::Step::kRead, target, error));
-      if (got == 0) break;
-      check(messages::Step::kWrite, writeAll(file_, block.get(), got));
-    }
+    readBlocks(in, target, blockSizeFor(state.size),
+               [&](const char* data, std::size_t size) {
+                 check(messages::Step::kWrite, writeAll(file_, data, size));
+               });
     check(messages::Step::kSetTime, setModified(file_, state));
     check(messages::Step::kFlush, flushToDisk(file_));
   }

@@ -29,14 +29,9 @@ std::size_t blockSizeFor(std::uint64_t size) {
 
 void convertFile(const SystemFile& in, const std::string& path,
                  std::size_t blockSize, LayoutConverter& converter) {
-  const std::unique_ptr<char[]> block(new char[blockSize]);
-  for (;;) {
-    std::size_t got = 0;
-    if (const SystemError error = readSome(in, block.get(), blockSize, got))
-      throw FileError(messages::failed(messages::Step::kRead, path, error));
-    if (got == 0) break;
-    converter.feed(block.get(), got);
-  }
+  readBlocks(in, path, blockSize, [&](const char* data, std::size_t size) {
+    converter.feed(data, size);
+  });
   converter.finish();
 }
 
