@@ -2,6 +2,7 @@
 
 #include <map>
 #include <stdexcept>
+#include <string>
 
 #include "support/program.h"
 
@@ -79,13 +80,23 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
   PROCESS_INFORMATION process{};
   const wchar_t* const folder =
       options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
-  const BOOL created =
-      ::CreateProcessW(program.c_str(), wideCommandLine.data(), nullptr,
-                       nullptr, TRUE, 0, nullptr, folder, &startup, &process);
+  // Wine, on a loaded machine, now and then fails to start a process that
+  // starts the next moment; a few tries keep that from failing a test.
+  BOOL created = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 5 && !created; ++attempt) {
+    if (attempt > 0) ::Sleep(200);
+    created =
+        ::CreateProcessW(program.c_str(), wideCommandLine.data(), nullptr,
+                         nullptr, TRUE, 0, nullptr, folder, &startup, &process);
+    error = ::GetLastError();
+  }
   ::CloseHandle(startup.hStdInput);
   ::CloseHandle(startup.hStdOutput);
   ::CloseHandle(startup.hStdError);
-  if (!created) throw std::runtime_error("cannot start " + program.u8string());
+  if (!created)
+    throw std::runtime_error("cannot start " + program.u8string() +
+                             " (Windows error " + std::to_string(error) + ")");
   ::CloseHandle(process.hThread);
   const int pid = static_cast<int>(process.dwProcessId);
   started()[pid] = process.hProcess;
