@@ -32,6 +32,9 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
       // of the line break.
       {"Label=\"LEFT\" Value=\"120\" />" + std::string(100, 'x') + "\r\n",
        "Label=\"LEFT\" Value=\"307\" />" + std::string(7, 'x') + "\r\n"},
+      // Every marker of a line counts, not only the first: LEFT wins.
+      {"Label=\"WIDTH\" Label=\"LEFT\" Value=\"120\" />\n",
+       "Label=\"WIDTH\" Label=\"LEFT\" Value=\"307\" />\r\n"},
       {"Label=\"TAG\" Value=\"LB_MESSAGE\" />\r\n"
        "\r\n"
        "Label=\"LEFT\" Value=\"120\" />\n"

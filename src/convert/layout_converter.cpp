@@ -64,14 +64,14 @@ void LayoutConverter::feedText(const char* data, std::size_t size) {
 
   // Lines that stay as they are, CR LF included, are copied in runs.
   const char* unchanged = data;
-  while (data != end) {
-    const char* lineFeed = static_cast<const char*>(
-        std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
-    if (!lineFeed) break;
+  LineScanner lines(data, end);
+  Markers markers;
+  while (const char* const lineFeed = lines.next(markers)) {
     const bool crLf = lineFeed != data && lineFeed[-1] == '\r';
     const std::string_view line(
         data, static_cast<std::size_t>(lineFeed - data) - (crLf ? 1 : 0));
-    if (const LineEdit change = edit(line); change.change) {
+    ++lineNumber_;
+    if (const LineEdit change = edit(line, markers); change.change) {
       // The line up to its value goes with the unchanged run before it.
       emit(unchanged,
            static_cast<std::size_t>(data + change.valueStart - unchanged));
@@ -96,15 +96,12 @@ void LayoutConverter::finish() {
   size_ = used_ = 0;
 }
 
-LineEdit LayoutConverter::edit(std::string_view line) {
-  ++lineNumber_;
+LineEdit LayoutConverter::editMarked(std::string_view line,
+                                     const Markers& markers) {
+  // Returned as it is made: a copy of it, read back at once, would cost a
+  // stall on every line.
   try {
-    const LineEdit change = editLine(line, rules_);
-    if (change.change) {
-      ++(change.change.width ? changes_.width : changes_.left);
-      if (change.change.byException) ++changes_.byException;
-    }
-    return change;
+    return editLine(line, markers, rules_);
   } catch (const std::invalid_argument& e) {
     throw ConversionError(lineNumber_, e.what());
   } catch (const std::out_of_range& e) {
@@ -113,6 +110,21 @@ LineEdit LayoutConverter::edit(std::string_view line) {
 }
 
 void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
+  ++(change.change.width ? changes_.width : changes_.left);
+  if (change.change.byException) ++changes_.byException;
+  // Most lines end with the value: then the number and the line's end are
+  // written straight into the buffer when they fit.
+  const std::string_view lineEnd = "\r\n";
+  const std::size_t kLongest = 11 + kValueEnd.size() + lineEnd.size();
+  if (change.tailStart >= line.size() && size_ - used_ >= kLongest) {
+    char* at =
+        std::to_chars(buffer_ + used_, buffer_ + size_, change.number).ptr;
+    std::memcpy(at, kValueEnd.data(), kValueEnd.size());
+    at += kValueEnd.size();
+    std::memcpy(at, lineEnd.data(), lineEnd.size());
+    used_ = static_cast<std::size_t>(at + lineEnd.size() - buffer_);
+    return;
+  }
   char digits[16];
   char* const digitsEnd =
       std::to_chars(digits, digits + sizeof(digits), change.number).ptr;
@@ -125,7 +137,10 @@ void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
 void LayoutConverter::convertHeldLine(bool beforeLineFeed) {
   if (beforeLineFeed && !line_.empty() && line_.back() == '\r')
     line_.pop_back();
-  if (const LineEdit change = edit(line_); change.change) {
+  Markers markers;
+  LineScanner(line_.data(), line_.data() + line_.size()).next(markers);
+  ++lineNumber_;
+  if (const LineEdit change = edit(line_, markers); change.change) {
     emit(line_.data(), change.valueStart);
     emitRest(line_, change);
   } else {

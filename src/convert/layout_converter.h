@@ -118,9 +118,14 @@ class LayoutConverter {
   void emit(std::string_view text) { emit(text.data(), text.size()); }
   // Fills the buffer, hands it on, and goes on in the next ones.
   void emitAcross(const char* data, std::size_t size);
-  // Counts the line and tells how it changes.
-  LineEdit edit(std::string_view line);
-  // Emits a changed line from its new number on, and its line break.
+  // Tells how the line just counted, which holds `markers`, changes; a line
+  // without markers, most of a file, stays as it is without a call.
+  LineEdit edit(std::string_view line, const Markers& markers) {
+    return markers.any() ? editMarked(line, markers) : LineEdit{};
+  }
+  LineEdit editMarked(std::string_view line, const Markers& markers);
+  // Counts a change and emits the changed line from its new number on, and
+  // its line break.
   void emitRest(std::string_view line, const LineEdit& change);
   void convertHeldLine(bool beforeLineFeed);
 

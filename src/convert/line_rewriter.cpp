@@ -13,8 +13,6 @@ static_assert(FLT_EVAL_METHOD == 0, "float arithmetic must not be widened");
 std::string inputFileName;
 std::string currentTagText;
 
-const std::string_view kValueEnd = "\" />";
-
 const char* const kWidthOverflowText =
     "scaled width does not fit a 32-bit integer";
 
@@ -36,40 +34,48 @@ const int kDivisor = 3;
 const int kDefaultShift = 267;
 const int kFixedWidth = 800;
 
-struct Markers {
-  bool tag = false, left = false, width = false;
-};
+// Where the search for markers goes on after the `L` at `at`: behind the
+// marker's name, behind `Label="` when no name of ours follows, or at the
+// next byte. `Label="` cannot begin again within itself, nor within a
+// marker's name.
+const char* afterLabel(const char* at, const char* end, Markers& found) {
+  if (static_cast<std::size_t>(end - at) < kLabel.size() ||
+      std::memcmp(at, kLabel.data(), kLabel.size()) != 0)
+    return at + 1;
+  at += kLabel.size();
+  const std::size_t left = static_cast<std::size_t>(end - at);
+  const auto startsWith = [&](std::string_view name) {
+    return left >= name.size() &&
+           std::memcmp(at, name.data(), name.size()) == 0;
+  };
+  if (startsWith(kTagName)) {
+    found.tag = true;
+    return at + kTagName.size();
+  }
+  if (startsWith(kLeftName)) {
+    found.left = true;
+    return at + kLeftName.size();
+  }
+  if (startsWith(kWidthName)) {
+    found.width = true;
+    return at + kWidthName.size();
+  }
+  return at;
+}
 
-// Which of the three markers occur anywhere in the line, in one pass.
+// Which of the three markers occur anywhere in the line.
 Markers findMarkers(std::string_view line) {
   Markers found;
   const char* at = line.data();
   const char* const end = at + line.size();
-  // `Label="` cannot begin again within itself, nor within a marker's name,
-  // so the search goes on behind whatever was recognised.
-  while (static_cast<std::size_t>(end - at) >= kLabel.size()) {
-    at = static_cast<const char*>(
-        std::memchr(at, kLabel[0],
-                    static_cast<std::size_t>(end - at) - (kLabel.size() - 1)));
-    if (!at) break;
-    if (std::memcmp(at, kLabel.data(), kLabel.size()) != 0) {
-      ++at;
-      continue;
-    }
-    at += kLabel.size();
-    const std::string_view name(at, static_cast<std::size_t>(end - at));
-    if (name.substr(0, kTagName.size()) == kTagName) {
-      found.tag = true;
-      at += kTagName.size();
-    } else if (name.substr(0, kLeftName.size()) == kLeftName) {
-      found.left = true;
-      at += kLeftName.size();
-    } else if (name.substr(0, kWidthName.size()) == kWidthName) {
-      found.width = true;
-      at += kWidthName.size();
-    }
-  }
+  while (at != end) at = *at == kLabel[0] ? afterLabel(at, end, found) : at + 1;
   return found;
+}
+
+// The first `byte` in [at, end), or end.
+const char* findByte(const char* at, const char* end, char byte) {
+  const void* found = std::memchr(at, byte, static_cast<std::size_t>(end - at));
+  return found ? static_cast<const char*>(found) : end;
 }
 
 // Position of the value text that belongs to the `Value` at valuePos.
@@ -113,12 +119,12 @@ std::int32_t scaledWidth(std::int32_t third, float factor) {
   return static_cast<std::int32_t>(product);
 }
 
-// How `line` changes, as rewriteLineInto describes, with the exceptions
-// found in `rules` where given, else by lookupRule.
-LineEdit plan(std::string_view line, FileRuleLookup* rules) {
-  const Markers markers = findMarkers(line);
+// How `line`, which holds `markers`, changes, as rewriteLineInto describes,
+// with the exceptions found in `rules` where given, else by lookupRule.
+LineEdit plan(std::string_view line, const Markers& markers,
+              FileRuleLookup* rules) {
   if (markers.tag) {
-    const std::size_t valuePos = line.find(kValue);
+    const std::size_t valuePos = findText(line, kValue);
     if (valuePos != std::string_view::npos) {
       currentTagText.assign(line.substr(valueTextStart(line, valuePos)));
       if (rules) rules->setTagText(currentTagText);
@@ -126,7 +132,7 @@ LineEdit plan(std::string_view line, FileRuleLookup* rules) {
   }
 
   if (!markers.left && !markers.width) return {};
-  const std::size_t valuePos = line.find(kValue);
+  const std::size_t valuePos = findText(line, kValue);
   if (valuePos == std::string_view::npos) return {};
 
   const std::size_t start = valueTextStart(line, valuePos);
@@ -156,8 +162,24 @@ LineEdit plan(std::string_view line, FileRuleLookup* rules) {
 
 }  // namespace
 
+LineScanner::LineScanner(const char* begin, const char* end)
+    : at_(begin), end_(end) {}
+
+const char* LineScanner::next(Markers& markers) {
+  markers = {};
+  const char* const lineFeed = findByte(at_, end_, '\n');
+  for (const char* l = findByte(at_, lineFeed, kLabel[0]); l != lineFeed;)
+    l = findByte(afterLabel(l, lineFeed, markers), lineFeed, kLabel[0]);
+  if (lineFeed == end_) {
+    at_ = end_;
+    return nullptr;
+  }
+  at_ = lineFeed + 1;
+  return lineFeed;
+}
+
 LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
-  const LineEdit edit = plan(line, nullptr);
+  const LineEdit edit = plan(line, findMarkers(line), nullptr);
   if (!edit.change) return {};
   char digits[16];
   char* const digitsEnd =
@@ -170,8 +192,9 @@ LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
   return edit.change;
 }
 
-LineEdit editLine(std::string_view line, FileRuleLookup& rules) {
-  return plan(line, &rules);
+LineEdit editLine(std::string_view line, const Markers& markers,
+                  FileRuleLookup& rules) {
+  return plan(line, markers, &rules);
 }
 
 std::string rewriteLine(const std::string& line) {

@@ -43,7 +43,7 @@ struct LineChange {
 // Throws as rewriteLine does.
 LineChange rewriteLineInto(std::string_view line, std::string& rewritten);
 // `" />`, written behind every new number.
-extern const std::string_view kValueEnd;
+inline constexpr std::string_view kValueEnd = "\" />";
 
 // A changed line in pieces, for a caller that writes them out itself: the
 // line up to valueStart, the new number, kValueEnd, and the line from
@@ -54,7 +54,31 @@ struct LineEdit {
   std::int32_t number = 0;
 };
 
-// The same conversion without building the new line, with the exceptions of
-// inputFileName looked up in `rules`, which it keeps up to date with
-// currentTagText. Throws as rewriteLine does.
-LineEdit editLine(std::string_view line, FileRuleLookup& rules);
+// Which of the markers `Label="TAG"`, `Label="LEFT"` and `Label="WIDTH"` a
+// line holds.
+struct Markers {
+  bool tag = false, left = false, width = false;
+  bool any() const { return tag || left || width; }
+};
+
+// Goes through a text line by line, finding where each line ends and which
+// markers it holds.
+class LineScanner {
+ public:
+  LineScanner(const char* begin, const char* end);
+  // Goes on to the next line: returns its line feed, or nullptr when the text
+  // ends first. `markers` tells which markers the line (or what is left of
+  // the text) holds.
+  const char* next(Markers& markers);
+
+ private:
+  const char* at_;
+  const char* end_;
+};
+
+// The same conversion without building the new line, for a line whose
+// markers a LineScanner found, with the exceptions of inputFileName looked up
+// in `rules`, which it keeps up to date with currentTagText. Throws as
+// rewriteLine does.
+LineEdit editLine(std::string_view line, const Markers& markers,
+                  FileRuleLookup& rules);

@@ -54,7 +54,7 @@ const Row kRows[] = {
 };
 
 bool contains(std::string_view text, const std::string& fragment) {
-  return text.find(fragment) != std::string_view::npos;
+  return findText(text, fragment) != std::string_view::npos;
 }
 
 char lowerAscii(char c) {

@@ -1,11 +1,29 @@
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // The built-in exceptions to the default conversion: chosen controls of
 // chosen layout files get their own left offset or width factor.
+
+// Where `what` first occurs in `text`, or npos: std::string_view::find,
+// with each candidate's first byte found by memchr rather than byte by byte.
+inline std::size_t findText(std::string_view text, std::string_view what) {
+  if (what.empty()) return 0;
+  const char* at = text.data();
+  const char* const last = text.data() + text.size();
+  while (static_cast<std::size_t>(last - at) >= what.size()) {
+    at = static_cast<const char*>(std::memchr(
+        at, what[0], static_cast<std::size_t>(last - at) - (what.size() - 1)));
+    if (!at) break;
+    if (std::memcmp(at + 1, what.data() + 1, what.size() - 1) == 0)
+      return static_cast<std::size_t>(at - text.data());
+    ++at;
+  }
+  return std::string_view::npos;
+}
 
 struct PropertyRule {
   std::string label;  // looked for anywhere in the property line

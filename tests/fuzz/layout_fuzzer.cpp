@@ -9,7 +9,9 @@
 //   - otherwise there is exactly one output line per input line;
 //   - a line without a LEFT or WIDTH marker comes back unchanged;
 //   - a changed line keeps everything before its value text, and the new
-//     number is followed directly by `" />`.
+//     number is followed directly by `" />`;
+//   - each line is what rewriteLine makes of it, given the lines before it:
+//     the whole-file conversion finds markers and exceptions its own way.
 
 #include <algorithm>
 #include <cstddef>
@@ -170,6 +172,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::vector<std::string> out = outputLines(whole);
   require(in.size() == out.size(), "one output line per input line", text);
   const bool listed = inputFileName != names.back();
-  for (std::size_t i = 0; i < in.size(); ++i) checkLine(in[i], out[i], listed);
+  currentTagText.clear();
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    checkLine(in[i], out[i], listed);
+    require(out[i] == rewriteLine(in[i]),
+            "each line is what rewriteLine makes of it", in[i] + "\n" + out[i]);
+  }
   return 0;
 }
