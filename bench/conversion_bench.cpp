@@ -1,7 +1,7 @@
 // The conversion in memory, without the process and the disk:
 // - nanoseconds per line for the three kinds of line that make up a layout,
 //   through rewriteLine, which returns a new string, and through
-//   rewriteLineInto, which the whole-file conversion uses and reuses one;
+//   rewriteLineInto, which reuses one;
 // - whole synthetic files of 4, 40 and 400 MB fed to LayoutConverter in the
 //   blocks the program reads, into a sink that only counts, to show that the
 //   cost per byte does not grow with the file.
