@@ -137,10 +137,8 @@ void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
 void LayoutConverter::convertHeldLine(bool beforeLineFeed) {
   if (beforeLineFeed && !line_.empty() && line_.back() == '\r')
     line_.pop_back();
-  Markers markers;
-  LineScanner(line_.data(), line_.data() + line_.size()).next(markers);
   ++lineNumber_;
-  if (const LineEdit change = edit(line_, markers); change.change) {
+  if (const LineEdit change = edit(line_, findMarkers(line_)); change.change) {
     emit(line_.data(), change.valueStart);
     emitRest(line_, change);
   } else {

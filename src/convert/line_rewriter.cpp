@@ -63,15 +63,6 @@ const char* afterLabel(const char* at, const char* end, Markers& found) {
   return at;
 }
 
-// Which of the three markers occur anywhere in the line.
-Markers findMarkers(std::string_view line) {
-  Markers found;
-  const char* at = line.data();
-  const char* const end = at + line.size();
-  while (at != end) at = *at == kLabel[0] ? afterLabel(at, end, found) : at + 1;
-  return found;
-}
-
 // The first `byte` in [at, end), or end.
 const char* findByte(const char* at, const char* end, char byte) {
   const void* found = std::memchr(at, byte, static_cast<std::size_t>(end - at));
@@ -168,6 +159,7 @@ LineScanner::LineScanner(const char* begin, const char* end)
 const char* LineScanner::next(Markers& markers) {
   markers = {};
   const char* const lineFeed = findByte(at_, end_, '\n');
+  // findMarkers, written out here where it runs for every line.
   for (const char* l = findByte(at_, lineFeed, kLabel[0]); l != lineFeed;)
     l = findByte(afterLabel(l, lineFeed, markers), lineFeed, kLabel[0]);
   if (lineFeed == end_) {
@@ -176,6 +168,14 @@ const char* LineScanner::next(Markers& markers) {
   }
   at_ = lineFeed + 1;
   return lineFeed;
+}
+
+Markers findMarkers(std::string_view line) {
+  Markers found;
+  const char* const end = line.data() + line.size();
+  for (const char* l = findByte(line.data(), end, kLabel[0]); l != end;)
+    l = findByte(afterLabel(l, end, found), end, kLabel[0]);
+  return found;
 }
 
 LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {

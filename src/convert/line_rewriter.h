@@ -61,6 +61,9 @@ struct Markers {
   bool any() const { return tag || left || width; }
 };
 
+// The markers that occur anywhere in `line`.
+Markers findMarkers(std::string_view line);
+
 // Goes through a text line by line, finding where each line ends and which
 // markers it holds.
 class LineScanner {
