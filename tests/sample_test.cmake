@@ -26,12 +26,13 @@ else()
   file(COPY "${SAMPLE}" DESTINATION "${HOME}/Output")
 endif()
 
-function(expect_converted)
+# Fails with `why` unless `file` holds the bytes of `expected`.
+function(expect_same_bytes file expected why)
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E compare_files "${converted}" "${EXPECTED}"
+    COMMAND ${CMAKE_COMMAND} -E compare_files "${file}" "${expected}"
     RESULT_VARIABLE different)
   if(different)
-    message(FATAL_ERROR "${converted} differs from ${EXPECTED}")
+    message(FATAL_ERROR "${file} ${why}")
   endif()
 endfunction()
 
@@ -61,7 +62,7 @@ if(MODE STREQUAL "console")
     elseif(input STREQUAL "redirected" AND NOT waited EQUAL -1)
       message(FATAL_ERROR "waited although its input is redirected: ${out}")
     endif()
-    expect_converted()
+    expect_same_bytes("${converted}" "${EXPECTED}" "differs from ${EXPECTED}")
   endforeach()
 else()
   execute_process(
@@ -71,7 +72,7 @@ else()
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "${program_name} ${name} ended with ${status}")
   endif()
-  expect_converted()
+  expect_same_bytes("${converted}" "${EXPECTED}" "differs from ${EXPECTED}")
 endif()
 
 if(MODE STREQUAL "link")
@@ -81,11 +82,6 @@ if(MODE STREQUAL "link")
   elseif(NOT beside STREQUAL "${converted};${converted}.bak")
     message(FATAL_ERROR "not the converted file and its backup: ${beside}")
   endif()
-  execute_process(
-    COMMAND ${CMAKE_COMMAND} -E compare_files "${converted}.bak" "${SAMPLE}"
-    RESULT_VARIABLE different)
-  if(different)
-    message(FATAL_ERROR "${converted}.bak is not the original")
-  endif()
+  expect_same_bytes("${converted}.bak" "${SAMPLE}" "is not the original")
 endif()
 file(REMOVE_RECURSE "${HOME}")
