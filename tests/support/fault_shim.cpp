@@ -10,8 +10,10 @@
 //   write-back    starting its write-back early fails (EIO)
 //   write-back-unsupported
 //                 the file system cannot start it early (EINVAL)
-//   slow-write    each write to the temporary file takes 100 ms, so that a
-//                 run can be interrupted while it writes
+//   slow-write    each write to the temporary file takes 100 ms (or
+//                 HUDCONV_FAULT_DELAY_MS), so that a run can be interrupted
+//                 while it writes, and the converter finds every buffer of
+//                 the writer still queued
 //   chmod         setting the temporary file's permissions fails (EPERM)
 //   flush         fsync fails (EIO)
 //   name          naming the unnamed file fails (EPERM)
@@ -34,13 +36,15 @@
 //   no-copy       naming that copy fails (EPERM)
 //   backup-appears
 //                 another program makes a backup of other bytes just
-//                 before the layout file is linked to its backup
+//                 before the layout file is linked to its backup, or (with
+//                 no-link) before the copy of it is named so
 // Several are given separated by commas.
 //
 // With HUDCONV_FAULT_LOG naming a file, it also records there, a line each,
 // the steps that leave no trace in the files themselves: "backup" (the
 // backup named), "rename" (the temporary file over the layout file),
-// "fsync-folder" and "fchown UID GID" (on a temporary file).
+// "restore" (the backup over the layout file), "fsync-folder" and "fchown
+// UID GID" (on a temporary file).
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -119,6 +123,14 @@ void changeLayoutFileKeepingItsTime() {
   ::utimensat(AT_FDCWD, std::getenv("HUDCONV_FAULT_FILE"), times, 0);
 }
 
+// Another program or run makes the backup `path` first, of other bytes.
+void makeOtherBackup(const char* path) {
+  if (std::FILE* other = std::fopen(path, "wb")) {
+    std::fputs("other\r\n", other);
+    std::fclose(other);
+  }
+}
+
 void record(const std::string& step) {
   const char* log = std::getenv("HUDCONV_FAULT_LOG");
   if (!log) return;
@@ -170,12 +182,7 @@ int link(const char* from, const char* to) {
     errno = EPERM;
     return -1;
   }
-  if (faultIs("backup-appears") && isBackupPath(to)) {
-    if (std::FILE* other = std::fopen(to, "wb")) {
-      std::fputs("other\r\n", other);
-      std::fclose(other);
-    }
-  }
+  if (faultIs("backup-appears") && isBackupPath(to)) makeOtherBackup(to);
   const int result = real<int (*)(const char*, const char*)>("link")(from, to);
   if (result == 0 && isBackupPath(to)) record("backup");
   return result;
@@ -187,6 +194,7 @@ int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
     errno = EPERM;
     return -1;
   }
+  if (faultIs("backup-appears") && isBackupPath(to)) makeOtherBackup(to);
   const int result =
       real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(
           fromFolder, from, toFolder, to, flags);
@@ -222,7 +230,10 @@ int sync_file_range(int fd, off64_t offset, off64_t size, unsigned flags) {
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
-  if (faultIs("slow-write") && isTempFile(fd)) ::usleep(100000);
+  if (faultIs("slow-write") && isTempFile(fd)) {
+    const char* delay = std::getenv("HUDCONV_FAULT_DELAY_MS");
+    ::usleep(static_cast<useconds_t>(delay ? std::atoi(delay) : 100) * 1000);
+  }
   if (faultIs("write") && isTempFile(fd)) {
     errno = ENOSPC;
     return -1;
@@ -266,6 +277,7 @@ int rename(const char* from, const char* to) {
   const int result =
       real<int (*)(const char*, const char*)>("rename")(from, to);
   if (result == 0 && isTempPath(from)) record("rename");
+  if (result == 0 && isBackupPath(from)) record("restore");
   return result;
 }
 

@@ -24,6 +24,9 @@ struct ProgramOptions {
   // Standard output is a pipe nobody reads, as in `hudconv x | true`;
   // outside Windows only.
   bool closedOutput = false;
+  // A signal the program starts with ignored, as `nohup` leaves SIGHUP;
+  // outside Windows only.
+  int ignoredSignal = 0;
 };
 
 // Runs `program` with `args`, standard input empty, and standard output and

@@ -29,6 +29,7 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
     // Signals as a shell leaves them; the program must handle them itself.
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGXFSZ, SIG_DFL);
+    if (options.ignoredSignal) ::signal(options.ignoredSignal, SIG_IGN);
     if (!options.workingFolder.empty() &&
         ::chdir(options.workingFolder.c_str()) != 0)
       ::_exit(97);

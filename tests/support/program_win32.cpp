@@ -63,7 +63,8 @@ std::map<int, HANDLE>& started() {
 int startProgram(const fs::path& program, const std::vector<std::string>& args,
                  const fs::path& out, const fs::path& err,
                  const ProgramOptions& options) {
-  if (options.fileSize || !options.environment.empty() || options.closedOutput)
+  if (options.fileSize || !options.environment.empty() ||
+      options.closedOutput || options.ignoredSignal)
     throw std::logic_error("not supported on Windows");
 
   STARTUPINFOW startup{};
