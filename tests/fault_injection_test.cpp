@@ -35,6 +35,14 @@ ProgramOptions withFault(const std::string& fault) {
 
 const std::string kName = "map_p.gui.xml";
 
+// `text` `count` times over: a layout file of many controls.
+std::string copies(const std::string& text, std::size_t count) {
+  std::string result;
+  result.reserve(text.size() * count);
+  for (std::size_t i = 0; i < count; ++i) result += text;
+  return result;
+}
+
 TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
   writeBytes(output() / kName, kLayout);
   const std::string folder = output().string();
@@ -127,7 +135,12 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
     EXPECT_EQ(kept.st_mtim.tv_sec, before.st_mtim.tv_sec) << fault;
     EXPECT_EQ(kept.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << fault;
     EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
-    fs::remove(backupFile);
+    // Putting the original back is flushed to the disk as well.
+    fs::remove(log);
+    EXPECT_EQ(run({"--restore", kName}, options).status, 0) << fault;
+    EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout) << fault;
+    EXPECT_EQ(readBytes(log), "restore\nfsync-folder\n") << fault;
+    EXPECT_EQ(outputEntries(), std::set<std::string>{kName}) << fault;
     fs::remove(log);
   }
 }
@@ -173,62 +186,103 @@ TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
     fs::remove(output() / (kName + ".bak"));
   }
   // A backup of other bytes, made meanwhile, is never taken for the
-  // original: the file is left as it is.
-  writeBytes(output() / kName, kLayout);
-  const Result r = run({kName}, withFault("backup-appears"));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find(pathOf(kName) + ".bak appeared during the conversion"),
-            std::string::npos)
-      << r.err;
-  EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout);
-  EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")), "other\r\n");
-  EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
+  // original, not even one of the same size: the file is left as it is.
+  // Without hard links it appears just before the copy is named, and the
+  // copy is removed.
+  for (const std::string& layout : {kLayout, std::string("<ab/>\r\n")}) {
+    for (const char* fault : {"backup-appears", "backup-appears,no-link"}) {
+      writeBytes(output() / kName, layout);
+      fs::last_write_time(
+          output() / kName,
+          fs::last_write_time(output() / kName) - std::chrono::hours(1));
+      const Result r = run({kName}, withFault(fault));
+      EXPECT_EQ(r.status, 1) << fault << layout.size();
+      EXPECT_NE(
+          r.err.find(pathOf(kName) + ".bak appeared during the conversion"),
+          std::string::npos)
+          << fault << ": " << r.err;
+      EXPECT_SAME_BYTES(readBytes(output() / kName), layout) << fault;
+      EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")), "other\r\n")
+          << fault;
+      EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}))
+          << fault;
+      fs::remove(output() / (kName + ".bak"));
+    }
+  }
 }
 
 TEST_F(FaultTest, AnInterruptRemovesANamedTemporaryFile) {
   // Where the file system has no unnamed files, the new file has a name
   // from the start, and an interrupt while it is written must remove it.
-  std::string layout;
-  while (layout.size() < (1 << 20)) layout += kLayout;
+  const std::size_t count = (1 << 20) / kLayout.size() + 1;
+  const std::string layout = copies(kLayout, count);
   writeBytes(output() / kName, layout);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    const int pid =
-        startProgram(program_, {kName}, home_ / "stdout", home_ / "stderr",
-                     withFault("no-tmpfile,slow-write"));
+  // Sends `signal` to a run while its temporary file exists.
+  const auto signalWhileWriting = [&](int signal,
+                                      const ProgramOptions& options) {
+    const int pid = startProgram(program_, {kName}, home_ / "stdout",
+                                 home_ / "stderr", options);
     const auto give_up =
         std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (outputEntries().size() < 2 &&
            std::chrono::steady_clock::now() < give_up)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(outputEntries().size(), 2u) << "no temporary file appeared";
+    EXPECT_EQ(outputEntries().size(), 2u) << "no temporary file appeared";
     ::kill(pid, signal);
-    EXPECT_EQ(waitForProgram(pid), -signal);
+    return waitForProgram(pid);
+  };
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    EXPECT_EQ(signalWhileWriting(signal, withFault("no-tmpfile,slow-write")),
+              -signal);
     EXPECT_SAME_BYTES(readBytes(output() / kName), layout);
     EXPECT_EQ(outputEntries(), std::set<std::string>{kName}) << signal;
   }
+  // A signal that the caller ignores (nohup, trap '' HUP) stays ignored.
+  ProgramOptions nohup = withFault("no-tmpfile,slow-write");
+  nohup.ignoredSignal = SIGHUP;
+  EXPECT_EQ(signalWhileWriting(SIGHUP, nohup), 0);
+  EXPECT_SAME_BYTES(readBytes(output() / kName), copies(kConverted, count));
+  EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
 }
 
 TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
   // Beyond the first block read and the first range written back: the new
   // file is partly written when the failure comes.
-  std::string layout;
-  while (layout.size() < (9 << 20)) layout += kLayout;
+  const std::size_t count = (9 << 20) / kLayout.size() + 1;
+  const std::string layout = copies(kLayout, count);
   writeBytes(output() / kName, layout);
+  // A slow writer lets every buffer of its ring wait to be written, so that
+  // more wait behind the one that fails.
+  const auto slowly = [](const char* fault) {
+    ProgramOptions options = withFault(fault);
+    options.environment.push_back("HUDCONV_FAULT_DELAY_MS=10");
+    return options;
+  };
+  const std::string writeBack =
+      "cannot write the temporary file in " + output().string();
   const struct {
     const char* fault;
     std::string says;
   } cases[] = {
       {"read", "cannot read " + pathOf(kName) + ": Input/output error"},
-      {"write-back", "cannot write the temporary file in " + output().string()},
+      {"write-back", writeBack},
+      {"write-back,slow-write", writeBack},
   };
   for (const auto& c : cases) {
-    const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));
+    const std::string err = expectFailureLeavesFile(kName, slowly(c.fault));
     EXPECT_NE(err.find(c.says), std::string::npos) << c.fault << ": " << err;
     EXPECT_NE(err.find("Input/output error"), std::string::npos) << err;
   }
-  // A file system that cannot start the write-back early is no failure.
-  EXPECT_EQ(run({kName}, withFault("write-back-unsupported")).status, 0);
-  EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
+  // A file system that cannot start the write-back early is no failure, nor
+  // is a writer that falls behind: the converter waits for a free buffer.
+  for (const char* fault : {"write-back-unsupported", "slow-write"}) {
+    EXPECT_EQ(run({kName}, slowly(fault)).status, 0) << fault;
+    EXPECT_SAME_BYTES(readBytes(output() / kName), copies(kConverted, count))
+        << fault;
+    EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
+    fs::remove(output() / (kName + ".bak"));
+    writeBytes(output() / kName, layout);
+  }
 }
 
 TEST_F(FaultTest, AFileRemovedBeforeTheReplaceIsNotRecreated) {
