@@ -67,6 +67,13 @@ TEST_F(CommandLineTest, KeepsPermissionsAndSymbolicLinks) {
   EXPECT_EQ(std::distance(fs::directory_iterator(home_ / "real"),
                           fs::directory_iterator()),
             2);
+  // And put back there.
+  EXPECT_EQ(run({"--restore", "link_p.gui.xml"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(output() / "link_p.gui.xml"));
+  EXPECT_SAME_BYTES(readBytes(home_ / "real" / "target.xml"), kLayout);
+  EXPECT_EQ(std::distance(fs::directory_iterator(home_ / "real"),
+                          fs::directory_iterator()),
+            1);
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ TEST_P(AnyHomeTest, WithoutAFileItExplainsAndTouchesNothing) {
       {{"-h"}, 0, usage, ""},
       {{"/?"}, 0, usage, ""},
       {{"--version"}, 0, console("hudconv " HUDCONV_VERSION "\n"), ""},
-      {{"--colour", "map_p.gui.xml"},
+      // The first unknown option is the one told.
+      {{"--colour", "--size", "map_p.gui.xml"},
        2,
        "",
        "hudconv: error: unknown option --colour (hudconv --help"},
@@ -57,27 +58,38 @@ TEST_P(AnyHomeTest, EachFileThatCannotBeOpenedIsToldAndEndsWithTwo) {
   const std::string mustBe = "The layout file must be in the folder " +
                              folder.substr(0, folder.size() - 1) +
                              " beside hudconv, or be dropped on it.";
+  const std::string nowhere = (root_ / "nowhere" / "x.gui.xml").u8string();
   const struct {
     std::string name, says;
   } cases[] = {
       {"missing.gui.xml", mustBe},
       {"", ": not a regular file."},
       {"folder", ": not a regular file."},
+      // A full path names the file itself, so no folder is pointed to.
+      {nowhere, ""},
   };
+  // Run where a file of the same name lies: only a name that is not found
+  // below Output is looked for here.
+  ProgramOptions inHome;
+  inHome.workingFolder = home_;
+  writeBytes(home_ / "folder", kLayout);
   for (const auto& c : cases) {
     if (c.name == "folder") fs::create_directory(output() / c.name);
-    const Result r = run({c.name});
+    const std::string path = isFullPath(c.name) ? c.name : pathOf(c.name);
+    const Result r = run({c.name}, inHome);
     EXPECT_EQ(r.status, 2) << c.name;
-    EXPECT_EQ(r.out, reportOf(pathOf(c.name),
-                              "Cannot open Input file " + pathOf(c.name)));
-    EXPECT_EQ(r.err.rfind("hudconv: error: cannot open " + pathOf(c.name), 0),
-              0u)
+    EXPECT_EQ(r.out, reportOf(path, "Cannot open Input file " + path));
+    EXPECT_EQ(r.err.rfind("hudconv: error: cannot open " + path + ": ", 0), 0u)
         << r.err;
     EXPECT_NE(r.err.find(c.says + console("\n")), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(mustBe) != std::string::npos, c.says == mustBe)
+        << r.err;
     // The first run made the working folders.
     EXPECT_TRUE(fs::is_directory(output()));
     EXPECT_TRUE(fs::is_directory(home_ / "Override"));
   }
+  EXPECT_SAME_BYTES(readBytes(home_ / "folder"), kLayout);
+  EXPECT_FALSE(fs::exists(home_ / "folder.bak"));
   // Every file is converted in turn, whatever became of the one before.
   writeBytes(output() / "a_p.gui.xml", kLayout);
   writeBytes(output() / "map_p.gui.xml", kLayout);
@@ -111,6 +123,12 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
        "Changed 1 LEFT and 0 WIDTH values (0 by the built-in exceptions)."},
       {"empty.gui.xml", "", "",
        "Nothing to move: no LEFT or WIDTH value needed changing."},
+      // A WIDTH alone, on a last line without a line break.
+      {"width_p.gui.xml", "Label=\"WIDTH\" Value=\"300\" />",
+       "Label=\"WIDTH\" Value=\"100\" />\r\n",
+       "Changed 0 LEFT and 1 WIDTH values (0 by the built-in exceptions)."},
+      // Named like an option, so given behind "--".
+      {"--odd.gui.xml", kLayout, kDefaultConverted, byDefault},
       {"карта 日本.gui.xml", kLayout, kDefaultConverted, byDefault},
       {"bytes.gui.xml", "\xEF\xBB\xBF\x1A\r\r\n\x1A",
        "\xEF\xBB\xBF\x1A\r\r\n\x1A\r\n",
@@ -120,7 +138,7 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
     const fs::path file = output() / fs::u8path(c.name);
     fs::create_directories(file.parent_path());
     writeBytes(file, c.before);
-    const Result r = run({c.name});
+    const Result r = c.name[0] == '-' ? run({"--", c.name}) : run({c.name});
     EXPECT_EQ(r.status, 0) << c.name;
     EXPECT_EQ(r.out, reportOf(pathOf(c.name), c.says));
     EXPECT_EQ(r.err, "");
@@ -146,7 +164,8 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
   std::set<std::string> entries{"sub", deep.begin()->u8string()};
   for (const std::string name :
        {"map_p.gui.xml", "MAP_P.gui.xml", "other_p.gui.xml", "empty.gui.xml",
-        "карта 日本.gui.xml", "bytes.gui.xml"}) {
+        "width_p.gui.xml", "--odd.gui.xml", "карта 日本.gui.xml",
+        "bytes.gui.xml"}) {
     // Windows took MAP_P.gui.xml for the file already there.
     if (kOnWindows && name == "MAP_P.gui.xml") continue;
     entries.insert(name);
@@ -256,6 +275,48 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
   EXPECT_EQ(run({"--restore", name}).status, 0);
   EXPECT_SAME_BYTES(readBytes(file), kLayout);
   EXPECT_EQ(outputEntries(), std::set<std::string>{name});
+}
+
+TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
+  const std::string name = "map_p.gui.xml";
+  const std::string path = pathOf(name);
+  const fs::path backup = output() / (name + ".bak");
+  const struct {
+    const char* what;
+    std::string file;
+    std::optional<std::string> backup;  // none: a folder stands there
+    std::string err;
+  } cases[] = {
+      // Converted into nothing, so not into the file either.
+      {"a backup with a bad value", "a\r\n",
+       "Label=\"LEFT\" Value=\"abc\" />\r\n",
+       path + " is neither its backup " + path + ".bak nor that backup"},
+      {"a folder",
+       kLayout,
+       {},
+       "cannot read the backup " + path + ".bak: not a regular file. " + path +
+           " was left unchanged."},
+  };
+  for (const auto& c : cases) {
+    writeBytes(output() / name, c.file);
+    if (c.backup)
+      writeBytes(backup, *c.backup);
+    else
+      fs::create_directory(backup);
+    const Result r = run({name});
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(r.out, kBanner + console("Input file is: " + path + "\n"))
+        << c.what;
+    EXPECT_EQ(r.err.rfind("hudconv: error: " + c.err, 0), 0u)
+        << c.what << ": " << r.err;
+    EXPECT_SAME_BYTES(readBytes(output() / name), c.file) << c.what;
+    if (c.backup) {
+      EXPECT_SAME_BYTES(readBytes(backup), *c.backup) << c.what;
+    }
+    EXPECT_EQ(outputEntries(), (std::set<std::string>{name, name + ".bak"}))
+        << c.what;
+    fs::remove_all(backup);
+  }
 }
 
 TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {

@@ -32,6 +32,8 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
       // of the line break.
       {"Label=\"LEFT\" Value=\"120\" />" + std::string(100, 'x') + "\r\n",
        "Label=\"LEFT\" Value=\"307\" />" + std::string(7, 'x') + "\r\n"},
+      // A marker that ends the line counts too.
+      {"<P Value=\"300\" Label=\"LEFT\"\n", "<P Value=\"367\" />\r\n"},
       // Every marker of a line counts, not only the first: LEFT wins.
       {"Label=\"WIDTH\" Label=\"LEFT\" Value=\"120\" />\n",
        "Label=\"WIDTH\" Label=\"LEFT\" Value=\"307\" />\r\n"},
