@@ -5,7 +5,8 @@
 #         [-DMODE=link|console] -P sample_test.cmake
 # MODE link: Output holds a symbolic link to the sample in another folder; the
 #   link must stay a link and the file it points to be converted, with
-#   nothing beside it but its original, kept as a backup.
+#   nothing beside it but its original, kept as a backup; --restore then
+#   puts the original back there.
 # MODE console: the program runs in a terminal of its own (through `script`),
 #   as when started from Explorer: it must wait for a key when its input is
 #   that terminal, and not when its input is redirected.
@@ -83,5 +84,19 @@ if(MODE STREQUAL "link")
     message(FATAL_ERROR "not the converted file and its backup: ${beside}")
   endif()
   expect_same_bytes("${converted}.bak" "${SAMPLE}" "is not the original")
+  # --restore puts the original back where the link points.
+  execute_process(
+    COMMAND ${EMULATOR} "${HOME}/${program_name}" --restore "${name}"
+    RESULT_VARIABLE status
+    OUTPUT_QUIET)
+  file(GLOB beside "${HOME}/real/*" "${HOME}/real/.*")
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${program_name} --restore ${name} ended with ${status}")
+  elseif(NOT IS_SYMLINK "${HOME}/Output/${name}")
+    message(FATAL_ERROR "Output/${name} is no longer a symbolic link")
+  elseif(NOT beside STREQUAL "${converted}")
+    message(FATAL_ERROR "not the restored file alone: ${beside}")
+  endif()
+  expect_same_bytes("${converted}" "${SAMPLE}" "is not the original again")
 endif()
 file(REMOVE_RECURSE "${HOME}")
