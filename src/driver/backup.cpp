@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "convert/layout_converter.h"
-#include "driver/layout_file.h"
+#include "driver/file_reading.h"
 #include "driver/messages.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "driver/layout_file.h"
 
-#include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -19,21 +19,6 @@ namespace {
 constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 
 }  // namespace
-
-std::size_t blockSizeFor(std::uint64_t size) {
-  // Room for the whole of a small file in one piece, its end included.
-  const std::uint64_t fitted = std::max<std::uint64_t>(size + 1, 4096);
-  return static_cast<std::size_t>(
-      std::min<std::uint64_t>(fitted, LayoutConverter::kBlockSize));
-}
-
-void convertFile(const SystemFile& in, const std::string& path,
-                 std::size_t blockSize, LayoutConverter& converter) {
-  readBlocks(in, path, blockSize, [&](const char* data, std::size_t size) {
-    converter.feed(data, size);
-  });
-  converter.finish();
-}
 
 // Writes the buffers a converter fills to a file, from a thread of its own
 // once there is more than one, so that the disk is fed while the next ones

@@ -14,6 +14,7 @@
 #include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
 #include "driver/backup.h"
+#include "driver/file_reading.h"
 #include "driver/layout_file.h"
 #include "driver/messages.h"
 #include "driver/platform.h"

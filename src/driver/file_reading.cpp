@@ -1,0 +1,18 @@
+#include "driver/file_reading.h"
+
+#include <algorithm>
+
+std::size_t blockSizeFor(std::uint64_t size) {
+  // Room for the whole of a small file in one piece, its end included.
+  const std::uint64_t fitted = std::max<std::uint64_t>(size + 1, 4096);
+  return static_cast<std::size_t>(
+      std::min<std::uint64_t>(fitted, LayoutConverter::kBlockSize));
+}
+
+void convertFile(const SystemFile& in, const std::string& path,
+                 std::size_t blockSize, LayoutConverter& converter) {
+  readBlocks(in, path, blockSize, [&](const char* data, std::size_t size) {
+    converter.feed(data, size);
+  });
+  converter.finish();
+}
