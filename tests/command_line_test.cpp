@@ -281,6 +281,7 @@ TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
   const std::string name = "map_p.gui.xml";
   const std::string path = pathOf(name);
   const fs::path backup = output() / (name + ".bak");
+  const std::string report = kBanner + console("Input file is: " + path + "\n");
   const struct {
     const char* what;
     std::string file;
@@ -305,8 +306,7 @@ TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
       fs::create_directory(backup);
     const Result r = run({name});
     EXPECT_EQ(r.status, 1) << c.what;
-    EXPECT_EQ(r.out, kBanner + console("Input file is: " + path + "\n"))
-        << c.what;
+    EXPECT_EQ(r.out, report) << c.what;
     EXPECT_EQ(r.err.rfind("hudconv: error: " + c.err, 0), 0u)
         << c.what << ": " << r.err;
     EXPECT_SAME_BYTES(readBytes(output() / name), c.file) << c.what;
