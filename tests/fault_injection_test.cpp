@@ -25,11 +25,15 @@ class FaultTest : public CommandLineTest {
   }
 };
 
-// Runs the program with support/fault_shim.cpp preloaded.
-ProgramOptions withFault(const std::string& fault) {
+// Runs the program with support/fault_shim.cpp preloaded; a slow write
+// takes `writeDelayMs` where that is given.
+ProgramOptions withFault(const std::string& fault, int writeDelayMs = 0) {
   ProgramOptions options;
   options.environment = {"LD_PRELOAD=" HUDCONV_FAULT_SHIM,
                          "HUDCONV_FAULT=" + fault};
+  if (writeDelayMs > 0)
+    options.environment.push_back("HUDCONV_FAULT_DELAY_MS=" +
+                                  std::to_string(writeDelayMs));
   return options;
 }
 
@@ -238,7 +242,7 @@ TEST_F(FaultTest, AnInterruptRemovesANamedTemporaryFile) {
     EXPECT_EQ(outputEntries(), std::set<std::string>{kName}) << signal;
   }
   // A signal that the caller ignores (nohup, trap '' HUP) stays ignored.
-  ProgramOptions nohup = withFault("no-tmpfile,slow-write");
+  ProgramOptions nohup = withFault("no-tmpfile,slow-write", 10);
   nohup.ignoredSignal = SIGHUP;
   EXPECT_EQ(signalWhileWriting(SIGHUP, nohup), 0);
   EXPECT_SAME_BYTES(readBytes(output() / kName), copies(kConverted, count));
@@ -253,11 +257,7 @@ TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
   writeBytes(output() / kName, layout);
   // A slow writer lets every buffer of its ring wait to be written, so that
   // more wait behind the one that fails.
-  const auto slowly = [](const char* fault) {
-    ProgramOptions options = withFault(fault);
-    options.environment.push_back("HUDCONV_FAULT_DELAY_MS=10");
-    return options;
-  };
+  const int delayMs = 10;
   const std::string writeBack =
       "cannot write the temporary file in " + output().string();
   const struct {
@@ -269,14 +269,15 @@ TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
       {"write-back,slow-write", writeBack},
   };
   for (const auto& c : cases) {
-    const std::string err = expectFailureLeavesFile(kName, slowly(c.fault));
+    const std::string err =
+        expectFailureLeavesFile(kName, withFault(c.fault, delayMs));
     EXPECT_NE(err.find(c.says), std::string::npos) << c.fault << ": " << err;
     EXPECT_NE(err.find("Input/output error"), std::string::npos) << err;
   }
   // A file system that cannot start the write-back early is no failure, nor
   // is a writer that falls behind: the converter waits for a free buffer.
   for (const char* fault : {"write-back-unsupported", "slow-write"}) {
-    EXPECT_EQ(run({kName}, slowly(fault)).status, 0) << fault;
+    EXPECT_EQ(run({kName}, withFault(fault, delayMs)).status, 0) << fault;
     EXPECT_SAME_BYTES(readBytes(output() / kName), copies(kConverted, count))
         << fault;
     EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
