@@ -200,7 +200,7 @@ TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
           output() / kName,
           fs::last_write_time(output() / kName) - std::chrono::hours(1));
       const Result r = run({kName}, withFault(fault));
-      EXPECT_EQ(r.status, 1) << fault << layout.size();
+      EXPECT_EQ(r.status, 1) << fault << ", " << layout.size() << " bytes";
       EXPECT_NE(
           r.err.find(pathOf(kName) + ".bak appeared during the conversion"),
           std::string::npos)
