@@ -5,8 +5,9 @@
 #include <memory>
 
 #include "convert/layout_converter.h"
-#include "driver/file_reading.h"
+#include "driver/file_steps.h"
 #include "driver/messages.h"
+#include "driver/pending_file.h"
 
 namespace {
 
@@ -25,8 +26,7 @@ SystemError readFull(const SystemFile& file, char* data, std::size_t size,
 }
 
 void rewind(const SystemFile& file, const std::string& path) {
-  if (const SystemError error = rewindFile(file))
-    throw FileError(messages::failed(messages::Step::kRead, path, error));
+  check(rewindFile(file), messages::Step::kRead, path);
 }
 
 // Thrown at the first byte that differs: the rest need not be read.
@@ -61,8 +61,8 @@ class ComparingSink final : public BufferedSink {
   }
   std::size_t readPiece(std::size_t size) {
     std::size_t got = 0;
-    if (const SystemError error = readFull(file_, read_.get(), size, got))
-      throw FileError(messages::failed(messages::Step::kRead, path_, error));
+    check(readFull(file_, read_.get(), size, got), messages::Step::kRead,
+          path_);
     return got;
   }
 
@@ -97,13 +97,10 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
   for (;;) {
     std::size_t oneGot = 0;
     std::size_t otherGot = 0;
-    if (const SystemError error =
-            readFull(one, oneBlock.get(), blockSize, oneGot))
-      throw FileError(messages::failed(messages::Step::kRead, onePath, error));
-    if (const SystemError error =
-            readFull(other, otherBlock.get(), blockSize, otherGot))
-      throw FileError(
-          messages::failed(messages::Step::kRead, otherPath, error));
+    check(readFull(one, oneBlock.get(), blockSize, oneGot),
+          messages::Step::kRead, onePath);
+    check(readFull(other, otherBlock.get(), blockSize, otherGot),
+          messages::Step::kRead, otherPath);
     if (oneGot != otherGot ||
         std::memcmp(oneBlock.get(), otherBlock.get(), oneGot) != 0)
       return false;
@@ -111,65 +108,31 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
   }
 }
 
-// A copy of the layout file beside it, removed again unless it was named.
-class Copy {
- public:
-  explicit Copy(const std::string& folder) : folder_(folder) {
-    if (const SystemError error = createTemporary(folder_, file_, path_))
-      throw FileError(
-          messages::failed(messages::Step::kCreateTemporaryIn, folder_, error));
-  }
-  ~Copy() {
-    file_.close();
-    if (!named_ && !path_.empty()) removeFile(path_);
-  }
-  Copy(const Copy&) = delete;
-  Copy& operator=(const Copy&) = delete;
-
-  // Fills the copy with the bytes, mode and time of `target`.
-  void fill(const std::string& target) {
-    SystemFile in;
-    FileVersion state;
-    if (const SystemError error = openForReading(target, in, state))
-      throw FileError(messages::failed(messages::Step::kRead, target, error));
-    InheritedAttributes attributes;
-    if (const SystemError error = readAttributes(target, attributes))
-      throw FileError(
-          messages::failed(messages::Step::kReadAttributes, target, error));
-    check(messages::Step::kSetPermissions,
-          inheritAttributes(file_, attributes));
-    readBlocks(in, target, blockSizeFor(state.size),
-               [&](const char* data, std::size_t size) {
-                 check(messages::Step::kWrite, writeAll(file_, data, size));
-               });
-    check(messages::Step::kSetTime, setModified(file_, state));
-    check(messages::Step::kFlush, flushToDisk(file_));
-  }
-
-  // Names the copy `name`, unless that is taken: then returns the error that
-  // says so.
-  SystemError name(const std::string& name) {
-    check(messages::Step::kName, nameTemporary(file_, folder_, path_));
-    check(messages::Step::kClose, file_.close());
-    const SystemError error = renameNoReplace(path_, name);
-    if (error && !error.isAlreadyThere())
-      throw FileError(messages::cannotRenameTo(path_, name, error));
-    named_ = !error;
-    return error;
-  }
-
- private:
-  void check(messages::Step step, const SystemError& error) const {
-    if (error)
-      throw FileError(messages::failed(
-          step, path_.empty() ? messages::temporaryFileIn(folder_) : path_,
-          error));
-  }
-
-  std::string folder_, path_;
-  SystemFile file_;
-  bool named_ = false;
-};
+// Keeps a copy of `target`, with its bytes, mode and time, as `backup`,
+// unless that name is taken: then returns the error that says so.
+SystemError keepCopy(const std::string& target, const std::string& backup) {
+  PendingFile copy(folderOf(target));
+  SystemFile in;
+  FileVersion state;
+  check(openForReading(target, in, state), messages::Step::kRead, target);
+  InheritedAttributes attributes;
+  check(readAttributes(target, attributes), messages::Step::kReadAttributes,
+        target);
+  copy.check(inheritAttributes(copy.file(), attributes),
+             messages::Step::kSetPermissions);
+  readBlocks(in, target, blockSizeFor(state.size),
+             [&](const char* data, std::size_t size) {
+               copy.check(writeAll(copy.file(), data, size),
+                          messages::Step::kWrite);
+             });
+  copy.check(setModified(copy.file(), state), messages::Step::kSetTime);
+  copy.check(flushToDisk(copy.file()), messages::Step::kFlush);
+  copy.nameAndClose();
+  const SystemError error = copy.renameNoReplace(backup);
+  if (error && !error.isAlreadyThere())
+    throw FileError(messages::cannotRenameTo(copy.path(), backup, error));
+  return error;
+}
 
 }  // namespace
 
@@ -181,9 +144,7 @@ Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
   FileVersion originalState;
   const SystemError error = openForReading(backup, original, originalState);
   if (error.isNotFound()) return Standing::kNoBackup;
-  if (error)
-    throw FileError(
-        messages::failed(messages::Step::kReadBackup, backup, error));
+  check(error, messages::Step::kReadBackup, backup);
   // A run stopped between keeping the original and replacing the file left
   // the one file under both names.
   if (originalState.sameFile(state)) return Standing::kOriginal;
@@ -209,18 +170,14 @@ Kept keepOriginal(const std::string& target, const FileVersion& expected,
     // A file system without hard links (FAT, exFAT) gets a copy.
     const SystemError linkError = error;
     try {
-      Copy copy(folderOf(target));
-      copy.fill(target);
-      error = copy.name(backup);
+      error = keepCopy(target, backup);
     } catch (const FileError& e) {
       throw FileError(
           messages::cannotKeepOriginal(backup, linkError, e.what()));
     }
   }
   FileVersion kept;
-  if (const SystemError stateError = readVersion(backup, kept))
-    throw FileError(
-        messages::failed(messages::Step::kFindBackup, backup, stateError));
+  check(readVersion(backup, kept), messages::Step::kFindBackup, backup);
   // Made by this run or by another one that read the same file: a link, or
   // a copy with the file's time.
   if (kept.size == expected.size && kept.modified == expected.modified) {

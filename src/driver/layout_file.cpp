@@ -1,265 +1,177 @@
 #include "driver/layout_file.h"
 
-#include <condition_variable>
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <mutex>
-#include <thread>
-#include <utility>
+#include <optional>
 
+#include "convert/layout_converter.h"
+#include "convert/line_rewriter.h"
 #include "driver/backup.h"
+#include "driver/console.h"
+#include "driver/file_steps.h"
 #include "driver/messages.h"
+#include "driver/platform.h"
+#include "driver/replacement_file.h"
 
 namespace {
 
-// How much written data may wait before the disk is asked to take it: the
-// disk then works while the conversion goes on, and the last flush finds
-// little left to do.
-constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
+int fail(int status, const std::string& message) {
+  sayError(message);
+  return status;
+}
+
+// Removes the backup made for a replacement that then failed, and tells
+// what became of it.
+std::string removeKept(const std::string& backup) {
+  const SystemError error = removeFile(backup);
+  return error ? messages::backupNotRemoved(backup, error)
+               : messages::backupRemoved(backup);
+}
+
+// Puts the converted file in place of the layout file `target`, read in the
+// state `state`, after keeping the original as `backup` where it has none.
+// A backup made here is removed again when the replacement fails after it,
+// and the error says so.
+void replaceKeepingOriginal(ReplacementFile& out, const std::string& target,
+                            const FileVersion& state, Standing standing,
+                            const std::string& backup) {
+  out.finish();
+  out.checkUnchanged(state);
+  if (standing != Standing::kNoBackup) {
+    out.replace(state);
+    return;
+  }
+  const Kept kept = keepOriginal(target, state, backup);
+  if (kept == Kept::kOtherBackup)
+    throw FileChangedError(messages::backupAppeared(backup, target));
+  try {
+    if (kept == Kept::kFileChanged)
+      throw FileChangedError(messages::changedMeanwhile(target));
+    out.replace(state);
+  } catch (const FileChangedError&) {
+    throw FileChangedError(
+        messages::changedMeanwhile(target, removeKept(backup)));
+  } catch (const FileError& e) {
+    throw FileError(std::string(e.what()) + "; " + removeKept(backup));
+  }
+}
+
+// Streams the open layout file through the converter into its replacement,
+// which takes its place only once all of it is converted and on disk; the
+// first conversion keeps the original. A file that has a backup is compared
+// with it first, and converted only when it is that original.
+int convert(SystemFile& in, const FileVersion& state,
+            const std::string& inputPath) {
+  std::optional<ReplacementFile> out;
+  std::string error;
+  try {
+    const std::string target = replacedFile(inputPath);
+    const std::string backup = backupOf(target);
+    const Standing standing = compareWithBackup(in, state, inputPath, backup);
+    if (standing == Standing::kConverted) {
+      say(messages::alreadyConverted(backup));
+      return status::kConverted;
+    }
+    if (standing == Standing::kDifferent)
+      return fail(status::kNotConverted,
+                  messages::neitherOriginalNorConverted(inputPath, backup));
+    const std::size_t blockSize = blockSizeFor(state.size);
+    out.emplace(target, blockSize);
+    LayoutConverter converter(*out);
+    convertFile(in, inputPath, blockSize, converter);
+    in.close();  // Windows will not replace a file that is still open.
+    replaceKeepingOriginal(*out, target, state, standing, backup);
+    say(messages::changesMade(converter.changes()));
+    return status::kConverted;
+  } catch (const ConversionError& e) {
+    error = messages::badValue(inputPath, e.line(), e.what());
+  } catch (const FileChangedError& e) {
+    if (out) out->discard();
+    return fail(status::kNotConverted, e.what());
+  } catch (const FileError& e) {
+    error = e.what();
+  }
+  // A replacement that could not be made has cleaned up after itself.
+  if (out && !out->discard()) error += messages::notRemoved(out->tempPath());
+  return fail(status::kNotConverted, messages::leftUnchanged(error, inputPath));
+}
+
+// Opens the layout file that `argument` names: a full path where it lies; a
+// relative one below Output, or, where no such file is there, from the
+// current folder (`Output\map_p.gui.xml`, as tab completion types it). Sets
+// `path` to the file opened, or where it was looked for.
+SystemError openLayoutFile(const std::string& argument, const std::string& home,
+                           SystemFile& in, FileVersion& state,
+                           std::string& path) {
+  if (isFullPath(argument)) {
+    path = argument;
+    return openForReading(path, in, state);
+  }
+  path = layoutFilePath(home, argument);
+  const SystemError error = openForReading(path, in, state);
+  if (!error || !error.isNotFound() || argument.empty()) return error;
+  if (openForReading(argument, in, state)) return error;
+  path = argument;
+  return {};
+}
 
 }  // namespace
 
-// Writes the buffers a converter fills to a file, from a thread of its own
-// once there is more than one, so that the disk is fed while the next ones
-// are converted. The buffers go round a ring: the converter fills one while
-// the thread writes those before it. Either side sleeps only when it has
-// nothing to do, and the thread is woken only once several buffers wait, so
-// a hand-off is no system call in the common case. A failure is told at the
-// next take() or at finish(), with the system's error.
-class BlockWriter {
- public:
-  BlockWriter(const SystemFile& file, std::size_t blockSize)
-      : file_(file), blockSize_(blockSize) {}
-  ~BlockWriter() { abandon(); }
-  BlockWriter(const BlockWriter&) = delete;
-  BlockWriter& operator=(const BlockWriter&) = delete;
-
-  // The buffer to fill next; waits while every buffer is still to be written.
-  char* lend(std::size_t& size);
-  // Queues the first `used` bytes of the buffer lent last. Returns 0, or the
-  // error of a write that failed.
-  SystemError take(std::size_t used);
-  // Writes what is queued and waits for it. Returns the first error.
-  SystemError finish();
-  // Waits for the buffer being written, and drops the rest.
-  void abandon();
-
- private:
-  // Buffers in the ring, and how many must wait before the thread is woken.
-  static constexpr int kBuffers = 8;
-  static constexpr int kWakeAt = 4;
-
-  SystemError writeOut(const char* data, std::size_t size);
-  void run();
-  void stop(bool dropQueued);
-
-  const SystemFile& file_;
-  std::size_t blockSize_;
-  std::unique_ptr<char[]> buffers_[kBuffers];
-  std::size_t used_[kBuffers] = {};
-  int lent_ = 0;  // the buffer the converter fills
-  std::uint64_t written_ = 0, writeBackStart_ = 0;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  // Under mutex_: the queue runs from head_, full_ buffers long, the one
-  // being written included.
-  int head_ = 0, full_ = 0;
-  bool writerWaits_ = false, converterWaits_ = false;
-  bool stopping_ = false, dropping_ = false;
-  SystemError error_;
-};
-
-char* BlockWriter::lend(std::size_t& size) {
-  if (thread_.joinable()) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    converterWaits_ = true;
-    changed_.wait(lock, [this] { return full_ < kBuffers; });
-    converterWaits_ = false;
+int convertLayoutFile(const std::string& argument, const std::string& home) {
+  SystemFile in;
+  FileVersion state;
+  std::string path;
+  const SystemError error = openLayoutFile(argument, home, in, state, path);
+  say(messages::inputFileIs(path));
+  if (error) {
+    say(messages::cannotOpenInputFile(path));
+    const bool missing = error.isNotFound() && !isFullPath(argument);
+    return fail(
+        status::kCannotOpen,
+        messages::cannotOpen(
+            path, error, missing ? folderOf(layoutFilePath(home, "x")) : ""));
   }
-  if (!buffers_[lent_]) buffers_[lent_].reset(new char[blockSize_]);
-  size = blockSize_;
-  return buffers_[lent_].get();
+  // The exceptions go by the file's bare name, whatever folder it is in.
+  inputFileName = fileNameOf(path);
+  return convert(in, state, path);
 }
 
-SystemError BlockWriter::take(std::size_t used) {
-  used_[lent_] = used;
-  lent_ = (lent_ + 1) % kBuffers;
-  if (!thread_.joinable()) {
-    // The first buffer waits: a file that fits in it needs no thread.
-    if (full_ == 0) {
-      full_ = 1;
-      return {};
-    }
-    thread_ = std::thread(&BlockWriter::run, this);
-  }
-  bool wake;
-  SystemError error;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    ++full_;
-    wake = writerWaits_ && full_ >= kWakeAt;
-    error = error_;
-  }
-  if (wake) changed_.notify_all();
-  return error;
+namespace {
+
+bool exists(const std::string& path) {
+  FileVersion state;
+  return !readVersion(path, state).isNotFound();
 }
 
-void BlockWriter::stop(bool dropQueued) {
-  if (!thread_.joinable()) {
-    if (!dropQueued && full_ == 1 && !error_)
-      error_ = writeOut(buffers_[head_].get(), used_[head_]);
-    full_ = 0;
-    return;
-  }
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-    dropping_ = dropQueued;
-  }
-  changed_.notify_all();
-  thread_.join();
-}
+}  // namespace
 
-SystemError BlockWriter::finish() {
-  stop(false);
-  return error_;
-}
-
-void BlockWriter::abandon() { stop(true); }
-
-SystemError BlockWriter::writeOut(const char* data, std::size_t size) {
-  if (const SystemError error = writeAll(file_, data, size)) return error;
-  written_ += size;
-  if (written_ - writeBackStart_ < kWriteBackStep) return {};
-  const std::uint64_t start = writeBackStart_;
-  writeBackStart_ = written_;
-  return startWriteBack(file_, start, written_ - start);
-}
-
-void BlockWriter::run() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    if (full_ == 0) {
-      if (stopping_) return;
-      writerWaits_ = true;
-      changed_.wait(lock, [this] { return full_ >= kWakeAt || stopping_; });
-      writerWaits_ = false;
-      continue;
-    }
-    // Nothing more is written after a failure, nor once told to drop.
-    const bool write = !error_ && !dropping_;
-    const int at = head_;
-    lock.unlock();
-    const SystemError error =
-        write ? writeOut(buffers_[at].get(), used_[at]) : SystemError();
-    lock.lock();
-    if (error) error_ = error;
-    head_ = (head_ + 1) % kBuffers;
-    --full_;
-    if (converterWaits_) changed_.notify_all();
-  }
-}
-
-std::string replacedFile(const std::string& path) {
+// Puts the original kept by the first conversion back in place of the
+// layout file, in one rename, which also removes the backup.
+int restoreLayoutFile(const std::string& argument, const std::string& home) {
+  // Found as a file to convert is, by the file or by its backup alone.
+  std::string path =
+      isFullPath(argument) ? argument : layoutFilePath(home, argument);
+  if (!isFullPath(argument) && !exists(path) && !exists(backupOf(path)) &&
+      (exists(argument) || exists(backupOf(argument))))
+    path = argument;
+  say(messages::inputFileIs(path));
   std::string target;
-  if (const SystemError error = resolveLinks(path, target))
-    throw FileError(messages::failed(messages::Step::kFind, path, error));
-  return target;
-}
-
-InheritedAttributes checkReplaceable(const std::string& target) {
-  InheritedAttributes attributes;
-  if (const SystemError error = readAttributes(target, attributes))
-    throw FileError(
-        messages::failed(messages::Step::kReadAttributes, target, error));
-  // A rename would not ask whether the file may be written; so ask first.
-  if (attributes.readOnly) throw FileError(messages::readOnly(target));
-  if (const SystemError error = probeWriting(target))
-    throw FileError(messages::failed(messages::Step::kWrite, target, error));
-  return attributes;
-}
-
-ReplacementFile::ReplacementFile(const std::string& target,
-                                 std::size_t blockSize)
-    : target_(target) {
-  const InheritedAttributes attributes = checkReplaceable(target_);
-  folder_ = folderOf(target_);
-  if (const SystemError error = createTemporary(folder_, file_, tempPath_))
-    throw FileError(
-        messages::failed(messages::Step::kCreateTemporaryIn, folder_, error));
-  writer_ = std::make_unique<BlockWriter>(file_, blockSize);
-  if (const SystemError error = inheritAttributes(file_, attributes)) {
-    std::string message =
-        messages::failed(messages::Step::kSetPermissions, tempName(), error);
-    if (!discard()) message += messages::notRemoved(tempPath_);
-    throw FileError(message);
-  }
-}
-
-std::string ReplacementFile::tempName() const {
-  return tempPath_.empty() ? messages::temporaryFileIn(folder_) : tempPath_;
-}
-
-ReplacementFile::~ReplacementFile() { discard(); }
-
-void ReplacementFile::fail(messages::Step step,
-                           const SystemError& error) const {
-  throw FileError(messages::failed(step, tempName(), error));
-}
-
-char* ReplacementFile::lend(std::size_t& size) { return writer_->lend(size); }
-
-void ReplacementFile::take(std::size_t used) {
-  if (const SystemError error = writer_->take(used))
-    fail(messages::Step::kWrite, error);
-}
-
-void ReplacementFile::commit(const FileVersion& expected,
-                             const std::string& backup) {
-  if (const SystemError error = writer_->finish())
-    fail(messages::Step::kWrite, error);
-  if (const SystemError error = flushToDisk(file_))
-    fail(messages::Step::kFlush, error);
-  if (const SystemError error = nameTemporary(file_, folder_, tempPath_))
-    fail(messages::Step::kName, error);
-  if (const SystemError error = file_.close())
-    fail(messages::Step::kClose, error);
-  // The last moment to find that another program wrote to the file; what it
-  // wrote in the few microseconds until the rename would still be lost.
-  FileVersion now;
-  if (const SystemError error = readVersion(target_, now))
-    throw FileError(messages::failed(messages::Step::kFind, target_, error));
-  if (now != expected) failChanged();
-  if (!backup.empty()) {
-    const Kept kept = keepOriginal(target_, expected, backup);
-    if (kept == Kept::kFileChanged) failChanged();
-    if (kept == Kept::kOtherBackup) {
-      discard();
-      throw FileChangedError(messages::backupAppeared(backup, target_));
-    }
-  }
-  if (const SystemError error = renameOver(tempPath_, target_)) {
-    // Windows refuses the rename while another run holds the file; that run
-    // may have replaced it meanwhile, and then it is not "unchanged".
-    if (!readVersion(target_, now) && now != expected) failChanged();
-    fail(messages::Step::kRename, error);
-  }
-  done_ = true;
-  syncFolder(folder_);
-}
-
-void ReplacementFile::failChanged() {
-  discard();
-  throw FileChangedError(messages::changedMeanwhile(target_));
-}
-
-bool ReplacementFile::discard() {
-  if (done_) return true;
-  done_ = true;
-  if (writer_) writer_->abandon();
-  file_.close();
-  // An unnamed file is gone with its descriptor.
-  return tempPath_.empty() || !removeFile(tempPath_);
+  if (resolveLinks(path, target)) target = path;  // gone: the link
+  const std::string backup = backupOf(target);
+  SystemFile original;
+  FileVersion originalState;
+  if (const SystemError error = openForReading(backup, original, originalState))
+    return fail(status::kCannotOpen, messages::noBackup(path, backup, error));
+  original.close();
+  // After a run stopped between keeping the original and replacing the
+  // file, both names lead to the original: only the backup goes.
+  FileVersion state;
+  const bool same =
+      !readVersion(target, state) && state.sameFile(originalState);
+  if (const SystemError error =
+          same ? removeFile(backup) : renameOver(backup, target))
+    return fail(
+        status::kNotConverted,
+        messages::leftUnchanged(messages::cannotPutBack(backup, error), path));
+  syncFolder(folderOf(target));
+  say(messages::restored(backup));
+  return status::kConverted;
 }

@@ -92,10 +92,12 @@ std::string cannotKeepOriginal(const std::string& backup,
          ": a second name: " + linkError.text() + "; a copy: " + copyFailure;
 }
 
-std::string changedMeanwhile(const std::string& path) {
+std::string changedMeanwhile(const std::string& path,
+                             const std::string& backupNote) {
   return path +
          " changed during the conversion (another program wrote to it), and "
-         "was left as it is now.";
+         "was left as it is now" +
+         (backupNote.empty() ? "" : "; " + backupNote) + ".";
 }
 
 std::string backupAppeared(const std::string& backup, const std::string& path) {
@@ -106,6 +108,16 @@ std::string backupAppeared(const std::string& backup, const std::string& path) {
 
 std::string notRemoved(const std::string& temporary) {
   return " (the temporary file " + temporary + " could not be removed)";
+}
+
+std::string backupRemoved(const std::string& backup) {
+  return "the backup " + backup + " made for it was removed again";
+}
+
+std::string backupNotRemoved(const std::string& backup,
+                             const SystemError& error) {
+  return "the backup " + backup + " made for it could not be removed (" +
+         error.text() + "), and holds the same bytes";
 }
 
 std::string leftUnchanged(const std::string& reason, const std::string& what) {

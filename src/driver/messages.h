@@ -51,9 +51,16 @@ std::string cannotRenameTo(const std::string& from, const std::string& to,
 std::string cannotKeepOriginal(const std::string& backup,
                                const SystemError& linkError,
                                const std::string& copyFailure);
-std::string changedMeanwhile(const std::string& path);
+// With `backupNote`, what became of the backup made for it.
+std::string changedMeanwhile(const std::string& path,
+                             const std::string& backupNote = "");
 std::string backupAppeared(const std::string& backup, const std::string& path);
 std::string notRemoved(const std::string& temporary);
+// What became of the backup that a run made for a replacement that then
+// failed: "the backup ... removed again".
+std::string backupRemoved(const std::string& backup);
+std::string backupNotRemoved(const std::string& backup,
+                             const SystemError& error);
 
 // A run that ends with the file as it was: "REASON. WHAT was left
 // unchanged.", WHAT being the file's path or "The layout file".

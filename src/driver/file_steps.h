@@ -1,7 +1,7 @@
 #pragma once
 
-// Reading a file in blocks, and the error that every file operation of the
-// driver throws.
+// What every step of the driver's work on files shares: the error a failed
+// step throws, and reading a file in blocks.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +20,18 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The layout file was changed by another program while it was converted.
+class FileChangedError : public FileError {
+ public:
+  using FileError::FileError;
+};
+
+// Throws FileError("cannot STEP PATH: REASON") when `error` tells a failure.
+inline void check(const SystemError& error, messages::Step step,
+                  const std::string& path) {
+  if (error) throw FileError(messages::failed(step, path, error));
+}
+
 // Buffers fitted to a file of `size` bytes: a small file needs no megabyte.
 std::size_t blockSizeFor(std::uint64_t size);
 
@@ -31,8 +43,8 @@ void readBlocks(const SystemFile& in, const std::string& path,
   const std::unique_ptr<char[]> block(new char[blockSize]);
   for (;;) {
     std::size_t got = 0;
-    if (const SystemError error = readSome(in, block.get(), blockSize, got))
-      throw FileError(messages::failed(messages::Step::kRead, path, error));
+    check(readSome(in, block.get(), blockSize, got), messages::Step::kRead,
+          path);
     if (got == 0) return;
     take(block.get(), got);
   }

@@ -1,4 +1,4 @@
-#include "driver/file_reading.h"
+#include "driver/file_steps.h"
 
 #include <algorithm>
 

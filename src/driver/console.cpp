@@ -1,0 +1,15 @@
+#include "driver/console.h"
+
+#include <cstdio>
+
+#include "driver/platform.h"
+
+void say(const std::string& line) {
+  writeText(stdout, line + "\n");
+  std::fflush(stdout);
+}
+
+void sayError(const std::string& message) {
+  std::fflush(stdout);
+  writeText(stderr, "hudconv: error: " + message + "\n");
+}
