@@ -217,8 +217,17 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
        error + pathOf(name) + " is neither its backup",
        edited,
        kLayout},
-      {"restored",
+      // Putting the original back would lose the edit.
+      {"edited, not restored",
        {},
+       {"--restore", name},
+       1,
+       error + "cannot restore " + pathOf(name) + ": it is neither " +
+           pathOf(name) + ".bak converted nor the same bytes",
+       edited,
+       kLayout},
+      {"restored",
+       kConverted,
        {"--restore", name},
        0,
        "Restored the original from " + pathOf(name) +
@@ -270,11 +279,19 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
   EXPECT_EQ(run({name}).status, 0);
   EXPECT_SAME_BYTES(readBytes(file), kConverted);
   EXPECT_SAME_BYTES(readBytes(backup), kLayout);
+  // And --restore changes nothing then: the original is in place.
   fs::remove(file);
   fs::create_hard_link(backup, file);
-  EXPECT_EQ(run({"--restore", name}).status, 0);
+  const Result r = run({"--restore", name});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, reportOf(pathOf(name),
+                            "The original is in place already: " +
+                                pathOf(name) + " and " + pathOf(name) +
+                                ".bak are the same file, as a run stopped "
+                                "before replacing it left them. Nothing was "
+                                "changed."));
   EXPECT_SAME_BYTES(readBytes(file), kLayout);
-  EXPECT_EQ(outputEntries(), std::set<std::string>{name});
+  EXPECT_TRUE(fs::equivalent(file, backup));
 }
 
 TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
@@ -295,8 +312,10 @@ TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
       {"a folder",
        kLayout,
        {},
-       "cannot read the backup " + path + ".bak: not a regular file. " + path +
-           " was left unchanged."},
+       path +
+           ".bak is a folder, not the original that hudconv keeps under "
+           "that name: remove it or rename it, and run hudconv again. " +
+           path + " was left unchanged."},
   };
   for (const auto& c : cases) {
     writeBytes(output() / name, c.file);

@@ -138,22 +138,44 @@ SystemError keepCopy(const std::string& target, const std::string& backup) {
 
 std::string backupOf(const std::string& target) { return target + ".bak"; }
 
-Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
-                           const std::string& path, const std::string& backup) {
-  SystemFile original;
-  FileVersion originalState;
-  const SystemError error = openForReading(backup, original, originalState);
-  if (error.isNotFound()) return Standing::kNoBackup;
+bool isBackupName(const std::string& name) {
+  const std::string ending = ".bak";
+  if (name.size() < ending.size()) return false;
+  for (std::size_t i = 0; i < ending.size(); ++i) {
+    const char c = name[name.size() - ending.size() + i];
+    if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != ending[i]) return false;
+  }
+  return true;
+}
+
+SystemError openBackup(const std::string& backup, SystemFile& file,
+                       FileVersion& state) {
+  return openForReading(backup, file, state, Links::kRefuse);
+}
+
+void checkBackupOpened(const SystemError& error, const std::string& path,
+                       const std::string& backup) {
+  if (error.isNameTooLong())
+    throw FileError(messages::backupNameTooLong(path, backup));
+  if (error.source() == SystemError::Source::kNotARegularFile)
+    throw FileError(messages::notABackup(backup, error.entryKind()));
   check(error, messages::Step::kReadBackup, backup);
-  // A run stopped between keeping the original and replacing the file left
-  // the one file under both names.
-  if (originalState.sameFile(state)) return Standing::kOriginal;
+}
+
+Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
+                           const std::string& path, const std::string& backup,
+                           FileVersion& backupState) {
+  SystemFile original;
+  const SystemError error = openBackup(backup, original, backupState);
+  if (error.isNotFound()) return Standing::kNoBackup;
+  checkBackupOpened(error, path, backup);
+  if (backupState.sameFile(state)) return Standing::kSameFile;
   const std::size_t blockSize =
-      blockSizeFor(std::max(state.size, originalState.size));
+      blockSizeFor(std::max(state.size, backupState.size));
   Standing standing = Standing::kDifferent;
   if (convertsInto(original, backup, in, path, blockSize)) {
     standing = Standing::kConverted;
-  } else if (originalState.size == state.size) {
+  } else if (backupState.size == state.size) {
     rewind(in, path);
     rewind(original, backup);
     if (sameBytes(in, path, original, backup, blockSize))
@@ -177,12 +199,14 @@ Kept keepOriginal(const std::string& target, const FileVersion& expected,
     }
   }
   FileVersion kept;
-  check(readVersion(backup, kept), messages::Step::kFindBackup, backup);
+  const SystemError keptError = readVersion(backup, kept, Links::kRefuse);
+  // Something else under that name, made meanwhile: never taken for it.
+  if (keptError.source() == SystemError::Source::kNotARegularFile)
+    return Kept::kOtherBackup;
+  check(keptError, messages::Step::kFindBackup, backup);
   // Made by this run or by another one that read the same file: a link, or
   // a copy with the file's time.
-  if (kept.size == expected.size && kept.modified == expected.modified) {
-    syncFolder(folderOf(target));
+  if (kept.size == expected.size && kept.modified == expected.modified)
     return Kept::kKept;
-  }
   return error ? Kept::kOtherBackup : Kept::kFileChanged;
 }

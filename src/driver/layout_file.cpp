@@ -26,16 +26,32 @@ std::string removeKept(const std::string& backup) {
                : messages::backupRemoved(backup);
 }
 
+// Holds the lock of the layout file `target` while it is replaced or
+// restored. Throws FileError.
+void lock(FileLock& held, const std::string& target) {
+  if (const SystemError error = held.lock(target))
+    throw FileError(messages::cannotLock(target, error));
+}
+
 // Puts the converted file in place of the layout file `target`, read in the
-// state `state`, after keeping the original as `backup` where it has none.
-// A backup made here is removed again when the replacement fails after it,
-// and the error says so.
+// state `state`, after keeping the original as `backup` where it has none;
+// where it has one, the backup is still as it was found (`backupState`). The
+// original is on disk before the rename, or nothing is renamed. A backup
+// made here is removed again when the replacement fails after it, and the
+// error says so. The steps run under the file's lock, so that another run of
+// hudconv never comes between them.
 void replaceKeepingOriginal(ReplacementFile& out, const std::string& target,
                             const FileVersion& state, Standing standing,
-                            const std::string& backup) {
+                            const std::string& backup,
+                            const FileVersion& backupState) {
   out.finish();
+  FileLock held;
+  lock(held, target);
   out.checkUnchanged(state);
   if (standing != Standing::kNoBackup) {
+    FileVersion now;
+    if (readVersion(backup, now, Links::kRefuse) || now != backupState)
+      throw FileChangedError(messages::backupChanged(backup, target));
     out.replace(state);
     return;
   }
@@ -45,6 +61,8 @@ void replaceKeepingOriginal(ReplacementFile& out, const std::string& target,
   try {
     if (kept == Kept::kFileChanged)
       throw FileChangedError(messages::changedMeanwhile(target));
+    const std::string folder = folderOf(target);
+    check(syncFolder(folder, backup), messages::Step::kFlushFolder, folder);
     out.replace(state);
   } catch (const FileChangedError&) {
     throw FileChangedError(
@@ -65,7 +83,9 @@ int convert(SystemFile& in, const FileVersion& state,
   try {
     const std::string target = replacedFile(inputPath);
     const std::string backup = backupOf(target);
-    const Standing standing = compareWithBackup(in, state, inputPath, backup);
+    FileVersion backupState;
+    const Standing standing =
+        compareWithBackup(in, state, inputPath, backup, backupState);
     if (standing == Standing::kConverted) {
       say(messages::alreadyConverted(backup));
       return status::kConverted;
@@ -73,12 +93,13 @@ int convert(SystemFile& in, const FileVersion& state,
     if (standing == Standing::kDifferent)
       return fail(status::kNotConverted,
                   messages::neitherOriginalNorConverted(inputPath, backup));
+    removeLeftovers(folderOf(target));
     const std::size_t blockSize = blockSizeFor(state.size);
     out.emplace(target, blockSize);
     LayoutConverter converter(*out);
     convertFile(in, inputPath, blockSize, converter);
     in.close();  // Windows will not replace a file that is still open.
-    replaceKeepingOriginal(*out, target, state, standing, backup);
+    replaceKeepingOriginal(*out, target, state, standing, backup, backupState);
     say(messages::changesMade(converter.changes()));
     return status::kConverted;
   } catch (const ConversionError& e) {
@@ -121,6 +142,11 @@ int convertLayoutFile(const std::string& argument, const std::string& home) {
   std::string path;
   const SystemError error = openLayoutFile(argument, home, in, state, path);
   say(messages::inputFileIs(path));
+  // A backup converted would be moved twice once put back.
+  if (isBackupName(fileNameOf(argument)))
+    return fail(
+        status::kNotConverted,
+        messages::isABackup(path, argument.substr(0, argument.size() - 4)));
   if (error) {
     say(messages::cannotOpenInputFile(path));
     const bool missing = error.isNotFound() && !isFullPath(argument);
@@ -138,40 +164,75 @@ namespace {
 
 bool exists(const std::string& path) {
   FileVersion state;
-  return !readVersion(path, state).isNotFound();
+  return !readVersion(path, state, Links::kRefuse).isNotFound();
+}
+
+// Whether the layout file `target`, with its backup open as `original`, may
+// be put back from it: it is missing, or the backup converted, or the same
+// bytes. Tells when the two are one file already. Throws FileError.
+bool mayRestore(const std::string& target, const std::string& backup,
+                const FileVersion& backupState, bool& sameFile) {
+  SystemFile file;
+  FileVersion state;
+  const SystemError error = openForReading(target, file, state);
+  if (error.isNotFound()) return true;
+  check(error, messages::Step::kRead, target);
+  inputFileName = fileNameOf(target);
+  FileVersion compared;
+  const Standing standing =
+      compareWithBackup(file, state, target, backup, compared);
+  if (compared != backupState)
+    throw FileChangedError(messages::backupChanged(backup, target));
+  sameFile = standing == Standing::kSameFile;
+  return standing == Standing::kConverted || standing == Standing::kOriginal;
 }
 
 }  // namespace
 
 // Puts the original kept by the first conversion back in place of the
-// layout file, in one rename, which also removes the backup.
+// layout file, in one rename, which also removes the backup; only where the
+// file is that original converted, or its bytes, or missing.
 int restoreLayoutFile(const std::string& argument, const std::string& home) {
+  // The backup named stands for its file.
+  const std::string named = isBackupName(fileNameOf(argument))
+                                ? argument.substr(0, argument.size() - 4)
+                                : argument;
   // Found as a file to convert is, by the file or by its backup alone.
-  std::string path =
-      isFullPath(argument) ? argument : layoutFilePath(home, argument);
-  if (!isFullPath(argument) && !exists(path) && !exists(backupOf(path)) &&
-      (exists(argument) || exists(backupOf(argument))))
-    path = argument;
+  std::string path = isFullPath(named) ? named : layoutFilePath(home, named);
+  if (!isFullPath(named) && !exists(path) && !exists(backupOf(path)) &&
+      (exists(named) || exists(backupOf(named))))
+    path = named;
   say(messages::inputFileIs(path));
   std::string target;
   if (resolveLinks(path, target)) target = path;  // gone: the link
   const std::string backup = backupOf(target);
-  SystemFile original;
-  FileVersion originalState;
-  if (const SystemError error = openForReading(backup, original, originalState))
-    return fail(status::kCannotOpen, messages::noBackup(path, backup, error));
-  original.close();
-  // After a run stopped between keeping the original and replacing the
-  // file, both names lead to the original: only the backup goes.
-  FileVersion state;
-  const bool same =
-      !readVersion(target, state) && state.sameFile(originalState);
-  if (const SystemError error =
-          same ? removeFile(backup) : renameOver(backup, target))
-    return fail(
-        status::kNotConverted,
-        messages::leftUnchanged(messages::cannotPutBack(backup, error), path));
-  syncFolder(folderOf(target));
+  try {
+    FileLock held;
+    lock(held, target);
+    SystemFile original;
+    FileVersion backupState;
+    const SystemError error = openBackup(backup, original, backupState);
+    if (error.isNotFound())
+      return fail(status::kCannotOpen, messages::noBackup(path, backup, error));
+    checkBackupOpened(error, path, backup);
+    original.close();
+    bool sameFile = false;
+    if (!mayRestore(target, backup, backupState, sameFile)) {
+      if (!sameFile)
+        return fail(status::kNotConverted,
+                    messages::notItsOriginal(path, backup));
+      // Left by a run stopped before its rename: the file is the original.
+      say(messages::originalInPlace(path, backup));
+      return status::kConverted;
+    }
+    if (const SystemError renamed = renameOver(backup, target))
+      return fail(status::kNotConverted,
+                  messages::cannotRestore(
+                      path, messages::cannotPutBack(backup, renamed)));
+    (void)syncFolder(folderOf(target), target);
+  } catch (const FileError& e) {
+    return fail(status::kNotConverted, messages::cannotRestore(path, e.what()));
+  }
   say(messages::restored(backup));
   return status::kConverted;
 }

@@ -68,6 +68,7 @@ std::string failed(Step step, const std::string& path,
       "cannot rename",
       "cannot find",
       "cannot find the backup",
+      "cannot flush the folder",
   };
   return kSteps[static_cast<int>(step)] + (" " + path) + ": " + error.text();
 }
@@ -164,6 +165,61 @@ std::string unknownOption(const std::string& option) {
   return "unknown option " + option +
          " (hudconv --help lists them; hudconv -- " + option +
          " converts a file of that name)";
+}
+
+std::string notABackup(const std::string& backup, EntryKind kind) {
+  const char* const what = kind == EntryKind::kFolder ? "a folder"
+                           : kind == EntryKind::kLink ? "a symbolic link"
+                                                      : "a device or a pipe";
+  return backup + " is " + what +
+         ", not the original that hudconv keeps under that name: remove it "
+         "or rename it, and run hudconv again";
+}
+
+std::string backupNameTooLong(const std::string& path,
+                              const std::string& backup) {
+  return "its original cannot be kept: the name " + backup +
+         " is too long for the file system. Give " + path +
+         " a shorter name, and run hudconv again";
+}
+
+std::string backupChanged(const std::string& backup, const std::string& path) {
+  return backup +
+         " changed during the conversion, changed or removed by another "
+         "program; " +
+         path + " was left as it is now. Run hudconv again.";
+}
+
+std::string isABackup(const std::string& path, const std::string& original) {
+  return path +
+         " is the original that an earlier conversion kept, and is never "
+         "converted itself. To put it back in place of " +
+         original + ", run hudconv --restore " + original + ".";
+}
+
+std::string cannotRestore(const std::string& path, const std::string& reason) {
+  return "cannot restore " + path + ": " + reason + ". Nothing was changed.";
+}
+
+std::string notItsOriginal(const std::string& path, const std::string& backup) {
+  return cannotRestore(
+      path, "it is neither " + backup +
+                " converted nor the same bytes: it was edited, or " + backup +
+                " is not its original. To put " + backup +
+                " back all the same, delete " + path + " and rename " + backup +
+                " to it by hand");
+}
+
+std::string originalInPlace(const std::string& path,
+                            const std::string& backup) {
+  return "The original is in place already: " + path + " and " + backup +
+         " are the same file, as a run stopped before replacing it left "
+         "them. Nothing was changed.";
+}
+
+std::string cannotLock(const std::string& path, const SystemError& error) {
+  return "cannot wait for another run of hudconv on " + path + ": " +
+         error.text();
 }
 
 }  // namespace messages

@@ -38,6 +38,7 @@ enum class Step {
   kRename,
   kFind,
   kFindBackup,
+  kFlushFolder,
 };
 
 // "cannot STEP PATH: REASON".
@@ -75,5 +76,17 @@ std::string noBackup(const std::string& path, const std::string& backup,
                      const SystemError& error);
 std::string cannotPutBack(const std::string& backup, const SystemError& error);
 std::string unknownOption(const std::string& option);
+// What stands at `backup`, which is no backup: what to do about it.
+std::string notABackup(const std::string& backup, EntryKind kind);
+std::string backupNameTooLong(const std::string& path,
+                              const std::string& backup);
+std::string backupChanged(const std::string& backup, const std::string& path);
+// A backup named to be converted: how to put it back instead.
+std::string isABackup(const std::string& path, const std::string& original);
+// "cannot restore PATH: REASON. Nothing was changed."
+std::string cannotRestore(const std::string& path, const std::string& reason);
+std::string notItsOriginal(const std::string& path, const std::string& backup);
+std::string originalInPlace(const std::string& path, const std::string& backup);
+std::string cannotLock(const std::string& path, const SystemError& error);
 
 }  // namespace messages

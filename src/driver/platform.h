@@ -57,6 +57,13 @@ void prepareProcess();
 // first, so that the message before it is already visible.
 void waitForKeyPress();
 
+// What stands at a path that is not a regular file.
+enum class EntryKind {
+  kFolder,
+  kLink,   // a symbolic link (a reparse point on Windows), dangling or not
+  kOther,  // a device, a pipe, a socket
+};
+
 // What a file primitive says: nothing when it worked, or why it failed. The
 // code is the system's own (errno, or GetLastError() on Windows), read where
 // the call failed, or the program's for a file that opened but is not a
@@ -69,7 +76,9 @@ class SystemError {
   SystemError(Source source, int code) : source_(source), code_(code) {}
   // errno, or on Windows GetLastError(), as it is now.
   static SystemError last();
-  static SystemError notARegularFile() { return {Source::kNotARegularFile, 0}; }
+  static SystemError notARegularFile(EntryKind kind = EntryKind::kOther) {
+    return {Source::kNotARegularFile, static_cast<int>(kind)};
+  }
 
   explicit operator bool() const { return source_ != Source::kNone; }
   Source source() const { return source_; }
@@ -80,6 +89,10 @@ class SystemError {
   bool isNotFound() const;
   // Whether it says that the new name of a link or rename is taken.
   bool isAlreadyThere() const;
+  // Whether it says that a name is too long for the file system.
+  bool isNameTooLong() const;
+  // What stands there, for a path that is not a regular file.
+  EntryKind entryKind() const { return static_cast<EntryKind>(code_); }
 
  private:
   Source source_ = Source::kNone;
@@ -138,12 +151,18 @@ struct FileVersion {
   }
 };
 
+// Whether a path is taken through a symbolic link at its end, or the link
+// counts as what stands there.
+enum class Links { kFollow, kRefuse };
+
 // Opens a file for reading and tells its state. Anything but a regular file
 // is refused with SystemError::notARegularFile(), before it is read from: a
 // pipe never blocks, and a device is never replaced.
 SystemError openForReading(const std::string& path, SystemFile& file,
-                           FileVersion& state);
-SystemError readVersion(const std::string& path, FileVersion& state);
+                           FileVersion& state, Links links = Links::kFollow);
+// With Links::kRefuse, anything but a regular file is refused as above.
+SystemError readVersion(const std::string& path, FileVersion& state,
+                        Links links = Links::kFollow);
 // Reads up to `size` bytes; `got` is 0 at the end of the file.
 SystemError readSome(const SystemFile& file, char* data, std::size_t size,
                      std::size_t& got);
@@ -165,6 +184,9 @@ SystemError readAttributes(const std::string& path,
 // Whether this user may write the file: it is opened for writing (without
 // truncating it) and closed again.
 SystemError probeWriting(const std::string& path);
+// Whether this user may replace the file by a rename in its folder: a
+// sticky folder (/tmp, a shared folder) lets only its owners do that.
+SystemError probeReplacing(const std::string& path);
 // A new file in `folder`, open for writing. Where the system allows, it has
 // no name (and `path` is empty), so that nothing is left of it if the
 // program is killed; otherwise it is named ".hudconv-" and a unique ending,
@@ -195,7 +217,30 @@ SystemError renameNoReplace(const std::string& from, const std::string& to);
 // Gives the file `existing` the second name `link` in the same folder,
 // unless `link` exists. File systems without hard links refuse.
 SystemError linkFile(const std::string& existing, const std::string& link);
-// Makes a rename in `folder` durable where the system needs telling; best
-// effort.
-void syncFolder(const std::string& folder);
+// Makes the names in `folder` durable where the system needs telling: flushes
+// the folder, or where it cannot be opened or flushed, the file system that
+// holds `fileInIt`, a file in it. Tells the first error where neither works.
+SystemError syncFolder(const std::string& folder, const std::string& fileInIt);
+// Removes the temporary files that runs stopped between naming and renaming
+// them left in `folder`: those that no running hudconv holds and that have
+// not been written for a while. Best effort.
+void removeLeftovers(const std::string& folder);
+
+// Held by one run of hudconv at a time for the file at `path` (its full
+// path, symbolic links followed; letter case aside on Windows), so that the
+// decisive steps of two runs on one file never interleave. Runs on other
+// files never wait for it. It leaves nothing behind, and goes with the
+// program however that ends.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  // Waits until no other run holds the lock of `path`, up to a minute.
+  SystemError lock(const std::string& path);
+
+ private:
+  std::intptr_t handle_ = -1;
+};
 SystemError removeFile(const std::string& path);

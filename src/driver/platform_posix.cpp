@@ -1,13 +1,19 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -172,6 +178,10 @@ bool SystemError::isAlreadyThere() const {
   return source_ == Source::kErrno && code_ == EEXIST;
 }
 
+bool SystemError::isNameTooLong() const {
+  return source_ == Source::kErrno && code_ == ENAMETOOLONG;
+}
+
 SystemError SystemFile::close() {
   if (!isOpen()) return {};
   // The descriptor is gone whatever close says, so it is never closed twice.
@@ -193,16 +203,31 @@ FileVersion stateOf(const struct stat& info) {
   return state;
 }
 
+SystemError notRegular(const struct stat& info) {
+  if (S_ISREG(info.st_mode)) return {};
+  if (S_ISDIR(info.st_mode))
+    return SystemError::notARegularFile(EntryKind::kFolder);
+  if (S_ISLNK(info.st_mode))
+    return SystemError::notARegularFile(EntryKind::kLink);
+  return SystemError::notARegularFile();
+}
+
 }  // namespace
 
 SystemError openForReading(const std::string& path, SystemFile& file,
-                           FileVersion& state) {
+                           FileVersion& state, Links links) {
   // Without waiting: opening a pipe would wait for a writer.
-  SystemFile opened(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!opened.isOpen()) return SystemError::last();
+  const int noFollow = links == Links::kRefuse ? O_NOFOLLOW : 0;
+  SystemFile opened(
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | noFollow));
+  if (!opened.isOpen()) {
+    if (noFollow && errno == ELOOP)
+      return SystemError::notARegularFile(EntryKind::kLink);
+    return SystemError::last();
+  }
   struct stat info {};
   if (::fstat(fd(opened), &info) != 0) return SystemError::last();
-  if (!S_ISREG(info.st_mode)) return SystemError::notARegularFile();
+  if (const SystemError error = notRegular(info)) return error;
   const int flags = ::fcntl(fd(opened), F_GETFL);
   if (flags < 0 || ::fcntl(fd(opened), F_SETFL, flags & ~O_NONBLOCK) != 0)
     return SystemError::last();
@@ -211,9 +236,15 @@ SystemError openForReading(const std::string& path, SystemFile& file,
   return {};
 }
 
-SystemError readVersion(const std::string& path, FileVersion& state) {
+SystemError readVersion(const std::string& path, FileVersion& state,
+                        Links links) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return SystemError::last();
+  if (links == Links::kRefuse) {
+    if (::lstat(path.c_str(), &info) != 0) return SystemError::last();
+    if (const SystemError error = notRegular(info)) return error;
+  } else if (::stat(path.c_str(), &info) != 0) {
+    return SystemError::last();
+  }
   state = stateOf(info);
   return {};
 }
@@ -258,6 +289,20 @@ SystemError probeWriting(const std::string& path) {
   return probe.isOpen() ? SystemError() : SystemError::last();
 }
 
+SystemError probeReplacing(const std::string& path) {
+  struct stat file {};
+  struct stat folder {};
+  if (::stat(path.c_str(), &file) != 0 ||
+      ::stat(folderOf(path).c_str(), &folder) != 0)
+    return SystemError::last();
+  // Root, the owner of the file and the owner of the folder may.
+  const uid_t user = ::geteuid();
+  if ((folder.st_mode & S_ISVTX) && user != 0 && user != file.st_uid &&
+      user != folder.st_uid)
+    return {SystemError::Source::kErrno, EPERM};
+  return {};
+}
+
 namespace {
 
 // ".hudconv-" and six letters or digits, as mkstemp makes them.
@@ -282,6 +327,9 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
   SystemFile unnamed(
       ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (unnamed.isOpen()) {
+    // Held as long as it is open, so that no other run takes it for one
+    // left behind.
+    ::flock(fd(unnamed), LOCK_EX | LOCK_NB);
     path.clear();
     file = std::move(unnamed);
     return {};
@@ -293,6 +341,7 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
   const HoldSignals held;
   SystemFile created(::mkstemp(name.data()));
   if (!created.isOpen()) return SystemError::last();
+  ::flock(fd(created), LOCK_EX | LOCK_NB);
   setPending(name);
   path = name;
   file = std::move(created);
@@ -386,10 +435,71 @@ SystemError linkFile(const std::string& existing, const std::string& link) {
                                                      : SystemError::last();
 }
 
-void syncFolder(const std::string& folder) {
+SystemError syncFolder(const std::string& folder, const std::string& fileInIt) {
   const SystemFile opened(
       ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (opened.isOpen()) ::fsync(fd(opened));
+  if (opened.isOpen() && ::fsync(fd(opened)) == 0) return {};
+  const SystemError error = SystemError::last();
+  // A folder that may be written but not read, or whose flush fails: the
+  // file system it is on is flushed whole instead.
+  const SystemFile inIt(
+      ::open(fileInIt.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (inIt.isOpen() && ::syncfs(fd(inIt)) == 0) return {};
+  return error;
+}
+
+void removeLeftovers(const std::string& folder) {
+  DIR* const listing = ::opendir(folder.c_str());
+  if (!listing) return;
+  const std::string stem = ".hudconv-";
+  const time_t now = ::time(nullptr);
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() != stem.size() + 6 || name.compare(0, stem.size(), stem))
+      continue;
+    const std::string path = (folder == "/" ? "" : folder) + "/" + name;
+    const SystemFile left(
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    // A run holds its own until it is renamed; one that has just made it
+    // may not hold it yet, but has written it a moment ago.
+    if (left.isOpen() && ::fstat(fd(left), &info) == 0 &&
+        S_ISREG(info.st_mode) && now - info.st_mtime > 10 &&
+        ::flock(fd(left), LOCK_EX | LOCK_NB) == 0)
+      ::unlink(path.c_str());
+  }
+  ::closedir(listing);
+}
+
+FileLock::~FileLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+SystemError FileLock::lock(const std::string& path) {
+  // A socket bound to a name of its own in the abstract namespace: no file,
+  // and gone with the process. The name is a hash of the path.
+  std::uint64_t hash = 14695981039346656037u;
+  for (const char c : path)
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const int length =
+      std::snprintf(address.sun_path + 1, sizeof(address.sun_path) - 1,
+                    "hudconv-%016llx", static_cast<unsigned long long>(hash));
+  SystemFile held(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!held.isOpen()) return SystemError::last();
+  const auto size =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  for (int waited = 0;; ++waited) {
+    if (::bind(fd(held), reinterpret_cast<const sockaddr*>(&address), size) ==
+        0)
+      break;
+    if (errno != EADDRINUSE || waited == 60000) return SystemError::last();
+    const timespec millisecond{0, 1000000};
+    ::nanosleep(&millisecond, nullptr);
+  }
+  handle_ = held.release();
+  return {};
 }
 
 SystemError removeFile(const std::string& path) {

@@ -259,6 +259,10 @@ bool SystemError::isAlreadyThere() const {
          (code_ == ERROR_ALREADY_EXISTS || code_ == ERROR_FILE_EXISTS);
 }
 
+bool SystemError::isNameTooLong() const {
+  return source_ == Source::kWindows && code_ == ERROR_FILENAME_EXCED_RANGE;
+}
+
 bool SystemError::isNotFound() const {
   return source_ == Source::kWindows &&
          (code_ == ERROR_FILE_NOT_FOUND || code_ == ERROR_PATH_NOT_FOUND ||
@@ -301,36 +305,65 @@ SystemError setDeleteOnClose(const SystemFile& file, bool deleteIt) {
 
 }  // namespace
 
+namespace {
+
+// What the attributes of an entry that is not a regular file say it is.
+SystemError notRegular(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return SystemError::notARegularFile(EntryKind::kLink);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return SystemError::notARegularFile(EntryKind::kFolder);
+  return {};
+}
+
+DWORD linkFlag(Links links) {
+  return links == Links::kRefuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+}
+
+}  // namespace
+
 SystemError openForReading(const std::string& path, SystemFile& file,
-                           FileVersion& state) {
+                           FileVersion& state, Links links) {
   const std::wstring wide = systemPath(path);
   SystemFile opened = wrap(::CreateFileW(
       wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | linkFlag(links), nullptr));
   if (!opened.isOpen()) {
     const SystemError error = lastError();
     // A folder cannot be opened this way: it is denied.
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-    const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
-                        (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    return error.code() == ERROR_ACCESS_DENIED && folder
-               ? SystemError::notARegularFile()
+    if (error.code() != ERROR_ACCESS_DENIED ||
+        attributes == INVALID_FILE_ATTRIBUTES)
+      return error;
+    if (links == Links::kRefuse)
+      if (const SystemError kind = notRegular(attributes)) return kind;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY
+               ? SystemError::notARegularFile(EntryKind::kFolder)
                : error;
   }
   // A device (NUL, CON, COM1) or a pipe.
   if (::GetFileType(handle(opened)) != FILE_TYPE_DISK)
     return SystemError::notARegularFile();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (links == Links::kRefuse &&
+      ::GetFileInformationByHandle(handle(opened), &info))
+    if (const SystemError kind = notRegular(info.dwFileAttributes)) return kind;
   if (const SystemError error = stateOf(opened, state)) return error;
   file = std::move(opened);
   return {};
 }
 
-SystemError readVersion(const std::string& path, FileVersion& state) {
+SystemError readVersion(const std::string& path, FileVersion& state,
+                        Links links) {
   const SystemFile file = wrap(::CreateFileW(
       systemPath(path).c_str(), 0,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | linkFlag(links), nullptr));
   if (!file.isOpen()) return lastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (links == Links::kRefuse &&
+      ::GetFileInformationByHandle(handle(file), &info))
+    if (const SystemError kind = notRegular(info.dwFileAttributes)) return kind;
   return stateOf(file, state);
 }
 
@@ -388,6 +421,9 @@ SystemError readAttributes(const std::string& path,
   attributes.readOnly = (flags & FILE_ATTRIBUTE_READONLY) != 0;
   return {};
 }
+
+// Windows asks for the right to replace a file at the rename itself.
+SystemError probeReplacing(const std::string&) { return {}; }
 
 SystemError probeWriting(const std::string& path) {
   // Also fails when another program holds the file open without letting
@@ -497,7 +533,69 @@ SystemError linkFile(const std::string& existing, const std::string& link) {
              : lastError();
 }
 
-void syncFolder(const std::string&) {}
+// MoveFileEx writes through, and a new name is on disk with it.
+SystemError syncFolder(const std::string&, const std::string&) { return {}; }
+
+void removeLeftovers(const std::string& folder) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE listing = ::FindFirstFileW(
+      systemPath(folder + "\\.hudconv-??????").c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) return;
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& time) {
+    return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  };
+  do {
+    // A running hudconv holds its own without sharing; one not written for
+    // ten seconds (in 100 ns ticks) that no one holds was left behind.
+    if ((found.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        ticks(now) - ticks(found.ftLastWriteTime) < 100000000u)
+      continue;
+    const SystemFile left = wrap(::CreateFileW(
+        systemPath(folder + "\\" +
+                   narrow(found.cFileName, std::wcslen(found.cFileName)))
+            .c_str(),
+        DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr));
+    if (left.isOpen()) (void)setDeleteOnClose(left, true);
+  } while (::FindNextFileW(listing, &found));
+  ::FindClose(listing);
+}
+
+FileLock::~FileLock() {
+  if (handle_ == -1) return;
+  ::ReleaseMutex(reinterpret_cast<HANDLE>(handle_));
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+SystemError FileLock::lock(const std::string& path) {
+  // A named mutex: no file, released when the program ends. Its name is a
+  // hash of the path, letter case aside, as the file system takes it.
+  std::wstring wide = widen(path);
+  ::CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  std::uint64_t hash = 14695981039346656037u;
+  for (const wchar_t c : wide)
+    hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211u;
+  wchar_t name[40];
+  std::swprintf(name, 40, L"Local\\hudconv-%016llx",
+                static_cast<unsigned long long>(hash));
+  const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
+  if (!mutex) return lastError();
+  const DWORD waited = ::WaitForSingleObject(mutex, 60000);
+  // Abandoned: a run that held it ended; it is ours now.
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    const SystemError error =
+        waited == WAIT_TIMEOUT
+            ? SystemError(SystemError::Source::kWindows, ERROR_TIMEOUT)
+            : lastError();
+    ::CloseHandle(mutex);
+    return error;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(mutex);
+  return {};
+}
 
 SystemError removeFile(const std::string& path) {
   // A temporary file marked for deletion is gone once closed.

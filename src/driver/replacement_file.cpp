@@ -221,7 +221,7 @@ void ReplacementFile::replace(const FileVersion& expected) {
     if (!readVersion(target_, now) && now != expected) failChanged();
     pending_.check(error, messages::Step::kRename);
   }
-  syncFolder(folderOf(target_));
+  (void)syncFolder(folderOf(target_), target_);
 }
 
 void ReplacementFile::failChanged() {
