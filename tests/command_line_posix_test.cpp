@@ -1,7 +1,12 @@
 // Command-line cases that only POSIX systems can set up: a file-size limit,
 // permission bits and symbolic links.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "command_line_fixture.h"
 
@@ -74,6 +79,61 @@ TEST_F(CommandLineTest, KeepsPermissionsAndSymbolicLinks) {
   EXPECT_EQ(std::distance(fs::directory_iterator(home_ / "real"),
                           fs::directory_iterator()),
             1);
+}
+
+TEST_F(CommandLineTest, WhatTheFolderRefusesIsFoundBeforeAnythingIsMade) {
+  // A sticky folder, as /tmp or a shared one, lets only the owner of a file
+  // replace it, though anyone may write it: nothing is made, not even the
+  // backup.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run as another user";
+  const std::string name = "map_p.gui.xml";
+  writeBytes(output() / name, kLayout);
+  fs::permissions(output() / name, fs::perms::all & ~fs::perms::owner_exec &
+                                       ~fs::perms::group_exec &
+                                       ~fs::perms::others_exec);
+  fs::permissions(output(), fs::perms::all | fs::perms::sticky_bit);
+  std::string err = expectFailureLeavesFile(name, asAnotherUser());
+  EXPECT_NE(err.find("cannot replace " + pathOf(name) +
+                     ": it belongs to another user, and its folder lets only "
+                     "the owner of a file replace it."),
+            std::string::npos)
+      << err;
+  // A name whose backup's name would be too long for the file system.
+  const std::string longName = std::string(245, 'x') + ".gui.xml";
+  writeBytes(output() / longName, kLayout);
+  err = expectFailureLeavesFile(longName);
+  EXPECT_NE(
+      err.find("its original cannot be kept: the name " + pathOf(longName) +
+               ".bak is too long for the file system. Give " +
+               pathOf(longName) + " a shorter name"),
+      std::string::npos)
+      << err;
+}
+
+TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
+  // Only one that no running hudconv holds and that is not new: a run holds
+  // its own from the start, or has just made it.
+  const std::string name = "map_p.gui.xml";
+  writeBytes(output() / name, kLayout);
+  const auto old = [&](const std::string& temporary) {
+    writeBytes(output() / temporary, kConverted);
+    fs::last_write_time(
+        output() / temporary,
+        fs::last_write_time(output() / temporary) - std::chrono::hours(1));
+  };
+  old(".hudconv-leftXX");
+  old(".hudconv-heldXX");
+  old(".hudconv-longer-name");
+  writeBytes(output() / ".hudconv-newXXX", kConverted);
+  const int held =
+      ::open((output() / ".hudconv-heldXX").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_EQ(run({name}).status, 0);
+  ::close(held);
+  EXPECT_SAME_BYTES(readBytes(output() / name), kConverted);
+  EXPECT_EQ(outputEntries(),
+            (std::set<std::string>{name, name + ".bak", ".hudconv-heldXX",
+                                   ".hudconv-longer-name", ".hudconv-newXXX"}));
 }
 
 }  // namespace

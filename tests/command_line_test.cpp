@@ -203,6 +203,17 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
            pathOf(name) + ".bak.",
        kConverted,
        kLayout},
+      // A select-all drop: the backup is never converted.
+      {"with its backup named too",
+       {},
+       {name, name + ".bak"},
+       1,
+       error + pathOf(name) +
+           ".bak is the original that an earlier conversion kept, and is "
+           "never converted itself. To put it back in place of " +
+           name + ", run hudconv --restore " + name + ".",
+       kConverted,
+       kLayout},
       {"original put back",
        kLayout,
        {name},
@@ -226,9 +237,10 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
            pathOf(name) + ".bak converted nor the same bytes",
        edited,
        kLayout},
+      // Named by its backup, as a select-all drop does.
       {"restored",
        kConverted,
-       {"--restore", name},
+       {"--restore", name + ".bak"},
        0,
        "Restored the original from " + pathOf(name) +
            ".bak, which is gone now.",
@@ -299,43 +311,87 @@ TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
   const std::string path = pathOf(name);
   const fs::path backup = output() / (name + ".bak");
   const std::string report = kBanner + console("Input file is: " + path + "\n");
-  const struct {
+  const std::string restoring = "cannot restore " + path + ": ";
+  const std::string notABackup =
+      ", not the original that hudconv keeps under that name: remove it or "
+      "rename it, and run hudconv again. ";
+  // What stands as the backup: its bytes, a folder, or a symbolic link to
+  // them.
+  enum Kind { kBytes, kFolder, kLink, kUnreadable };
+  struct Case {
     const char* what;
     std::string file;
-    std::optional<std::string> backup;  // none: a folder stands there
+    Kind kind;
+    std::string backup;  // its bytes, or where the link points
+    bool restore;
     std::string err;
-  } cases[] = {
-      // Converted into nothing, so not into the file either.
-      {"a backup with a bad value", "a\r\n",
-       "Label=\"LEFT\" Value=\"abc\" />\r\n",
-       path + " is neither its backup " + path + ".bak nor that backup"},
-      {"a folder",
-       kLayout,
-       {},
-       path +
-           ".bak is a folder, not the original that hudconv keeps under "
-           "that name: remove it or rename it, and run hudconv again. " +
-           path + " was left unchanged."},
   };
+  std::vector<Case> cases = {
+      // Converted into nothing, so not into the file either.
+      {"a backup with a bad value", "a\r\n", kBytes,
+       "Label=\"LEFT\" Value=\"abc\" />\r\n", false,
+       path + " is neither its backup " + path + ".bak nor that backup"},
+      {"a folder", kLayout, kFolder, "", false,
+       path + ".bak is a folder" + notABackup + path + " was left unchanged."},
+      {"a folder, restored", kLayout, kFolder, "", true,
+       restoring + path + ".bak is a folder" + notABackup +
+           "Nothing was changed."},
+      // Edited and never converted, or the backup is another file's.
+      {"another file's original, restored", kLayout, kBytes, "<other/>\r\n",
+       true,
+       restoring + "it is neither " + path +
+           ".bak converted nor the same bytes"},
+  };
+  if (!kOnWindows) {
+    const std::vector<Case> links = {
+        {"a link to the file", kLayout, kLink, name, false,
+         path + ".bak is a symbolic link" + notABackup + path +
+             " was left unchanged."},
+        {"a link to the file, restored", kLayout, kLink, name, true,
+         restoring + path + ".bak is a symbolic link" + notABackup},
+        {"a link to another file, restored", kLayout, kLink, "../other.txt",
+         true, restoring + path + ".bak is a symbolic link" + notABackup},
+        {"a dangling link", kLayout, kLink, "missing", false,
+         path + ".bak is a symbolic link" + notABackup},
+        {"a dangling link, restored", kLayout, kLink, "missing", true,
+         restoring + path + ".bak is a symbolic link" + notABackup},
+        {"an unreadable backup", kLayout, kUnreadable, kLayout, false,
+         "cannot read the backup " + path + ".bak: Permission denied. " + path +
+             " was left unchanged."},
+        {"an unreadable backup, restored", kLayout, kUnreadable, kLayout, true,
+         restoring + "cannot read the backup " + path +
+             ".bak: Permission denied. Nothing was changed."},
+    };
+    cases.insert(cases.end(), links.begin(), links.end());
+  }
+  writeBytes(home_ / "other.txt", kConverted);
   for (const auto& c : cases) {
     writeBytes(output() / name, c.file);
-    if (c.backup)
-      writeBytes(backup, *c.backup);
-    else
+    if (c.kind == kFolder)
       fs::create_directory(backup);
-    const Result r = run({name});
+    else if (c.kind == kLink)
+      fs::create_symlink(c.backup, backup);
+    else
+      writeBytes(backup, c.backup);
+    if (c.kind == kUnreadable) fs::permissions(backup, fs::perms::none);
+    const std::vector<std::string> args =
+        c.restore ? std::vector<std::string>{"--restore", name}
+                  : std::vector<std::string>{name};
+    const Result r = run(args, asAnotherUser());
     EXPECT_EQ(r.status, 1) << c.what;
     EXPECT_EQ(r.out, report) << c.what;
     EXPECT_EQ(r.err.rfind("hudconv: error: " + c.err, 0), 0u)
         << c.what << ": " << r.err;
     EXPECT_SAME_BYTES(readBytes(output() / name), c.file) << c.what;
-    if (c.backup) {
-      EXPECT_SAME_BYTES(readBytes(backup), *c.backup) << c.what;
+    EXPECT_EQ(fs::is_symlink(backup), c.kind == kLink) << c.what;
+    if (c.kind == kBytes) {
+      EXPECT_SAME_BYTES(readBytes(backup), c.backup) << c.what;
     }
     EXPECT_EQ(outputEntries(), (std::set<std::string>{name, name + ".bak"}))
         << c.what;
     fs::remove_all(backup);
   }
+  EXPECT_SAME_BYTES(readBytes(home_ / "other.txt"), kConverted);
 }
 
 TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {

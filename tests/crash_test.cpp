@@ -91,25 +91,45 @@ TEST_F(CommandLineTest,
 }
 
 TEST_F(CommandLineTest, RunsAtOnceOnOneFileConvertItOnce) {
+  // Conversions and restores at once: whatever their order, the file is
+  // never converted twice nor left converted without its original, and the
+  // next run leaves it converted once.
   const std::string before = layoutOf(1 << 20);
   const std::string after = converted(before);
   const fs::path backup = output() / (kName + ".bak");
+  const int kRuns = 8;
   int succeeded = 0;
   int refused = 0;
-  for (int round = 0; round < 3; ++round) {
+  int restored = 0;
+  for (int round = 0; round < 4; ++round) {
     fs::remove(backup);
     writeBytes(output() / kName, before);
+    // From the second round on, the file starts converted.
+    if (round > 0) {
+      ASSERT_EQ(run({kName}).status, 0);
+    }
     std::vector<int> runs;
-    runs.reserve(8);
-    for (int i = 0; i < 8; ++i)
-      runs.push_back(startProgram(program_, {kName}, root_ / "stdout",
+    runs.reserve(kRuns);
+    const auto restores = [&](int i) { return round > 0 && i % 3 == 1; };
+    for (int i = 0; i < kRuns; ++i) {
+      std::vector<std::string> args{kName};
+      if (restores(i)) args.insert(args.begin(), "--restore");
+      runs.push_back(startProgram(program_, args, root_ / "stdout",
                                   root_ / ("stderr" + std::to_string(i))));
-    int succeededNow = 0;
-    for (int i = 0; i < 8; ++i) {
+    }
+    for (int i = 0; i < kRuns; ++i) {
       const int status = waitForProgram(runs[i]);
       const std::string err = readBytes(root_ / ("stderr" + std::to_string(i)));
+      if (restores(i)) {
+        // Restored, or found no backup left to restore.
+        EXPECT_TRUE(status == 0 ||
+                    (status == 2 && err.find("no backup") != std::string::npos))
+            << status << " " << err;
+        restored += status == 0;
+        continue;
+      }
       if (status == 0) {
-        ++succeededNow;
+        ++succeeded;
         continue;
       }
       ++refused;
@@ -121,17 +141,22 @@ TEST_F(CommandLineTest, RunsAtOnceOnOneFileConvertItOnce) {
           kOnWindows && err.find("cannot rename") != std::string::npos;
       EXPECT_TRUE(changed || held) << err;
     }
-    succeeded += succeededNow;
-    // Converted once; or, where every run was refused, not at all yet.
-    EXPECT_SAME_BYTES(readBytes(output() / kName),
-                      succeededNow > 0 ? after : before)
-        << "round " << round;
+    // The original, with no backup or its own; or converted once, with it.
+    const std::string now = readBytes(output() / kName);
+    if (now != before) {
+      EXPECT_SAME_BYTES(now, after) << "round " << round;
+      EXPECT_SAME_BYTES(readBytes(backup), before) << "round " << round;
+    } else if (fs::exists(backup)) {
+      EXPECT_SAME_BYTES(readBytes(backup), before) << "round " << round;
+    }
+    EXPECT_EQ(run({kName}).status, 0) << "round " << round;
+    EXPECT_SAME_BYTES(readBytes(output() / kName), after) << "round " << round;
     EXPECT_SAME_BYTES(readBytes(backup), before) << "round " << round;
     EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
   }
-  std::cout << "24 runs at once, 8 a round: " << succeeded
+  std::cout << "32 runs at once, 8 a round: " << succeeded
             << " converted or found it converted, " << refused
-            << " were refused\n";
+            << " were refused, " << restored << " restored\n";
 }
 
 }  // namespace

@@ -79,15 +79,18 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
       {"rename", "cannot rename " + named, "cannot rename " + named, true},
       // A file system that has neither hard links nor room for a copy.
       {"no-link,no-copy", noBackup, noBackup},
+      // Neither the folder nor its file system can be flushed: the backup
+      // might not survive a power cut, so nothing is renamed.
+      {"folder-flush,syncfs",
+       "cannot flush the folder " + folder + ": Input/output error",
+       "cannot flush the folder " + folder + ": Input/output error", true},
   };
-  const std::string reasons[] = {"Too many open files",
-                                 "Operation not permitted",
-                                 "No space left on device",
-                                 "Input/output error",
-                                 "Operation not permitted",
-                                 "Input/output error",
-                                 "Invalid cross-device link",
-                                 "to " + backup + ": Operation not permitted"};
+  const std::string reasons[] = {
+      "Too many open files",       "Operation not permitted",
+      "No space left on device",   "Input/output error",
+      "Operation not permitted",   "Input/output error",
+      "Invalid cross-device link", "to " + backup + ": Operation not permitted",
+      "Input/output error"};
   int i = 0;
   for (const auto& c : cases) {
     const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));
@@ -109,11 +112,12 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
   }
   // And when nothing fails: the new file gets the old one's owner (another
   // user's where the tests run as root); the backup is on the disk before
-  // the rename, and the rename itself after it. Without hard links, the
-  // backup is a copy with the original's owner, mode and time.
+  // the new file is named and renamed, and the rename itself after it.
+  // Without hard links, the backup is a copy with the original's owner, mode
+  // and time. A folder that cannot be flushed has its file system flushed.
   const std::string log = (root_ / "steps").string();
   for (const std::string fault :
-       {"", "no-tmpfile", "no-link", "no-link,no-tmpfile"}) {
+       {"", "no-tmpfile", "no-link", "no-link,no-tmpfile", "folder-flush"}) {
     writeBytes(output() / kName, kLayout);
     (void)!::chown((output() / kName).c_str(), 65534, 65534);
     ::chmod((output() / kName).c_str(), 0640);
@@ -125,9 +129,14 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
     EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
     const std::string owner = "fchown " + std::to_string(before.st_uid) + " " +
                               std::to_string(before.st_gid) + "\n";
-    EXPECT_EQ(readBytes(log),
-              owner + (fault.rfind("no-link", 0) == 0 ? owner : "") +
-                  "backup\nfsync-folder\nrename\nfsync-folder\n")
+    const std::string naming =
+        fault.find("no-tmpfile") == std::string::npos ? "name\n" : "";
+    const std::string copied =
+        fault.find("no-link") == std::string::npos ? "" : owner + naming;
+    const std::string flushed =
+        fault == "folder-flush" ? "syncfs\n" : "fsync-folder\n";
+    EXPECT_EQ(readBytes(log), owner + copied + "backup\n" + flushed + naming +
+                                  "rename\n" + flushed)
         << fault;
     struct stat after {};
     ASSERT_EQ(::stat((output() / kName).c_str(), &after), 0);
@@ -146,7 +155,7 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
     fs::remove(log);
     EXPECT_EQ(run({"--restore", kName}, options).status, 0) << fault;
     EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout) << fault;
-    EXPECT_EQ(readBytes(log), "restore\nfsync-folder\n") << fault;
+    EXPECT_EQ(readBytes(log), "restore\n" + flushed) << fault;
     EXPECT_EQ(outputEntries(), std::set<std::string>{kName}) << fault;
     fs::remove(log);
   }
@@ -316,6 +325,37 @@ TEST_F(FaultTest, AnOutputFolderThatCannotBeWrittenKeepsTheFile) {
                      ": Permission denied"),
             std::string::npos)
       << err;
+}
+
+TEST_F(FaultTest, AnOutputFolderThatCannotBeReadIsFlushedAllTheSame) {
+  // It may be written but not read, so it cannot be opened to be flushed:
+  // the file system it is on is flushed instead, before the rename.
+  writeBytes(output() / kName, kLayout);
+  fs::permissions(output() / kName,
+                  fs::perms::owner_read | fs::perms::owner_write |
+                      fs::perms::others_read | fs::perms::others_write);
+  const fs::path log = root_ / "steps";
+  writeBytes(log, "");
+  fs::permissions(log, fs::perms::owner_read | fs::perms::owner_write |
+                           fs::perms::others_read | fs::perms::others_write);
+  const fs::perms open = fs::status(output()).permissions();
+  fs::permissions(output(), fs::perms::owner_write | fs::perms::owner_exec |
+                                fs::perms::group_write | fs::perms::group_exec |
+                                fs::perms::others_write |
+                                fs::perms::others_exec);
+  ProgramOptions options = withFault("");
+  options.asOtherUser = true;
+  options.environment.push_back("HUDCONV_FAULT_LOG=" + log.string());
+  const Result r = run({kName}, options);
+  fs::permissions(output(), open);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")), kLayout);
+  // The new file is handed the old one's owner first.
+  const std::string steps = readBytes(log);
+  const std::string flushes = "backup\nsyncfs\nname\nrename\nsyncfs\n";
+  EXPECT_EQ(steps.substr(0, 7), "fchown ") << steps;
+  EXPECT_EQ(steps.substr(steps.find('\n') + 1), flushes);
 }
 
 TEST_F(FaultTest, AFullDiskKeepsTheFile) {

@@ -81,6 +81,12 @@ std::string readOnly(const std::string& path) {
   return "cannot write " + path + ": the file is read-only";
 }
 
+std::string notReplaceable(const std::string& path) {
+  return "cannot replace " + path +
+         ": it belongs to another user, and its folder lets only the owner "
+         "of a file replace it";
+}
+
 std::string cannotRenameTo(const std::string& from, const std::string& to,
                            const SystemError& error) {
   return "cannot rename " + from + " to " + to + ": " + error.text();

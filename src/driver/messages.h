@@ -47,6 +47,7 @@ std::string failed(Step step, const std::string& path,
 // How a temporary file without a name is named in a message.
 std::string temporaryFileIn(const std::string& folder);
 std::string readOnly(const std::string& path);
+std::string notReplaceable(const std::string& path);
 std::string cannotRenameTo(const std::string& from, const std::string& to,
                            const SystemError& error);
 std::string cannotKeepOriginal(const std::string& backup,

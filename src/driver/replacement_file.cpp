@@ -174,6 +174,7 @@ InheritedAttributes checkReplaceable(const std::string& target) {
   // A rename would not ask whether the file may be written; so ask first.
   if (attributes.readOnly) throw FileError(messages::readOnly(target));
   check(probeWriting(target), messages::Step::kWrite, target);
+  if (probeReplacing(target)) throw FileError(messages::notReplaceable(target));
   return attributes;
 }
 

@@ -16,6 +16,8 @@
 //                 the writer still queued
 //   chmod         setting the temporary file's permissions fails (EPERM)
 //   flush         fsync fails (EIO)
+//   folder-flush  fsync of a folder fails (EIO)
+//   syncfs        flushing the whole file system fails (EIO)
 //   name          naming the unnamed file fails (EPERM)
 //   close         close fails after closing (EIO)
 //   rename        the rename over the layout file fails (EXDEV)
@@ -43,8 +45,9 @@
 // With HUDCONV_FAULT_LOG naming a file, it also records there, a line each,
 // the steps that leave no trace in the files themselves: "backup" (the
 // backup named), "rename" (the temporary file over the layout file),
-// "restore" (the backup over the layout file), "fsync-folder" and "fchown
-// UID GID" (on a temporary file).
+// "restore" (the backup over the layout file), "name" (the temporary file
+// named), "fsync-folder", "syncfs" and "fchown UID GID" (on a temporary
+// file).
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -173,8 +176,11 @@ int linkat(int fromFolder, const char* from, int toFolder, const char* to,
     errno = EPERM;
     return -1;
   }
-  return real<int (*)(int, const char*, int, const char*, int)>("linkat")(
-      fromFolder, from, toFolder, to, flags);
+  const int result =
+      real<int (*)(int, const char*, int, const char*, int)>("linkat")(
+          fromFolder, from, toFolder, to, flags);
+  if (result == 0 && isTempPath(to)) record("name");
+  return result;
 }
 
 int link(const char* from, const char* to) {
@@ -252,8 +258,23 @@ int fsync(int fd) {
     if (faultIs("change-keep-time")) changeLayoutFileKeepingItsTime();
   }
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) record("fsync-folder");
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (faultIs("folder-flush")) {
+      errno = EIO;
+      return -1;
+    }
+    record("fsync-folder");
+  }
   return real<int (*)(int)>("fsync")(fd);
+}
+
+int syncfs(int fd) {
+  if (faultIs("syncfs")) {
+    errno = EIO;
+    return -1;
+  }
+  record("syncfs");
+  return real<int (*)(int)>("syncfs")(fd);
 }
 
 int close(int fd) {
