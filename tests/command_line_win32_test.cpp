@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <vector>
 
 #include "command_line_fixture.h"
@@ -45,6 +46,30 @@ TEST_F(CommandLineTest, KeepsTheFileHidden) {
   EXPECT_EQ(run({name}).status, 0);
   EXPECT_SAME_BYTES(readBytes(output() / name), kConverted);
   EXPECT_TRUE(::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
+  // Only one that no running hudconv holds open, as each does its own
+  // without sharing, and that is not new.
+  const std::string name = "map_p.gui.xml";
+  writeBytes(output() / name, kLayout);
+  for (const char* temporary : {".hudconv-leftxx", ".hudconv-heldxx"}) {
+    writeBytes(output() / temporary, kConverted);
+    fs::last_write_time(
+        output() / temporary,
+        fs::last_write_time(output() / temporary) - std::chrono::hours(1));
+  }
+  writeBytes(output() / ".hudconv-newxxx", kConverted);
+  const HANDLE held =
+      ::CreateFileW((output() / ".hudconv-heldxx").c_str(), GENERIC_READ, 0,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(run({name}).status, 0);
+  ::CloseHandle(held);
+  EXPECT_SAME_BYTES(readBytes(output() / name), kConverted);
+  EXPECT_EQ(outputEntries(),
+            (std::set<std::string>{name, name + ".bak", ".hudconv-heldxx",
+                                   ".hudconv-newxxx"}));
 }
 
 TEST(ProgramPropertiesTest, TellWhatItIsAndNeverAskToElevate) {

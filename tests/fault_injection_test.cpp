@@ -201,6 +201,21 @@ TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
     EXPECT_SAME_BYTES(readBytes(output() / kName), c.after);
     EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
   }
+  // The backup of a file that is its original, removed meanwhile: the file
+  // would be left converted without it.
+  writeBytes(output() / kName, kLayout);
+  writeBytes(output() / (kName + ".bak"), kLayout);
+  ProgramOptions options = withFault("remove-backup");
+  options.environment.push_back("HUDCONV_FAULT_FILE=" +
+                                (output() / kName).string());
+  const Result removed = run({kName}, options);
+  EXPECT_EQ(removed.status, 1);
+  EXPECT_NE(
+      removed.err.find(pathOf(kName) + ".bak changed during the conversion"),
+      std::string::npos)
+      << removed.err;
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout);
+  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
   // A backup of other bytes, made meanwhile, is never taken for the
   // original, not even one of the same size: the file is left as it is.
   // Without hard links it appears just before the copy is named, and the

@@ -33,6 +33,8 @@
 //                 HUDCONV_FAULT_FILE) just as the rename comes, and holds it
 //                 so that the rename fails (EACCES), as Windows does
 //   remove-input  the layout file disappears before it is replaced
+//   remove-backup the backup of the layout file named by HUDCONV_FAULT_FILE
+//                 is removed while the file is converted
 //   no-link       the file system has no hard links (EPERM): the backup of
 //                 the layout file is a copy
 //   no-copy       naming that copy fails (EPERM)
@@ -176,9 +178,8 @@ int linkat(int fromFolder, const char* from, int toFolder, const char* to,
     errno = EPERM;
     return -1;
   }
-  const int result =
-      real<int (*)(int, const char*, int, const char*, int)>("linkat")(
-          fromFolder, from, toFolder, to, flags);
+  const int result = real<int (*)(int, const char*, int, const char*, int)>(
+      "linkat")(fromFolder, from, toFolder, to, flags);
   if (result == 0 && isTempPath(to)) record("name");
   return result;
 }
@@ -256,6 +257,9 @@ int fsync(int fd) {
     if (faultIs("change-input")) changeLayoutFile();
     if (faultIs("change-in-place")) changeLayoutFile(true);
     if (faultIs("change-keep-time")) changeLayoutFileKeepingItsTime();
+    if (faultIs("remove-backup"))
+      ::unlink(
+          (std::string(std::getenv("HUDCONV_FAULT_FILE")) + ".bak").c_str());
   }
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
