@@ -342,6 +342,29 @@ TEST_F(FaultTest, AnOutputFolderThatCannotBeWrittenKeepsTheFile) {
       << err;
 }
 
+TEST_F(FaultTest, ARestoreWaitsForTheLastStepsOfAConversion) {
+  // The file is its original put back, so the conversion keeps the backup it
+  // has; a restore that came between its last check and its rename would
+  // put the original back just before the converted file replaced it, and
+  // leave that without a backup.
+  writeBytes(output() / kName, kLayout);
+  writeBytes(output() / (kName + ".bak"), kLayout);
+  const int converting =
+      startProgram(program_, {kName}, home_ / "stdout", home_ / "stderr",
+                   withFault("slow-rename"));
+  const auto give_up =
+      std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (outputEntries().size() < 3 &&
+         std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(outputEntries().size(), 3u) << "the new file was never named";
+  const Result restored = run({"--restore", kName});
+  EXPECT_EQ(waitForProgram(converting), 0);
+  EXPECT_EQ(restored.status, 0) << restored.err;
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout);
+  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+}
+
 TEST_F(FaultTest, AnOutputFolderThatCannotBeReadIsFlushedAllTheSame) {
   // It may be written but not read, so it cannot be opened to be flushed:
   // the file system it is on is flushed instead, before the rename.

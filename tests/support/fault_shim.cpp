@@ -21,6 +21,7 @@
 //   name          naming the unnamed file fails (EPERM)
 //   close         close fails after closing (EIO)
 //   rename        the rename over the layout file fails (EXDEV)
+//   slow-rename   the rename over the layout file waits 300 ms first
 //   change-input  another program appends to the layout file (the one named
 //                 by HUDCONV_FAULT_FILE) while it is converted
 //   change-in-place
@@ -290,6 +291,7 @@ int close(int fd) {
 }
 
 int rename(const char* from, const char* to) {
+  if (faultIs("slow-rename") && isTempPath(from)) ::usleep(300000);
   if (faultIs("rename") && isTempPath(from)) {
     errno = EXDEV;
     return -1;
