@@ -135,9 +135,13 @@ TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
         fault.find("no-link") == std::string::npos ? "" : owner + naming;
     const std::string flushed =
         fault == "folder-flush" ? "syncfs\n" : "fsync-folder\n";
-    EXPECT_EQ(readBytes(log), owner + copied + "backup\n" + flushed + naming +
-                                  "rename\n" + flushed)
-        << fault;
+    std::string steps = owner + copied;
+    steps += "backup\n";
+    steps += flushed;
+    steps += naming;
+    steps += "rename\n";
+    steps += flushed;
+    EXPECT_EQ(readBytes(log), steps) << fault;
     struct stat after {};
     ASSERT_EQ(::stat((output() / kName).c_str(), &after), 0);
     EXPECT_EQ(after.st_uid, before.st_uid);
