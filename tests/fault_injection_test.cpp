@@ -23,6 +23,21 @@ class FaultTest : public CommandLineTest {
     CommandLineTest::SetUp();
     install(HUDCONV_PRELOADABLE);
   }
+
+  // Starts the program on `name` and returns its id once Output holds
+  // `entries` names, or 20 seconds have passed.
+  int startUntil(std::size_t entries, const std::string& name,
+                 const ProgramOptions& options) {
+    const int pid = startProgram(program_, {name}, home_ / "stdout",
+                                 home_ / "stderr", options);
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (outputEntries().size() < entries &&
+           std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(outputEntries().size(), entries) << "no temporary file appeared";
+    return pid;
+  }
 };
 
 // Runs the program with support/fault_shim.cpp preloaded; a slow write
@@ -255,14 +270,7 @@ TEST_F(FaultTest, AnInterruptRemovesANamedTemporaryFile) {
   // Sends `signal` to a run while its temporary file exists.
   const auto signalWhileWriting = [&](int signal,
                                       const ProgramOptions& options) {
-    const int pid = startProgram(program_, {kName}, home_ / "stdout",
-                                 home_ / "stderr", options);
-    const auto give_up =
-        std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (outputEntries().size() < 2 &&
-           std::chrono::steady_clock::now() < give_up)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(outputEntries().size(), 2u) << "no temporary file appeared";
+    const int pid = startUntil(2, kName, options);
     ::kill(pid, signal);
     return waitForProgram(pid);
   };
@@ -353,15 +361,8 @@ TEST_F(FaultTest, ARestoreWaitsForTheLastStepsOfAConversion) {
   // leave that without a backup.
   writeBytes(output() / kName, kLayout);
   writeBytes(output() / (kName + ".bak"), kLayout);
-  const int converting =
-      startProgram(program_, {kName}, home_ / "stdout", home_ / "stderr",
-                   withFault("slow-rename"));
-  const auto give_up =
-      std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (outputEntries().size() < 3 &&
-         std::chrono::steady_clock::now() < give_up)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(outputEntries().size(), 3u) << "the new file was never named";
+  // Named just before the rename, which waits.
+  const int converting = startUntil(3, kName, withFault("slow-rename"));
   const Result restored = run({"--restore", kName});
   EXPECT_EQ(waitForProgram(converting), 0);
   EXPECT_EQ(restored.status, 0) << restored.err;
