@@ -102,11 +102,11 @@ TEST_F(CommandLineTest, WhatTheFolderRefusesIsFoundBeforeAnythingIsMade) {
   const std::string longName = std::string(245, 'x') + ".gui.xml";
   writeBytes(output() / longName, kLayout);
   err = expectFailureLeavesFile(longName);
-  EXPECT_NE(
-      err.find("its original cannot be kept: the name " + pathOf(longName) +
-               ".bak is too long for the file system. Give " +
-               pathOf(longName) + " a shorter name"),
-      std::string::npos)
+  EXPECT_NE(err.find("cannot keep the original of " + pathOf(longName) +
+                     " as " + pathOf(longName) +
+                     ".bak: that name is too long for the file system. Give " +
+                     pathOf(longName) + " a shorter name"),
+            std::string::npos)
       << err;
 }
 

@@ -184,8 +184,8 @@ std::string notABackup(const std::string& backup, EntryKind kind) {
 
 std::string backupNameTooLong(const std::string& path,
                               const std::string& backup) {
-  return "its original cannot be kept: the name " + backup +
-         " is too long for the file system. Give " + path +
+  return "cannot keep the original of " + path + " as " + backup +
+         ": that name is too long for the file system. Give " + path +
          " a shorter name, and run hudconv again";
 }
 
