@@ -6,7 +6,8 @@
 # MODE link: Output holds a symbolic link to the sample in another folder; the
 #   link must stay a link and the file it points to be converted, with
 #   nothing beside it but its original, kept as a backup; --restore then
-#   puts the original back there.
+#   puts the original back there; a link to the file as its backup stops
+#   every conversion.
 # MODE console: the program runs in a terminal of its own (through `script`),
 #   as when started from Explorer: it must wait for a key when its input is
 #   that terminal, and not when its input is redirected.
@@ -98,5 +99,18 @@ if(MODE STREQUAL "link")
     message(FATAL_ERROR "not the restored file alone: ${beside}")
   endif()
   expect_same_bytes("${converted}" "${SAMPLE}" "is not the original again")
+  # A backup that is a symbolic link to the file itself is no backup: the
+  # file is never converted through it.
+  file(CREATE_LINK "${name}" "${converted}.bak" SYMBOLIC)
+  foreach(run IN ITEMS 1 2)
+    execute_process(
+      COMMAND ${EMULATOR} "${HOME}/${program_name}" "${name}"
+      RESULT_VARIABLE status
+      OUTPUT_QUIET ERROR_QUIET)
+    if(NOT status EQUAL 1)
+      message(FATAL_ERROR "with a link as its backup: ended with ${status}")
+    endif()
+  endforeach()
+  expect_same_bytes("${converted}" "${SAMPLE}" "was converted through a link")
 endif()
 file(REMOVE_RECURSE "${HOME}")

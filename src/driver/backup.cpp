@@ -169,7 +169,13 @@ Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
   const SystemError error = openBackup(backup, original, backupState);
   if (error.isNotFound()) return Standing::kNoBackup;
   checkBackupOpened(error, path, backup);
-  if (backupState.sameFile(state)) return Standing::kSameFile;
+  // One file under both names has two names; with one, the backup's name
+  // led to the file through a link that the system did not tell of.
+  if (backupState.sameFile(state)) {
+    if (backupState.names < 2)
+      throw FileError(messages::notABackup(backup, EntryKind::kLink));
+    return Standing::kSameFile;
+  }
   const std::size_t blockSize =
       blockSizeFor(std::max(state.size, backupState.size));
   Standing standing = Standing::kDifferent;

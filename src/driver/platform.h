@@ -140,6 +140,7 @@ struct FileVersion {
   std::uint64_t device = 0, index = 0;  // the file's identity
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // in the system's finest unit
+  std::uint64_t names = 0;    // hard links to it; not part of the version
   bool operator==(const FileVersion& other) const {
     return device == other.device && index == other.index &&
            size == other.size && modified == other.modified;

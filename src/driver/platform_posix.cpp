@@ -198,6 +198,7 @@ FileVersion stateOf(const struct stat& info) {
   state.device = static_cast<std::uint64_t>(info.st_dev);
   state.index = static_cast<std::uint64_t>(info.st_ino);
   state.size = static_cast<std::uint64_t>(info.st_size);
+  state.names = static_cast<std::uint64_t>(info.st_nlink);
   state.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
                    info.st_mtim.tv_nsec;
   return state;

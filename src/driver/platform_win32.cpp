@@ -287,6 +287,7 @@ SystemError stateOf(const SystemFile& file, FileVersion& state) {
   state.device = info.dwVolumeSerialNumber;
   state.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  state.names = info.nNumberOfLinks;
   state.modified = static_cast<std::int64_t>(
       (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
       info.ftLastWriteTime.dwLowDateTime);
