@@ -121,8 +121,11 @@ TEST_F(CommandLineTest, RunsAtOnceOnOneFileConvertItOnce) {
       const int status = waitForProgram(runs[i]);
       const std::string err = readBytes(root_ / ("stderr" + std::to_string(i)));
       if (restores(i)) {
-        // Restored, or found no backup left to restore.
-        EXPECT_TRUE(status == 0 ||
+        // Restored, or found no backup left to restore; on Windows also
+        // refused while another run holds the file open.
+        const bool held = kOnWindows && status == 1 &&
+                          err.find("back in place") != std::string::npos;
+        EXPECT_TRUE(status == 0 || held ||
                     (status == 2 && err.find("no backup") != std::string::npos))
             << status << " " << err;
         restored += status == 0;
