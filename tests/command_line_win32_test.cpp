@@ -72,6 +72,15 @@ TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
                                    ".hudconv-newxxx"}));
 }
 
+TEST_F(CommandLineTest, HelpAsWindowsPlayersTypeIt) {
+  for (const char* help : {"/h", "/HELP"}) {
+    const Result r = run({help});
+    EXPECT_EQ(r.status, 0) << help;
+    EXPECT_EQ(r.out.substr(0, kBanner.size()), kBanner) << help;
+    EXPECT_NE(r.out.find("Usage: hudconv FILE..."), std::string::npos) << help;
+  }
+}
+
 TEST(ProgramPropertiesTest, TellWhatItIsAndNeverAskToElevate) {
   const fs::path program = fs::u8path(executableDirectory()) / HUDCONV_EXE_NAME;
   DWORD ignored = 0;

@@ -126,9 +126,20 @@ SystemError openLayoutFile(const std::string& argument, const std::string& home,
     path = argument;
     return openForReading(path, in, state);
   }
+  // "./NAME" and "..\NAME" name a file from here, where it is looked for
+  // first.
+  const bool fromHere =
+      argument.rfind("./", 0) == 0 || argument.rfind("../", 0) == 0 ||
+      argument.rfind(".\\", 0) == 0 || argument.rfind("..\\", 0) == 0;
+  if (fromHere) {
+    path = argument;
+    const SystemError here = openForReading(path, in, state);
+    if (!here || !here.isNotFound()) return here;
+  }
   path = layoutFilePath(home, argument);
   const SystemError error = openForReading(path, in, state);
-  if (!error || !error.isNotFound() || argument.empty()) return error;
+  if (!error || !error.isNotFound() || argument.empty() || fromHere)
+    return error;
   if (openForReading(argument, in, state)) return error;
   path = argument;
   return {};

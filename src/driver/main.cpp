@@ -26,6 +26,16 @@ int fail(int status, const std::string& message) {
   return status;
 }
 
+// "--" and a word, or "-" and letters, as options are written; a file named
+// so is given behind "--".
+bool looksLikeAnOption(const std::string& arg) {
+  if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) return true;
+  if (arg.size() < 2 || arg[0] != '-') return false;
+  return std::all_of(arg.begin() + 1, arg.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
 struct Command {
   bool help = false, version = false, restore = false;
   std::string unknownOption;
@@ -39,13 +49,15 @@ Command parseArguments(const std::vector<std::string>& args) {
     const std::string& arg = args[i];
     if (options && arg == "--") {
       options = false;
-    } else if (options && (arg == "--help" || arg == "-h" || arg == "/?")) {
+    } else if (options &&
+               (arg == "--help" || arg == "-h" || arg == "/?" || arg == "-?" ||
+                arg == "-help" || isSystemHelpOption(arg))) {
       command.help = true;
     } else if (options && arg == "--version") {
       command.version = true;
     } else if (options && arg == "--restore") {
       command.restore = true;
-    } else if (options && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+    } else if (options && looksLikeAnOption(arg)) {
       if (command.unknownOption.empty()) command.unknownOption = arg;
     } else {
       command.files.push_back(arg);

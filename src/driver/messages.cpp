@@ -137,6 +137,7 @@ std::string cannotOpen(const std::string& path, const SystemError& error,
   if (!mustBeIn.empty())
     text += " The layout file must be in the folder " + mustBeIn +
             " beside hudconv, or be dropped on it.";
+  if (error.isNotFound()) text += " hudconv --help shows how to use it.";
   return text;
 }
 

@@ -15,6 +15,10 @@
 // `argv`, whose code page cannot spell most of the world's letters.
 std::vector<std::string> programArguments(int argc, char** argv);
 
+// Spellings of --help that only this system's players type: /h and /help
+// on Windows; none elsewhere, where /h is a path.
+bool isSystemHelpOption(const std::string& arg);
+
 // Whether `path` is a full path (as a file manager passes for a file dropped
 // on the program) rather than a name below the Output folder.
 bool isFullPath(const std::string& path);

@@ -27,6 +27,8 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return {argv, argv + argc};
 }
 
+bool isSystemHelpOption(const std::string&) { return false; }
+
 bool isFullPath(const std::string& path) {
   return !path.empty() && path[0] == '/';
 }

@@ -103,6 +103,13 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return args;
 }
 
+bool isSystemHelpOption(const std::string& arg) {
+  std::string lower = arg;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower == "/h" || lower == "/help";
+}
+
 bool isFullPath(const std::string& path) {
   const auto separator = [&](std::size_t at) {
     return path.size() > at && (path[at] == '\\' || path[at] == '/');
