@@ -62,6 +62,10 @@ inline const std::string kConverted =
 // What a run says after converting kLayout into kConverted.
 inline const std::string kConvertedSays =
     "Changed 1 LEFT and 1 WIDTH values (2 by the built-in exceptions).";
+// What a run says after converting kLayout under a name the exceptions do
+// not list.
+inline const std::string kDefaultConvertedSays =
+    "Changed 1 LEFT and 1 WIDTH values (0 by the built-in exceptions).";
 // The same layout under a name the exceptions do not list.
 inline const std::string kDefaultConverted =
     "<GuiScreen>\r\n"

@@ -38,11 +38,19 @@ TEST_F(CommandLineTest, OnlyRegularFilesAreOpenedAndNeverWaitedFor) {
   ASSERT_EQ(::mkfifo((output() / "fifo.xml").c_str(), 0644), 0);
   fs::create_symlink("/dev/null", output() / "null.xml");
   fs::create_symlink("/dev/zero", output() / "zero.xml");
+  // Run where a file of each name lies: only a name that is not found
+  // below Output is looked for here.
+  ProgramOptions inHome = asAnotherUser();
+  inHome.workingFolder = home_;
   for (const std::string name : {"fifo.xml", "null.xml", "zero.xml"}) {
-    const Result r = run({name}, asAnotherUser());
+    writeBytes(home_ / name, kLayout);
+    const Result r = run({name}, inHome);
     EXPECT_EQ(r.status, 2) << name;
     EXPECT_EQ(r.err, "hudconv: error: cannot open " + pathOf(name) +
                          ": not a regular file.\n");
+  }
+  for (const std::string name : {"fifo.xml", "null.xml", "zero.xml"}) {
+    EXPECT_SAME_BYTES(readBytes(home_ / name), kLayout) << name;
   }
   EXPECT_TRUE(fs::is_fifo(output() / "fifo.xml"));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));

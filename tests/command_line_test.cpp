@@ -73,17 +73,12 @@ TEST_P(AnyHomeTest, EachFileThatCannotBeOpenedIsToldAndEndsWithTwo) {
   } cases[] = {
       {"missing.gui.xml", mustBe + help},
       {"", ": not a regular file."},
-      {"folder", ": not a regular file."},
       // A full path names the file itself, so no folder is pointed to.
       {nowhere, "." + help},
   };
-  // Run where a file of the same name lies: only a name that is not found
-  // below Output is looked for here.
   ProgramOptions inHome;
   inHome.workingFolder = home_;
-  writeBytes(home_ / "folder", kLayout);
   for (const auto& c : cases) {
-    if (c.name == "folder") fs::create_directory(output() / c.name);
     const std::string path = isFullPath(c.name) ? c.name : pathOf(c.name);
     const Result r = run({c.name}, inHome);
     EXPECT_EQ(r.status, 2) << c.name;
@@ -98,8 +93,6 @@ TEST_P(AnyHomeTest, EachFileThatCannotBeOpenedIsToldAndEndsWithTwo) {
     EXPECT_TRUE(fs::is_directory(output()));
     EXPECT_TRUE(fs::is_directory(home_ / "Override"));
   }
-  EXPECT_SAME_BYTES(readBytes(home_ / "folder"), kLayout);
-  EXPECT_FALSE(fs::exists(home_ / "folder.bak"));
   // Every file is converted in turn, whatever became of the one before.
   writeBytes(output() / "a_p.gui.xml", kLayout);
   writeBytes(output() / "map_p.gui.xml", kLayout);
@@ -112,6 +105,80 @@ TEST_P(AnyHomeTest, EachFileThatCannotBeOpenedIsToldAndEndsWithTwo) {
                          "\nInput file is: " + pathOf("map_p.gui.xml") + "\n")),
       std::string::npos)
       << r.out;
+}
+
+TEST_P(AnyHomeTest, APatternOrAFolderNamesEveryLayoutFileInIt) {
+  // Layout files in any letter case, one already converted, and what is no
+  // layout file of its own: another kind of file, a sub-folder, a backup.
+  for (const std::string name : {"a_p.gui.xml", "B_p.GUI.XML", "c_p.gui.xml"})
+    writeBytes(output() / name, kLayout);
+  writeBytes(output() / "notes.txt", kLayout);
+  // A folder named like a layout file, which is not entered.
+  const fs::path sub = output() / "sub_p.gui.xml";
+  fs::create_directories(sub);
+  writeBytes(sub / "d_p.gui.xml", kLayout);
+  fs::create_directories(output() / "empty");
+  ASSERT_EQ(run({"c_p.gui.xml"}).status, 0);
+  const std::string inOutput =
+      kOnWindows ? "Output\\*.gui.xml" : "Output/*.gui.xml";
+  const std::string listed = "Input file is: " + pathOf("a_p.gui.xml") + "\n" +
+                             kDefaultConvertedSays +
+                             "\nInput file is: " + pathOf("B_p.GUI.XML") +
+                             "\n" + kDefaultConvertedSays +
+                             "\nInput file is: " + pathOf("c_p.gui.xml") + "\n";
+  ProgramOptions inHome;
+  inHome.workingFolder = home_;
+  const struct {
+    std::vector<std::string> args;
+    bool fromHome;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      // Naming nothing, before anything is converted.
+      {{"*.none"},
+       false,
+       2,
+       "",
+       "hudconv: error: no file matches *.none in " + pathOf("") + "."},
+      {{"empty"},
+       false,
+       2,
+       "",
+       "hudconv: error: no layout file (*.gui.xml) in " + pathOf("empty") +
+           "."},
+      // In any letter case; the backups it would match are left out.
+      {{"*_P.GUI.XML*"}, false, 0, listed, ""},
+      {{"--restore", "*_p.gui.xml"}, false, 0, "", ""},
+      // As cmd.exe passes a pattern from the program's folder.
+      {{inOutput}, true, 0, listed, ""},
+      {{"--restore", output().u8string()}, false, 0, "", ""},
+      // A dropped folder is its full path.
+      {{output().u8string()}, false, 0, listed, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string what = testing::PrintToString(c.args);
+    const Result r = run(c.args, c.fromHome ? inHome : ProgramOptions{});
+    EXPECT_EQ(r.status, c.status) << what << r.err;
+    EXPECT_EQ(r.out.substr(0, kBanner.size() + console(c.out).size()),
+              kBanner + console(c.out))
+        << what;
+    EXPECT_EQ(r.err.substr(0, console(c.err).size()), console(c.err)) << what;
+    const bool restored = c.args[0] == "--restore";
+    for (const std::string name : {"a_p.gui.xml", "B_p.GUI.XML"}) {
+      EXPECT_SAME_BYTES(readBytes(output() / name),
+                        restored || c.status != 0 ? kLayout : kDefaultConverted)
+          << what << name;
+      EXPECT_EQ(fs::exists(output() / (name + ".bak")),
+                !restored && c.status == 0)
+          << what << name;
+    }
+    EXPECT_SAME_BYTES(readBytes(output() / "notes.txt"), kLayout) << what;
+    EXPECT_SAME_BYTES(readBytes(sub / "d_p.gui.xml"), kLayout) << what;
+    // c_p.gui.xml is converted again after each restore.
+    if (restored) {
+      EXPECT_EQ(run({"c_p.gui.xml"}).status, 0) << what;
+    }
+  }
 }
 
 TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {

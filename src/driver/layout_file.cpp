@@ -4,6 +4,7 @@
 
 #include "convert/layout_converter.h"
 #include "convert/line_rewriter.h"
+#include "driver/arguments.h"
 #include "driver/backup.h"
 #include "driver/console.h"
 #include "driver/file_steps.h"
@@ -128,9 +129,7 @@ SystemError openLayoutFile(const std::string& argument, const std::string& home,
   }
   // "./NAME" and "..\NAME" name a file from here, where it is looked for
   // first.
-  const bool fromHere =
-      argument.rfind("./", 0) == 0 || argument.rfind("../", 0) == 0 ||
-      argument.rfind(".\\", 0) == 0 || argument.rfind("..\\", 0) == 0;
+  const bool fromHere = isNamedFromHere(argument);
   if (fromHere) {
     path = argument;
     const SystemError here = openForReading(path, in, state);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/rule_table.h"
+#include "driver/arguments.h"
 #include "driver/console.h"
 #include "driver/layout_file.h"
 #include "driver/messages.h"
@@ -89,11 +90,22 @@ int run(const Command& command) {
   const std::string home = executableDirectory();
   createFolder(home + "/Output");
   createFolder(home + "/Override");
+  const auto handle = [&](const std::string& file) {
+    return command.restore ? restoreLayoutFile(file, home)
+                           : convertLayoutFile(file, home);
+  };
   int highest = status::kConverted;
-  for (const std::string& file : command.files)
-    highest =
-        std::max(highest, command.restore ? restoreLayoutFile(file, home)
-                                          : convertLayoutFile(file, home));
+  for (const std::string& argument : command.files) {
+    const Named named = expandArgument(argument, home, command.restore);
+    if (!named.many) {
+      highest = std::max(highest, handle(argument));
+    } else if (named.paths.empty()) {
+      highest = std::max(highest, fail(status::kCannotOpen, named.noneBecause));
+    } else {
+      for (const std::string& path : named.paths)
+        highest = std::max(highest, handle(path));
+    }
+  }
   return highest;
 }
 

@@ -229,4 +229,18 @@ std::string cannotLock(const std::string& path, const SystemError& error) {
          error.text();
 }
 
+std::string noMatch(const std::string& pattern, const std::string& folder,
+                    bool restore) {
+  return std::string(restore ? "no file with a backup" : "no file") +
+         " matches " + pattern + " in " + folder + ".";
+}
+
+std::string noLayoutFileIn(const std::string& folder) {
+  return "no layout file (*.gui.xml) in " + folder + ".";
+}
+
+std::string noBackupIn(const std::string& folder) {
+  return "no file with a backup (.bak) in " + folder + ".";
+}
+
 }  // namespace messages

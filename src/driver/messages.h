@@ -89,5 +89,10 @@ std::string cannotRestore(const std::string& path, const std::string& reason);
 std::string notItsOriginal(const std::string& path, const std::string& backup);
 std::string originalInPlace(const std::string& path, const std::string& backup);
 std::string cannotLock(const std::string& path, const SystemError& error);
+// A pattern or a folder that names no file.
+std::string noMatch(const std::string& pattern, const std::string& folder,
+                    bool restore);
+std::string noLayoutFileIn(const std::string& folder);
+std::string noBackupIn(const std::string& folder);
 
 }  // namespace messages

@@ -47,6 +47,11 @@ std::string executableDirectory();
 // system's own separator.
 std::string layoutFilePath(const std::string& home, const std::string& name);
 
+// Whether `path` leads to a folder, symbolic links followed.
+bool isFolder(const std::string& path);
+// The file `name` in `folder`, written with the system's own separator.
+std::string pathIn(const std::string& folder, const std::string& name);
+
 // Creates a folder; an existing folder or any failure is silently ignored.
 void createFolder(const std::string& path);
 
@@ -249,3 +254,12 @@ class FileLock {
   std::intptr_t handle_ = -1;
 };
 SystemError removeFile(const std::string& path);
+
+// One name in a folder, and whether it leads to a folder.
+struct FolderEntry {
+  std::string name;
+  bool folder = false;
+};
+// The names in `folder`, without "." and "..", in no order.
+SystemError listFolder(const std::string& folder,
+                       std::vector<FolderEntry>& entries);

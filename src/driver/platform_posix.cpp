@@ -27,7 +27,7 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return {argv, argv + argc};
 }
 
-bool isSystemHelpOption(const std::string&) { return false; }
+bool isSystemHelpOption(const std::string& /*arg*/) { return false; }
 
 bool isFullPath(const std::string& path) {
   return !path.empty() && path[0] == '/';
@@ -144,6 +144,35 @@ std::string layoutFilePath(const std::string& home, const std::string& name) {
 }
 
 void createFolder(const std::string& path) { ::mkdir(path.c_str(), 0777); }
+
+bool isFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+SystemError listFolder(const std::string& folder,
+                       std::vector<FolderEntry>& entries) {
+  DIR* const listing = ::opendir(folder.c_str());
+  if (!listing) return SystemError::last();
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    bool leadsToFolder = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      struct stat info {};
+      leadsToFolder =
+          ::fstatat(::dirfd(listing), entry->d_name, &info, 0) == 0 &&
+          S_ISDIR(info.st_mode);
+    }
+    entries.push_back({name, leadsToFolder});
+  }
+  ::closedir(listing);
+  return {};
+}
+
+std::string pathIn(const std::string& folder, const std::string& name) {
+  return (folder == "/" ? "" : folder) + "/" + name;
+}
 
 void waitForKeyPress() {
   if (!::isatty(STDIN_FILENO)) return;

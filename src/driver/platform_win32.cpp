@@ -186,6 +186,35 @@ void createFolder(const std::string& path) {
   ::CreateDirectoryW(systemPath(path).c_str(), nullptr);
 }
 
+bool isFolder(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+SystemError listFolder(const std::string& folder,
+                       std::vector<FolderEntry>& entries) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE listing =
+      ::FindFirstFileW(systemPath(pathIn(folder, "*")).c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) return lastError();
+  do {
+    const std::string name =
+        narrow(found.cFileName, std::wcslen(found.cFileName));
+    if (name == "." || name == "..") continue;
+    entries.push_back(
+        {name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (::FindNextFileW(listing, &found));
+  ::FindClose(listing);
+  return {};
+}
+
+std::string pathIn(const std::string& folder, const std::string& name) {
+  const bool separated =
+      !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+  return folder + (separated ? "" : "\\") + name;
+}
+
 namespace {
 
 // The temporary files in progress (the new layout file, and a copy of the

@@ -1,0 +1,143 @@
+#include "driver/arguments.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "driver/backup.h"
+#include "driver/messages.h"
+#include "driver/platform.h"
+
+namespace {
+
+char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool lessIgnoringCase(const std::string& one, const std::string& other) {
+  return std::lexicographical_compare(
+      one.begin(), one.end(), other.begin(), other.end(),
+      [](char a, char b) { return lower(a) < lower(b); });
+}
+
+bool endsWithIgnoringCase(const std::string& name, const std::string& end) {
+  return name.size() >= end.size() &&
+         matchesPattern(name.substr(name.size() - end.size()), end);
+}
+
+bool isPattern(const std::string& name) {
+  return name.find_first_of("*?") != std::string::npos;
+}
+
+// Where a relative `name` (empty: the folder itself) may be, in the order
+// it is looked for.
+std::vector<std::string> candidates(const std::string& name,
+                                    const std::string& home) {
+  if (!name.empty() && isFullPath(name)) return {name};
+  const std::string output = layoutFilePath(home, name);
+  const std::string here = name.empty() ? "." : name;
+  if (isNamedFromHere(name)) return {here, output};
+  return {output, here};
+}
+
+bool exists(const std::string& path) {
+  FileVersion state;
+  return !readVersion(path, state).isNotFound();
+}
+
+// The names in `folder` that `keep` takes, in name order, as paths; for
+// `restore`, those of the files that have a backup.
+template <typename Keep>
+std::vector<std::string> namesIn(const std::string& folder, bool restore,
+                                 Keep keep) {
+  std::vector<FolderEntry> entries;
+  if (listFolder(folder, entries)) return {};
+  std::vector<std::string> names;
+  for (const FolderEntry& entry : entries) {
+    if (entry.folder || entry.name.rfind(".hudconv-", 0) == 0) continue;
+    if (!isBackupName(entry.name)) {
+      if (!restore && keep(entry.name)) names.push_back(entry.name);
+      continue;
+    }
+    // A backup stands for its file, also where that is gone.
+    const std::string file = entry.name.substr(0, entry.name.size() - 4);
+    if (restore && keep(file)) names.push_back(file);
+  }
+  std::sort(names.begin(), names.end(), lessIgnoringCase);
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  std::string full;
+  if (resolveLinks(folder, full)) full = folder;
+  for (std::string& name : names) name = pathIn(full, name);
+  return names;
+}
+
+}  // namespace
+
+bool matchesPattern(const std::string& name, const std::string& pattern) {
+  // Backtracks to the last `*` only: linear enough for a file name.
+  std::size_t n = 0;  // in the name
+  std::size_t p = 0;  // in the pattern
+  std::size_t star = std::string::npos;
+  std::size_t resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool isNamedFromHere(const std::string& argument) {
+  const char* const ways[] = {"./", "../", ".\\", "..\\"};
+  return std::any_of(std::begin(ways), std::end(ways), [&](const char* way) {
+    return argument.rfind(way, 0) == 0;
+  });
+}
+
+Named expandArgument(const std::string& argument, const std::string& home,
+                     bool restore) {
+  Named named;
+  if (argument.empty()) return named;
+  // A folder, or a file, as a name is found.
+  for (const std::string& path : candidates(argument, home)) {
+    if (!exists(path)) continue;
+    if (!isFolder(path)) return named;
+    named.many = true;
+    named.paths = namesIn(path, restore, [](const std::string& name) {
+      return endsWithIgnoringCase(name, ".gui.xml");
+    });
+    if (named.paths.empty())
+      named.noneBecause =
+          restore ? messages::noBackupIn(path) : messages::noLayoutFileIn(path);
+    return named;
+  }
+  const std::string pattern = fileNameOf(argument);
+  if (!isPattern(pattern)) return named;
+  // The folder part as given, without its separator; empty where none was.
+  std::string folder = argument.substr(0, argument.size() - pattern.size());
+  if (folder.size() > 1) folder.pop_back();
+  named.many = true;
+  std::string first;
+  for (const std::string& path : candidates(folder, home)) {
+    if (!isFolder(path)) continue;
+    if (first.empty()) first = path;
+    named.paths = namesIn(path, restore, [&](const std::string& name) {
+      return matchesPattern(name, pattern);
+    });
+    if (!named.paths.empty()) return named;
+  }
+  named.noneBecause = messages::noMatch(
+      pattern, first.empty() ? candidates(folder, home).front() : first,
+      restore);
+  return named;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What a file argument stands for. Players convert a whole HUD, and cmd.exe
+// expands no wildcard: a pattern (`*.gui.xml`, `Output\*_p.gui.xml`) and a
+// folder (one dropped on the program, too) name the layout files in it.
+struct Named {
+  bool many = false;  // a pattern or a folder; otherwise one file as named
+  std::vector<std::string> paths;  // what it names, in name order
+  std::string noneBecause;         // where it names nothing: why
+};
+
+// The files that `argument` names, a folder part or a folder being looked
+// for as a name is: below the Output folder of `home` first, then from here;
+// a full path where it is. Folders and backups are left out; for `restore`,
+// the files that have a backup are named.
+Named expandArgument(const std::string& argument, const std::string& home,
+                     bool restore);
+
+// Whether `argument` begins with ./, ../, .\ or ..\: a path from here,
+// looked for here first.
+bool isNamedFromHere(const std::string& argument);
+
+// Whether `name` matches `pattern`, in which `*` stands for any run of
+// characters and `?` for any one, ASCII letter case aside.
+bool matchesPattern(const std::string& name, const std::string& pattern);
