@@ -105,6 +105,14 @@ TEST_P(AnyHomeTest, EachFileThatCannotBeOpenedIsToldAndEndsWithTwo) {
                          "\nInput file is: " + pathOf("map_p.gui.xml") + "\n")),
       std::string::npos)
       << r.out;
+  // And last, what became of them, naming the one that was not opened.
+  const std::string summary = console(
+      "3 files: 2 converted, 0 already converted, 0 not converted, 1 could "
+      "not be opened.\n  could not be opened: " +
+      pathOf("missing.gui.xml") + " (");
+  const std::size_t at = r.out.find(summary);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('\n', at + summary.size()) + 1, r.out.size()) << r.out;
 }
 
 TEST_P(AnyHomeTest, APatternOrAFolderNamesEveryLayoutFileInIt) {

@@ -1,5 +1,6 @@
 #include "driver/layout_file.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "convert/layout_converter.h"
@@ -14,9 +15,23 @@
 
 namespace {
 
-int fail(int status, const std::string& message) {
+Outcome fail(int status, const std::string& path, const std::string& message,
+             const std::string& reason) {
   sayError(message);
-  return status;
+  return {status, false, path, reason};
+}
+
+// A failure's message in a few words: the step and the system's reason
+// ("cannot write: No space left on device"), or its first clause.
+std::string inFewWords(const std::string& message) {
+  std::string text = message.substr(0, message.find("; "));
+  if (text.rfind("cannot ", 0) == 0) {
+    const std::size_t verb = text.find(' ', 7);
+    const std::size_t reason = text.rfind(": ");
+    if (verb != std::string::npos && reason != std::string::npos)
+      return text.substr(0, verb) + text.substr(reason);
+  }
+  return text.substr(0, std::min(text.find(", "), text.find(". ")));
 }
 
 // Removes the backup made for a replacement that then failed, and tells
@@ -77,10 +92,11 @@ void replaceKeepingOriginal(ReplacementFile& out, const std::string& target,
 // which takes its place only once all of it is converted and on disk; the
 // first conversion keeps the original. A file that has a backup is compared
 // with it first, and converted only when it is that original.
-int convert(SystemFile& in, const FileVersion& state,
-            const std::string& inputPath) {
+Outcome convert(SystemFile& in, const FileVersion& state,
+                const std::string& inputPath) {
   std::optional<ReplacementFile> out;
   std::string error;
+  std::string reason;
   try {
     const std::string target = replacedFile(inputPath);
     const std::string backup = backupOf(target);
@@ -89,11 +105,12 @@ int convert(SystemFile& in, const FileVersion& state,
         compareWithBackup(in, state, inputPath, backup, backupState);
     if (standing == Standing::kConverted) {
       say(messages::alreadyConverted(backup));
-      return status::kConverted;
+      return {status::kConverted, true, inputPath, ""};
     }
     if (standing == Standing::kDifferent)
-      return fail(status::kNotConverted,
-                  messages::neitherOriginalNorConverted(inputPath, backup));
+      return fail(status::kNotConverted, inputPath,
+                  messages::neitherOriginalNorConverted(inputPath, backup),
+                  "edited after its conversion");
     removeLeftovers(folderOf(target));
     const std::size_t blockSize = blockSizeFor(state.size);
     out.emplace(target, blockSize);
@@ -102,18 +119,22 @@ int convert(SystemFile& in, const FileVersion& state,
     in.close();  // Windows will not replace a file that is still open.
     replaceKeepingOriginal(*out, target, state, standing, backup, backupState);
     say(messages::changesMade(converter.changes()));
-    return status::kConverted;
+    return {status::kConverted, false, inputPath, ""};
   } catch (const ConversionError& e) {
     error = messages::badValue(inputPath, e.line(), e.what());
+    reason = "line " + std::to_string(e.line()) + ": " + e.what();
   } catch (const FileChangedError& e) {
     if (out) out->discard();
-    return fail(status::kNotConverted, e.what());
+    return fail(status::kNotConverted, inputPath, e.what(),
+                "changed during the conversion");
   } catch (const FileError& e) {
     error = e.what();
+    reason = inFewWords(error);
   }
   // A replacement that could not be made has cleaned up after itself.
   if (out && !out->discard()) error += messages::notRemoved(out->tempPath());
-  return fail(status::kNotConverted, messages::leftUnchanged(error, inputPath));
+  return fail(status::kNotConverted, inputPath,
+              messages::leftUnchanged(error, inputPath), reason);
 }
 
 // Opens the layout file that `argument` names: a full path where it lies; a
@@ -146,7 +167,8 @@ SystemError openLayoutFile(const std::string& argument, const std::string& home,
 
 }  // namespace
 
-int convertLayoutFile(const std::string& argument, const std::string& home) {
+Outcome convertLayoutFile(const std::string& argument,
+                          const std::string& home) {
   SystemFile in;
   FileVersion state;
   std::string path;
@@ -155,15 +177,17 @@ int convertLayoutFile(const std::string& argument, const std::string& home) {
   // A backup converted would be moved twice once put back.
   if (isBackupName(fileNameOf(argument)))
     return fail(
-        status::kNotConverted,
-        messages::isABackup(path, argument.substr(0, argument.size() - 4)));
+        status::kNotConverted, path,
+        messages::isABackup(path, argument.substr(0, argument.size() - 4)),
+        "a backup, which is never converted");
   if (error) {
     say(messages::cannotOpenInputFile(path));
     const bool missing = error.isNotFound() && !isFullPath(argument);
     return fail(
-        status::kCannotOpen,
+        status::kCannotOpen, path,
         messages::cannotOpen(
-            path, error, missing ? folderOf(layoutFilePath(home, "x")) : ""));
+            path, error, missing ? folderOf(layoutFilePath(home, "x")) : ""),
+        error.text());
   }
   // The exceptions go by the file's bare name, whatever folder it is in.
   inputFileName = fileNameOf(path);
@@ -202,7 +226,8 @@ bool mayRestore(const std::string& target, const std::string& backup,
 // Puts the original kept by the first conversion back in place of the
 // layout file, in one rename, which also removes the backup; only where the
 // file is that original converted, or its bytes, or missing.
-int restoreLayoutFile(const std::string& argument, const std::string& home) {
+Outcome restoreLayoutFile(const std::string& argument,
+                          const std::string& home) {
   // The backup named stands for its file.
   const std::string named = isBackupName(fileNameOf(argument))
                                 ? argument.substr(0, argument.size() - 4)
@@ -223,26 +248,30 @@ int restoreLayoutFile(const std::string& argument, const std::string& home) {
     FileVersion backupState;
     const SystemError error = openBackup(backup, original, backupState);
     if (error.isNotFound())
-      return fail(status::kCannotOpen, messages::noBackup(path, backup, error));
+      return fail(status::kCannotOpen, path,
+                  messages::noBackup(path, backup, error), "no backup");
     checkBackupOpened(error, path, backup);
     original.close();
     bool sameFile = false;
     if (!mayRestore(target, backup, backupState, sameFile)) {
       if (!sameFile)
-        return fail(status::kNotConverted,
-                    messages::notItsOriginal(path, backup));
+        return fail(status::kNotConverted, path,
+                    messages::notItsOriginal(path, backup),
+                    "not what its backup became");
       // Left by a run stopped before its rename: the file is the original.
       say(messages::originalInPlace(path, backup));
-      return status::kConverted;
+      return {status::kConverted, true, path, ""};
     }
     if (const SystemError renamed = renameOver(backup, target))
-      return fail(status::kNotConverted,
+      return fail(status::kNotConverted, path,
                   messages::cannotRestore(
-                      path, messages::cannotPutBack(backup, renamed)));
+                      path, messages::cannotPutBack(backup, renamed)),
+                  "cannot put the backup back: " + renamed.text());
     (void)syncFolder(folderOf(target), target);
   } catch (const FileError& e) {
-    return fail(status::kNotConverted, messages::cannotRestore(path, e.what()));
+    return fail(status::kNotConverted, path,
+                messages::cannotRestore(path, e.what()), inFewWords(e.what()));
   }
   say(messages::restored(backup));
-  return status::kConverted;
+  return {status::kConverted, false, path, ""};
 }

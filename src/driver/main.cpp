@@ -94,18 +94,31 @@ int run(const Command& command) {
     return command.restore ? restoreLayoutFile(file, home)
                            : convertLayoutFile(file, home);
   };
-  int highest = status::kConverted;
+  std::vector<Outcome> outcomes;
   for (const std::string& argument : command.files) {
     const Named named = expandArgument(argument, home, command.restore);
     if (!named.many) {
-      highest = std::max(highest, handle(argument));
+      outcomes.push_back(handle(argument));
     } else if (named.paths.empty()) {
-      highest = std::max(highest, fail(status::kCannotOpen, named.noneBecause));
+      sayError(named.noneBecause);
+      outcomes.push_back(
+          {status::kCannotOpen, false, argument,
+           named.noneBecause.substr(0, named.noneBecause.find(" in "))});
     } else {
       for (const std::string& path : named.paths)
-        highest = std::max(highest, handle(path));
+        outcomes.push_back(handle(path));
     }
   }
+  // Several files: what became of them, on screen when the window waits.
+  if (outcomes.size() > 1) {
+    say(messages::summary(outcomes, command.restore));
+    for (const Outcome& outcome : outcomes)
+      if (outcome.status != status::kConverted)
+        say(messages::summaryLine(outcome, command.restore));
+  }
+  int highest = status::kConverted;
+  for (const Outcome& outcome : outcomes)
+    highest = std::max(highest, outcome.status);
   return highest;
 }
 

@@ -243,4 +243,36 @@ std::string noBackupIn(const std::string& folder) {
   return "no file with a backup (.bak) in " + folder + ".";
 }
 
+std::string summary(const std::vector<Outcome>& outcomes, bool restore) {
+  std::size_t done = 0;
+  std::size_t already = 0;
+  std::size_t notDone = 0;
+  std::size_t notOpened = 0;
+  for (const Outcome& outcome : outcomes) {
+    if (outcome.status == status::kConverted)
+      ++(outcome.already ? already : done);
+    else
+      ++(outcome.status == status::kNotConverted ? notDone : notOpened);
+  }
+  const auto count = [](std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what;
+  };
+  return count(outcomes.size(), "files") + ": " +
+         count(done, restore ? "restored" : "converted") + ", " +
+         count(already, restore ? "already in place" : "already converted") +
+         ", " + count(notDone, restore ? "not restored" : "not converted") +
+         ", " +
+         count(notOpened, restore ? "without a backup or not opened"
+                                  : "could not be opened") +
+         ".";
+}
+
+std::string summaryLine(const Outcome& outcome, bool restore) {
+  const char* const what = outcome.status == status::kNotConverted
+                               ? (restore ? "not restored" : "not converted")
+                               : "could not be opened";
+  return std::string("  ") + what + ": " + outcome.path + " (" +
+         outcome.reason + ")";
+}
+
 }  // namespace messages

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "convert/layout_converter.h"
+#include "driver/outcome.h"
 #include "driver/platform.h"
 
 namespace messages {
@@ -94,5 +96,9 @@ std::string noMatch(const std::string& pattern, const std::string& folder,
                     bool restore);
 std::string noLayoutFileIn(const std::string& folder);
 std::string noBackupIn(const std::string& folder);
+// The end of a run over several files: how many came to what, and then a
+// line for each one that was not done.
+std::string summary(const std::vector<Outcome>& outcomes, bool restore);
+std::string summaryLine(const Outcome& outcome, bool restore);
 
 }  // namespace messages
