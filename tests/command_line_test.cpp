@@ -537,6 +537,19 @@ TEST_P(AnyHomeTest, ABadValueStopsTheRunAndKeepsTheFile) {
       // UTF-16 text, or an image dropped by mistake.
       {std::string("<\0P\0", 4), std::string(kNulByteText) + "."},
   };
+  // Saved as UTF-16 by Notepad ("Unicode"), with its byte-order mark or
+  // without: told in words a player can act on.
+  const std::string utf16 =
+      "it is saved as UTF-16 (\"Unicode\" in Notepad): "
+      "save it as UTF-8 or ANSI and run again.";
+  for (const std::string& text :
+       {std::string("\xFF\xFE<\0G\0u\0i\0\r\0\n\0", 14),
+        std::string("<\0G\0u\0i\0S\0c\0r\0\r\0\n\0", 18)}) {
+    writeBytes(output() / name, text);
+    const std::string err = expectFailureLeavesFile(name);
+    EXPECT_NE(err.find(pathOf(name) + ", line 1: " + utf16), std::string::npos)
+        << err;
+  }
   // In the larger file the new one is megabytes long when the bad value
   // comes.
   for (const auto& c : cases) {

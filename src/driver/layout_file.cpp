@@ -21,6 +21,28 @@ Outcome fail(int status, const std::string& path, const std::string& message,
   return {status, false, path, reason};
 }
 
+// Whether the file open as `in` begins as UTF-16 text does: with its
+// byte-order mark, or with a NUL in every other byte. Leaves it anywhere.
+bool savedAsUtf16(const SystemFile& in) {
+  char start[64];
+  std::size_t got = 0;
+  if (rewindFile(in) || readSome(in, start, sizeof(start), got)) return false;
+  const auto byte = [&](std::size_t i) {
+    return static_cast<unsigned char>(start[i]);
+  };
+  if (got >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) ||
+                   (byte(0) == 0xFE && byte(1) == 0xFF)))
+    return true;
+  if (got < 8) return false;
+  for (std::size_t nul = 0; nul < 2; ++nul) {
+    bool alternates = true;
+    for (std::size_t i = 0; i + 1 < got && alternates; i += 2)
+      alternates = (byte(i + nul) == 0) && (byte(i + 1 - nul) != 0);
+    if (alternates) return true;
+  }
+  return false;
+}
+
 // A failure's message in a few words: the step and the system's reason
 // ("cannot write: No space left on device"), or its first clause.
 std::string inFewWords(const std::string& message) {
@@ -121,8 +143,13 @@ Outcome convert(SystemFile& in, const FileVersion& state,
     say(messages::changesMade(converter.changes()));
     return {status::kConverted, false, inputPath, ""};
   } catch (const ConversionError& e) {
-    error = messages::badValue(inputPath, e.line(), e.what());
-    reason = "line " + std::to_string(e.line()) + ": " + e.what();
+    // Notepad's "Unicode": told in words a player can act on.
+    const std::string what =
+        std::string(e.what()) == kNulByteText && savedAsUtf16(in)
+            ? messages::kSavedAsUtf16
+            : e.what();
+    error = messages::badValue(inputPath, e.line(), what);
+    reason = "line " + std::to_string(e.line()) + ": " + what;
   } catch (const FileChangedError& e) {
     if (out) out->discard();
     return fail(status::kNotConverted, inputPath, e.what(),

@@ -25,6 +25,9 @@ const char kUsage[] =
 
 const char kNoFile[] = "Input File not specified";
 const char kOutOfMemory[] = "out of memory";
+const char kSavedAsUtf16[] =
+    "it is saved as UTF-16 (\"Unicode\" in Notepad): save it as UTF-8 or "
+    "ANSI and run again";
 
 std::string inputFileIs(const std::string& path) {
   return "Input file is: " + path;

@@ -17,6 +17,8 @@ extern const char kBanner[];
 extern const char kUsage[];
 extern const char kNoFile[];
 extern const char kOutOfMemory[];
+// Said of a file saved as UTF-16, instead of the NUL byte it holds.
+extern const char kSavedAsUtf16[];
 
 // The report of one file.
 std::string inputFileIs(const std::string& path);
