@@ -92,6 +92,35 @@ inline std::string reportOf(const std::string& path, const std::string& says) {
   return kBanner + console(text);
 }
 
+// The line after a first conversion's report, for the original kept as
+// `backup`, as the program writes it and as the console shows it.
+inline std::string keptText(const std::string& backup) {
+  return "The original is kept as " + backup +
+         "; hudconv needs it there to know that the file is converted.\n";
+}
+inline std::string keptLine(const std::string& backup) {
+  return console(keptText(backup));
+}
+
+// What a first conversion of one file prints: its report, and where the
+// original is kept, named as the system resolves it.
+inline ::testing::AssertionResult IsFirstReport(const std::string& out,
+                                                const std::string& path,
+                                                const std::string& says) {
+  const std::string report = reportOf(path, says);
+  const std::string start = console("The original is kept as ");
+  const std::string end = keptLine(".bak").substr(start.size());
+  const bool matches =
+      out.compare(0, report.size(), report) == 0 &&
+      out.size() > report.size() + start.size() + end.size() &&
+      out.compare(report.size(), start.size(), start) == 0 &&
+      out.compare(out.size() - end.size(), end.size(), end) == 0 &&
+      out.find('\n', report.size()) == out.size() - 1;
+  if (matches) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "not the first report of " << path << ": " << out;
+}
+
 struct Result {
   int status;
   std::string out, err;

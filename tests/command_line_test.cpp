@@ -129,11 +129,13 @@ TEST_P(AnyHomeTest, APatternOrAFolderNamesEveryLayoutFileInIt) {
   ASSERT_EQ(run({"c_p.gui.xml"}).status, 0);
   const std::string inOutput =
       kOnWindows ? "Output\\*.gui.xml" : "Output/*.gui.xml";
-  const std::string listed = "Input file is: " + pathOf("a_p.gui.xml") + "\n" +
-                             kDefaultConvertedSays +
-                             "\nInput file is: " + pathOf("B_p.GUI.XML") +
-                             "\n" + kDefaultConvertedSays +
-                             "\nInput file is: " + pathOf("c_p.gui.xml") + "\n";
+  // Console text before the wait: each file as it is reported.
+  std::string listed;
+  for (const std::string name : {"a_p.gui.xml", "B_p.GUI.XML"}) {
+    listed += "Input file is: " + pathOf(name) + "\n" + kDefaultConvertedSays +
+              "\n" + keptText(pathOf(name) + ".bak");
+  }
+  listed += "Input file is: " + pathOf("c_p.gui.xml") + "\n";
   ProgramOptions inHome;
   inHome.workingFolder = home_;
   const struct {
@@ -225,7 +227,12 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
     writeBytes(file, c.before);
     const Result r = c.name[0] == '-' ? run({"--", c.name}) : run({c.name});
     EXPECT_EQ(r.status, 0) << c.name;
-    EXPECT_EQ(r.out, reportOf(pathOf(c.name), c.says));
+    // Windows took MAP_P.gui.xml for map_p.gui.xml, its original put back.
+    if (kOnWindows && c.name == "./MAP_P.gui.xml") {
+      EXPECT_EQ(r.out, reportOf(pathOf(c.name), c.says));
+    } else {
+      EXPECT_TRUE(IsFirstReport(r.out, pathOf(c.name), c.says));
+    }
     EXPECT_EQ(r.err, "");
     EXPECT_SAME_BYTES(readBytes(file), c.after) << c.name;
     // The original beside it, under the name the system gave the file.
@@ -287,8 +294,9 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
     std::string says;
     std::string after;
     std::optional<std::string> backupAfter;
+    bool first = false;  // a first conversion, which tells of the backup
   } steps[] = {
-      {"first run", {}, {name}, 0, kConvertedSays, kConverted, kLayout},
+      {"first run", {}, {name}, 0, kConvertedSays, kConverted, kLayout, true},
       {"second run",
        {},
        {name},
@@ -348,7 +356,14 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
            pathOf(name) + ".bak (",
        kLayout,
        {}},
-      {"converted again", {}, {name}, 0, kConvertedSays, kConverted, kLayout},
+      {"converted again",
+       {},
+       {name},
+       0,
+       kConvertedSays,
+       kConverted,
+       kLayout,
+       true},
   };
   for (const auto& step : steps) {
     if (step.put) writeBytes(file, *step.put);
@@ -356,7 +371,11 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
     const Result r = run(step.args);
     EXPECT_EQ(r.status, step.status) << step.what;
     if (step.status == 0) {
-      EXPECT_EQ(r.out, reportOf(pathOf(name), step.says)) << step.what;
+      if (step.first) {
+        EXPECT_TRUE(IsFirstReport(r.out, pathOf(name), step.says)) << step.what;
+      } else {
+        EXPECT_EQ(r.out, reportOf(pathOf(name), step.says)) << step.what;
+      }
       EXPECT_EQ(r.err, "") << step.what;
     } else {
       EXPECT_EQ(r.err.substr(0, step.says.size()), step.says) << step.what;
@@ -498,7 +517,7 @@ TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {
     writeBytes(file, kLayout);
     const Result r = run({file.u8string()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, reportOf(file.u8string(), kConvertedSays));
+    EXPECT_TRUE(IsFirstReport(r.out, file.u8string(), kConvertedSays));
     EXPECT_SAME_BYTES(readBytes(file), kConverted) << file;
     std::set<std::string> beside;
     for (const auto& entry : fs::directory_iterator(folder))
@@ -520,9 +539,7 @@ TEST_P(AnyHomeTest, RunsFromAFolderWithAPathBeyond260Characters) {
   writeBytes(output() / "map_p.gui.xml", kLayout);
   const Result r = run({"map_p.gui.xml"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            kBanner + console("Input file is: " + pathOf("map_p.gui.xml") +
-                              "\n" + kConvertedSays + "\n"));
+  EXPECT_TRUE(IsFirstReport(r.out, pathOf("map_p.gui.xml"), kConvertedSays));
   EXPECT_SAME_BYTES(readBytes(output() / "map_p.gui.xml"), kConverted);
   EXPECT_TRUE(fs::is_directory(home_ / "Override"));
 }

@@ -141,6 +141,8 @@ Outcome convert(SystemFile& in, const FileVersion& state,
     in.close();  // Windows will not replace a file that is still open.
     replaceKeepingOriginal(*out, target, state, standing, backup, backupState);
     say(messages::changesMade(converter.changes()));
+    // Players delete what looks like clutter; this one must stay.
+    if (standing == Standing::kNoBackup) say(messages::originalKept(backup));
     return {status::kConverted, false, inputPath, ""};
   } catch (const ConversionError& e) {
     // Notepad's "Unicode": told in words a player can act on.

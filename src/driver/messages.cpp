@@ -51,6 +51,11 @@ std::string alreadyConverted(const std::string& backup) {
          backup + ".";
 }
 
+std::string originalKept(const std::string& backup) {
+  return "The original is kept as " + backup +
+         "; hudconv needs it there to know that the file is converted.";
+}
+
 std::string restored(const std::string& backup) {
   return "Restored the original from " + backup + ", which is gone now.";
 }

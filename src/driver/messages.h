@@ -25,6 +25,7 @@ std::string inputFileIs(const std::string& path);
 std::string cannotOpenInputFile(const std::string& path);
 std::string changesMade(const ChangeCounts& changes);
 std::string alreadyConverted(const std::string& backup);
+std::string originalKept(const std::string& backup);
 std::string restored(const std::string& backup);
 
 // The step of a file operation that failed.
