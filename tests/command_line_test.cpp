@@ -549,8 +549,13 @@ TEST_P(AnyHomeTest, ABadValueStopsTheRunAndKeepsTheFile) {
   const struct {
     std::string line, says;
   } cases[] = {
+      // The reason, and what it means for that line.
       {"  <Property Label=\"WIDTH\" Value=\"wide\" />\r\n",
-       "invalid stoi argument."},
+       "invalid stoi argument: the WIDTH value \"wide\" is not a whole "
+       "number."},
+      {"  <Property Label=\"LEFT\" Value=\"99999999999\" />\r\n",
+       "stoi argument out of range: the LEFT value \"99999999999\" does not "
+       "fit a 32-bit integer."},
       // UTF-16 text, or an image dropped by mistake.
       {std::string("<\0P\0", 4), std::string(kNulByteText) + "."},
   };

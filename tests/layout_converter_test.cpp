@@ -79,6 +79,10 @@ TEST_F(LayoutConverterTest, ErrorsNameTheLineTheyStandOn) {
       } catch (const ConversionError& e) {
         EXPECT_EQ(e.line(), c.line) << testing::PrintToString(c.text) << piece;
         EXPECT_STREQ(e.what(), c.what);
+        // A bad value is named with its property, as it stands.
+        const bool notText = std::string(c.what) == kNulByteText;
+        EXPECT_EQ(e.property(), notText ? "" : "LEFT");
+        EXPECT_EQ(e.value(), notText ? "" : "x");
       }
     }
   }

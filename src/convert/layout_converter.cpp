@@ -10,6 +10,26 @@ const char* const kNulByteText =
     "a NUL byte, which no text layout file holds (is it UTF-16 text or an "
     "image?)";
 
+namespace {
+
+const char* propertyOf(const Markers& markers) {
+  return markers.left ? "LEFT" : markers.width ? "WIDTH" : "TAG";
+}
+
+// What follows the first `Value` of a line and its `="`, up to the closing
+// quote, cut to a few dozen characters.
+std::string valueTextOf(std::string_view line) {
+  const std::size_t kShown = 40;
+  const std::size_t value = line.find("Value");
+  if (value == std::string_view::npos) return "";
+  std::string_view text = line.substr(std::min(line.size(), value + 7));
+  text = text.substr(0, text.find('"'));
+  if (text.size() <= kShown) return std::string(text);
+  return std::string(text.substr(0, kShown)) + "...";
+}
+
+}  // namespace
+
 LayoutConverter::LayoutConverter(ByteSink& sink)
     : sink_(sink), rules_(inputFileName) {
   currentTagText.clear();
@@ -103,9 +123,11 @@ LineEdit LayoutConverter::editMarked(std::string_view line,
   try {
     return editLine(line, markers, rules_);
   } catch (const std::invalid_argument& e) {
-    throw ConversionError(lineNumber_, e.what());
+    throw ConversionError(lineNumber_, e.what(), propertyOf(markers),
+                          valueTextOf(line));
   } catch (const std::out_of_range& e) {
-    throw ConversionError(lineNumber_, e.what());
+    throw ConversionError(lineNumber_, e.what(), propertyOf(markers),
+                          valueTextOf(line));
   }
 }
 

@@ -6,19 +6,30 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
 
-// A value the converter cannot handle, with the 1-based line it stands on.
+// A value the converter cannot handle, with the 1-based line it stands on,
+// and where it is a property's value, which property (LEFT, WIDTH or TAG)
+// and its value text as it stands, up to its closing quote and cut to a few
+// dozen characters.
 class ConversionError : public std::runtime_error {
  public:
-  ConversionError(std::size_t line, const std::string& reason)
-      : std::runtime_error(reason), line_(line) {}
+  ConversionError(std::size_t line, const std::string& reason,
+                  std::string property = "", std::string value = "")
+      : std::runtime_error(reason),
+        line_(line),
+        property_(std::move(property)),
+        value_(std::move(value)) {}
   std::size_t line() const { return line_; }
+  const std::string& property() const { return property_; }
+  const std::string& value() const { return value_; }
 
  private:
   std::size_t line_;
+  std::string property_, value_;
 };
 
 // The reason given for a file that holds a NUL byte, which no text layout

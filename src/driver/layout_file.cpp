@@ -150,7 +150,8 @@ Outcome convert(SystemFile& in, const FileVersion& state,
         std::string(e.what()) == kNulByteText && savedAsUtf16(in)
             ? messages::kSavedAsUtf16
             : e.what();
-    error = messages::badValue(inputPath, e.line(), what);
+    error =
+        messages::badValue(inputPath, e.line(), what, e.property(), e.value());
     reason = "line " + std::to_string(e.line()) + ": " + what;
   } catch (const FileChangedError& e) {
     if (out) out->discard();

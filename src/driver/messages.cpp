@@ -150,8 +150,23 @@ std::string cannotOpen(const std::string& path, const SystemError& error,
 }
 
 std::string badValue(const std::string& path, std::size_t line,
-                     const std::string& reason) {
-  return path + ", line " + std::to_string(line) + ": " + reason;
+                     const std::string& reason, const std::string& property,
+                     const std::string& value) {
+  std::string text = path + ", line " + std::to_string(line) + ": " + reason;
+  if (property.empty()) return text;
+  // What the reason means for the line.
+  const std::string shown = "the " + property + " value \"" + value + "\"";
+  if (reason == "invalid stoi argument")
+    text += ": " + shown + " is not a whole number";
+  else if (reason == "stoi argument out of range")
+    text += ": " + shown + " does not fit a 32-bit integer";
+  else if (reason == "invalid string position")
+    text += ": the " + property + " line ends right behind its Value";
+  else
+    text += ": " + shown +
+            ", scaled by its exception, does not fit a 32-bit "
+            "integer";
+  return text;
 }
 
 std::string neitherOriginalNorConverted(const std::string& path,

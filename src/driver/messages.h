@@ -74,8 +74,11 @@ std::string backupNotRemoved(const std::string& backup,
 std::string leftUnchanged(const std::string& reason, const std::string& what);
 std::string cannotOpen(const std::string& path, const SystemError& error,
                        const std::string& mustBeIn);
+// With the property and its value text, where the converter told them.
 std::string badValue(const std::string& path, std::size_t line,
-                     const std::string& reason);
+                     const std::string& reason,
+                     const std::string& property = "",
+                     const std::string& value = "");
 std::string neitherOriginalNorConverted(const std::string& path,
                                         const std::string& backup);
 std::string noBackup(const std::string& path, const std::string& backup,
