@@ -275,6 +275,70 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
   EXPECT_EQ(outputEntries(), entries);
 }
 
+TEST_P(AnyHomeTest, APreviewWritesNothingAndCutTextIsTold) {
+  const std::string name = "map_p.gui.xml";
+  // The value before its label: the rewrite takes the label with it. A
+  // closing "/>" without the space is no loss.
+  const std::string layout = kLayout +
+                             "<P Value=\"900\" Label=\"LEFT\" />\r\n"
+                             "<P Label=\"LEFT\" Value=\"600\"/>\r\n";
+  writeBytes(output() / name, layout);
+  fs::last_write_time(output() / name, fs::last_write_time(output() / name) -
+                                           std::chrono::hours(1));
+  const auto stamp = fs::last_write_time(output() / name);
+  const std::string cut =
+      "hudconv: warning: " + pathOf(name) +
+      ", line 7: the new number replaced \"\" Label=\"LEFT\" />\" as well, "
+      "which was behind the old one\n";
+  Result r = run({"--dry-run", name});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            kBanner + console("Input file is: " + pathOf(name) +
+                              "\n"
+                              "  line 3, LBL_Map: LEFT 300 -> 160 (a built-in "
+                              "exception)\n"
+                              "  line 5, LBL_Map: WIDTH 1800 -> 1800 (a "
+                              "built-in exception)\n"
+                              "  line 7, LBL_Map: LEFT 900 -> 360 (a built-in "
+                              "exception)\n"
+                              "  line 8, LBL_Map: LEFT 600 -> 260 (a built-in "
+                              "exception)\n"
+                              "Would change 3 LEFT and 1 WIDTH values (4 by "
+                              "the built-in exceptions). Nothing was "
+                              "written.\n"));
+  EXPECT_EQ(r.err, console(cut));
+  // Nothing was made, not even a folder.
+  EXPECT_SAME_BYTES(readBytes(output() / name), layout);
+  EXPECT_EQ(fs::last_write_time(output() / name), stamp);
+  EXPECT_EQ(outputEntries(), std::set<std::string>{name});
+  EXPECT_FALSE(fs::exists(home_ / "Override"));
+  // Converted; then a preview finds it converted.
+  r = run({name});
+  EXPECT_EQ(r.status, 0);
+  const std::string converted = readBytes(output() / name);
+  r = run({"-n", name});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Already converted"), std::string::npos) << r.out;
+  EXPECT_SAME_BYTES(readBytes(output() / name), converted);
+  // Beyond five such lines, one line counts the rest.
+  std::string many;
+  for (int i = 0; i < 7; ++i)
+    many += "<P Label=\"LEFT\" Value=\"900\"/><!-- -->\r\n";
+  writeBytes(output() / "many_p.gui.xml", many);
+  r = run({"-n", "many_p.gui.xml"});
+  std::size_t told = 0;
+  for (std::size_t at = r.err.find("the new number replaced");
+       at != std::string::npos;
+       at = r.err.find("the new number replaced", at + 1))
+    ++told;
+  EXPECT_EQ(told, 5u) << r.err;
+  EXPECT_NE(r.err.find(pathOf("many_p.gui.xml") +
+                       ": 2 more lines lost text behind their number in the "
+                       "same way"),
+            std::string::npos)
+      << r.err;
+}
+
 TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
   const std::string name = "map_p.gui.xml";
   const fs::path file = output() / name;

@@ -88,6 +88,46 @@ TEST_F(LayoutConverterTest, ErrorsNameTheLineTheyStandOn) {
   }
 }
 
+TEST_F(LayoutConverterTest, TellsEachChangeAndTheTextARewriteCut) {
+  // Whatever the pieces, a change is told once, with what it replaced beyond
+  // the number, its closing quote, white space and "/>".
+  struct Told final : ChangeListener {
+    Told() : ChangeListener(true) {}
+    std::string seen;
+    void changed(const ValueChange& c) override {
+      seen += std::to_string(c.line) + " " + std::string(c.control) + " " +
+              (c.width ? "W" : "L") + std::to_string(c.before) + ">" +
+              std::to_string(c.after) + " [" + std::string(c.cut) + "]\n";
+    }
+  };
+  const struct {
+    std::string line, told;
+  } cases[] = {
+      {"Label=\"LEFT\" Value=\"120\" />", "L120>40 []"},
+      {"Label=\"LEFT\" Value=\" +120\"/>", "L120>40 []"},
+      {"Label=\"LEFT\" Value=\"120\"", "L120>40 []"},
+      {"Label=\"WIDTH\" Value=\"120\" /> <!-- x -->",
+       "W120>40 [\" /> <!-- x -->]"},
+      {"<P Value=\"120\" Label=\"LEFT\" />", "L120>40 [\" Label=\"LEFT\" />]"},
+      {"Label=\"LEFT\" Value=\"12.5\" />", "L12>4 [.5\" />]"},
+  };
+  for (const auto& c : cases) {
+    const std::string text =
+        "Label=\"TAG\" Value=\"LB_MESSAGE\" />\n" + c.line + "\r\n";
+    for (const std::size_t piece :
+         {std::size_t{1}, std::size_t{5}, text.size()}) {
+      Told told;
+      StringSink sink(7);
+      LayoutConverter converter(sink, &told);
+      for (std::size_t at = 0; at < text.size(); at += piece)
+        converter.feed(text.data() + at, std::min(piece, text.size() - at));
+      converter.finish();
+      EXPECT_EQ(told.seen, "2 LB_MESSAGE " + c.told + "\n")
+          << c.line << " in pieces of " << piece;
+    }
+  }
+}
+
 TEST_F(LayoutConverterTest, EachFileStartsWithoutACurrentControl) {
   // The control of the last TAG line belongs to its own file only.
   convertInPieces("Label=\"TAG\" Value=\"LB_MESSAGE\" />\n", 64, 64);

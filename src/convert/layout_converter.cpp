@@ -30,8 +30,8 @@ std::string valueTextOf(std::string_view line) {
 
 }  // namespace
 
-LayoutConverter::LayoutConverter(ByteSink& sink)
-    : sink_(sink), rules_(inputFileName) {
+LayoutConverter::LayoutConverter(ByteSink& sink, ChangeListener* listener)
+    : sink_(sink), listener_(listener), rules_(inputFileName) {
   currentTagText.clear();
 }
 
@@ -123,17 +123,72 @@ LineEdit LayoutConverter::editMarked(std::string_view line,
   try {
     return editLine(line, markers, rules_);
   } catch (const std::invalid_argument& e) {
-    throw ConversionError(lineNumber_, e.what(), propertyOf(markers),
-                          valueTextOf(line));
+    throwBadValue(line, markers, e.what());
   } catch (const std::out_of_range& e) {
-    throw ConversionError(lineNumber_, e.what(), propertyOf(markers),
-                          valueTextOf(line));
+    throwBadValue(line, markers, e.what());
   }
+}
+
+void LayoutConverter::throwBadValue(std::string_view line,
+                                    const Markers& markers,
+                                    const char* reason) const {
+  throw ConversionError(lineNumber_, reason, propertyOf(markers),
+                        valueTextOf(line));
+}
+
+namespace {
+
+// Whether `line` ends with its value and `" />`, as a rewrite writes it
+// anew: so most lines, which need no word.
+bool endsAsWritten(std::string_view line, const LineEdit& change) {
+  if (change.tailStart < line.size() || line.size() < kValueEnd.size() ||
+      line.substr(line.size() - kValueEnd.size()) != kValueEnd)
+    return false;
+  for (std::size_t at = change.valueStart; at < line.size() - kValueEnd.size();
+       ++at)
+    if (line[at] < '0' || line[at] > '9') return false;
+  return true;
+}
+
+// What a rewrite of `line` by `change` replaced beyond the number, whose
+// digits end at `numberEnd`, its closing quote, white space and "/>"; empty
+// where that was all.
+std::string_view cutBy(std::string_view line, const LineEdit& change,
+                       std::size_t numberEnd) {
+  const std::string_view after = line.substr(
+      numberEnd, std::min(change.tailStart, line.size()) - numberEnd);
+  std::size_t end = after.empty() || after[0] != '"' ? 0 : 1;
+  end = std::min(after.find_first_not_of(" \t", end), after.size());
+  if (after.substr(end, 2) == "/>") end += 2;
+  end = std::min(after.find_first_not_of(" \t", end), after.size());
+  return end < after.size() ? after : std::string_view();
+}
+
+}  // namespace
+
+void LayoutConverter::tell(std::string_view line,
+                           const LineEdit& change) const {
+  if (!listener_->everyChange && endsAsWritten(line, change)) return;
+  std::size_t numberEnd = 0;
+  const std::int32_t before = numberAt(line, change.valueStart, numberEnd);
+  const std::string_view cut = cutBy(line, change, numberEnd);
+  if (cut.empty() && !listener_->everyChange) return;
+  ValueChange told;
+  told.line = lineNumber_;
+  told.width = change.change.width;
+  told.byException = change.change.byException;
+  told.before = before;
+  told.after = change.number;
+  told.control = std::string_view(currentTagText);
+  told.control = told.control.substr(0, told.control.find('"'));
+  told.cut = cut;
+  listener_->changed(told);
 }
 
 void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
   ++(change.change.width ? changes_.width : changes_.left);
   if (change.change.byException) ++changes_.byException;
+  if (listener_) tell(line, change);
   // Most lines end with the value: then the number and the line's end are
   // written straight into the buffer when they fit.
   const std::string_view lineEnd = "\r\n";

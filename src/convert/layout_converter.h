@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -40,6 +41,31 @@ extern const char* const kNulByteText;
 // by a built-in exception.
 struct ChangeCounts {
   std::size_t left = 0, width = 0, byException = 0;
+};
+
+// One value that a conversion changed, for a preview or a warning.
+struct ValueChange {
+  std::size_t line = 0;  // 1-based
+  bool width = false;    // a WIDTH value; otherwise a LEFT value
+  bool byException = false;
+  std::int32_t before = 0, after = 0;
+  std::string_view control;  // the name on the last TAG line, if any
+  // What the rewrite replaced beyond the number, its closing quote, white
+  // space and "/>" (a comment, another attribute, the label itself): gone
+  // from the line. Empty for a line that ends with its value.
+  std::string_view cut;
+};
+
+// Told of the values a conversion changes, as it changes them: of every one
+// where `everyChange`, otherwise only of those whose rewrite cut text.
+class ChangeListener {
+ public:
+  explicit ChangeListener(bool every) : everyChange(every) {}
+  virtual void changed(const ValueChange& change) = 0;
+  const bool everyChange;
+
+ protected:
+  ~ChangeListener() = default;
 };
 
 // Where converted bytes go. The converter fills a buffer that the sink
@@ -103,8 +129,8 @@ class LayoutConverter {
   static constexpr std::size_t kBlockSize = 128 << 10;
 
   // Starts the conversion of one file (currentTagText starts empty) into
-  // `sink`.
-  explicit LayoutConverter(ByteSink& sink);
+  // `sink`, telling `listener` of each change where one is given.
+  explicit LayoutConverter(ByteSink& sink, ChangeListener* listener = nullptr);
 
   // Throws ConversionError when rewriteLine rejects a line or a line holds a
   // NUL byte, and whatever the sink throws.
@@ -135,12 +161,19 @@ class LayoutConverter {
     return markers.any() ? editMarked(line, markers) : LineEdit{};
   }
   LineEdit editMarked(std::string_view line, const Markers& markers);
+  // Kept out of editMarked, which runs for every marked line.
+  [[noreturn]] void throwBadValue(std::string_view line, const Markers& markers,
+                                  const char* reason) const;
   // Counts a change and emits the changed line from its new number on, and
   // its line break.
   void emitRest(std::string_view line, const LineEdit& change);
   void convertHeldLine(bool beforeLineFeed);
 
+  // Tells the listener of the change `change` made to `line`.
+  void tell(std::string_view line, const LineEdit& change) const;
+
   ByteSink& sink_;
+  ChangeListener* listener_;
   char* buffer_ = nullptr;  // lent by the sink; size_ 0 while none is
   std::size_t size_ = 0, used_ = 0;
   std::string line_;  // a line cut by the end of a piece, until it is whole

@@ -192,6 +192,16 @@ LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
   return edit.change;
 }
 
+std::int32_t numberAt(std::string_view line, std::size_t pos,
+                      std::size_t& end) {
+  const std::int32_t number = readNumber(line, pos);
+  end = pos;
+  while (end < line.size() && isSpace(line[end])) ++end;
+  if (end < line.size() && (line[end] == '+' || line[end] == '-')) ++end;
+  while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
+  return number;
+}
+
 LineEdit editLine(std::string_view line, const Markers& markers,
                   FileRuleLookup& rules) {
   return plan(line, markers, &rules);

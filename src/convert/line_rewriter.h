@@ -54,6 +54,10 @@ struct LineEdit {
   std::int32_t number = 0;
 };
 
+// The number that the value text at `pos` of `line` holds, read as a
+// rewrite reads it, and where its digits end. Throws as rewriteLine does.
+std::int32_t numberAt(std::string_view line, std::size_t pos, std::size_t& end);
+
 // Which of the markers `Label="TAG"`, `Label="LEFT"` and `Label="WIDTH"` a
 // line holds.
 struct Markers {

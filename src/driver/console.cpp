@@ -13,3 +13,8 @@ void sayError(const std::string& message) {
   std::fflush(stdout);
   writeText(stderr, "hudconv: error: " + message + "\n");
 }
+
+void sayWarning(const std::string& message) {
+  std::fflush(stdout);
+  writeText(stderr, "hudconv: warning: " + message + "\n");
+}

@@ -7,3 +7,5 @@
 // on a line of its own behind "hudconv: error: ".
 void say(const std::string& line);
 void sayError(const std::string& message);
+// A warning on standard error, behind "hudconv: warning: ".
+void sayWarning(const std::string& message);

@@ -110,12 +110,44 @@ void replaceKeepingOriginal(ReplacementFile& out, const std::string& target,
   }
 }
 
+// Tells the player of the values a preview finds would change, and of any
+// text that their rewrite would cut, the first few of those in full.
+class ChangeReport final : public ChangeListener {
+ public:
+  explicit ChangeReport(const std::string& path)
+      : ChangeListener(true), path_(path) {}
+  void changed(const ValueChange& change) override {
+    say(messages::wouldChange(change));
+    if (!change.cut.empty() && ++cuts_ <= kToldInFull)
+      sayWarning(messages::textCut(path_, change));
+  }
+  // Once the file is converted: how many more were not told in full.
+  void finish() const {
+    if (cuts_ > kToldInFull)
+      sayWarning(messages::moreTextCut(path_, cuts_ - kToldInFull));
+  }
+
+ private:
+  static constexpr std::size_t kToldInFull = 5;
+  const std::string& path_;
+  std::size_t cuts_ = 0;
+};
+
+// What a preview converts into: nothing is kept.
+class DiscardingSink final : public BufferedSink {
+ public:
+  using BufferedSink::BufferedSink;
+
+ private:
+  void write(const char* /*data*/, std::size_t /*size*/) override {}
+};
+
 // Streams the open layout file through the converter into its replacement,
 // which takes its place only once all of it is converted and on disk; the
 // first conversion keeps the original. A file that has a backup is compared
 // with it first, and converted only when it is that original.
 Outcome convert(SystemFile& in, const FileVersion& state,
-                const std::string& inputPath) {
+                const std::string& inputPath, bool preview) {
   std::optional<ReplacementFile> out;
   std::string error;
   std::string reason;
@@ -133,9 +165,21 @@ Outcome convert(SystemFile& in, const FileVersion& state,
       return fail(status::kNotConverted, inputPath,
                   messages::neitherOriginalNorConverted(inputPath, backup),
                   "edited after its conversion");
-    removeLeftovers(folderOf(target));
     const std::size_t blockSize = blockSizeFor(state.size);
+    if (preview) {
+      ChangeReport report(inputPath);
+      // Everything but the writing.
+      DiscardingSink discarded(blockSize);
+      LayoutConverter converter(discarded, &report);
+      convertFile(in, inputPath, blockSize, converter);
+      report.finish();
+      say(messages::wouldBeMade(converter.changes()));
+      return {status::kConverted, false, inputPath, ""};
+    }
+    removeLeftovers(folderOf(target));
     out.emplace(target, blockSize);
+    // Told of no change: a preview tells them. Told on every changed line,
+    // the conversion took 5% more instructions (callgrind, 4 MB).
     LayoutConverter converter(*out);
     convertFile(in, inputPath, blockSize, converter);
     in.close();  // Windows will not replace a file that is still open.
@@ -197,8 +241,8 @@ SystemError openLayoutFile(const std::string& argument, const std::string& home,
 
 }  // namespace
 
-Outcome convertLayoutFile(const std::string& argument,
-                          const std::string& home) {
+Outcome convertLayoutFile(const std::string& argument, const std::string& home,
+                          bool preview) {
   SystemFile in;
   FileVersion state;
   std::string path;
@@ -221,7 +265,7 @@ Outcome convertLayoutFile(const std::string& argument,
   }
   // The exceptions go by the file's bare name, whatever folder it is in.
   inputFileName = fileNameOf(path);
-  return convert(in, state, path);
+  return convert(in, state, path, preview);
 }
 
 namespace {

@@ -10,6 +10,8 @@
 // console. Each returns the file's exit status.
 
 // `home` is the folder of the executable, whose Output folder a bare name
-// is looked for in.
-Outcome convertLayoutFile(const std::string& argument, const std::string& home);
+// is looked for in. A `preview` does everything but write: it tells each
+// value that would change, and what would change in all.
+Outcome convertLayoutFile(const std::string& argument, const std::string& home,
+                          bool preview = false);
 Outcome restoreLayoutFile(const std::string& argument, const std::string& home);

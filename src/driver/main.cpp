@@ -38,7 +38,7 @@ bool looksLikeAnOption(const std::string& arg) {
 }
 
 struct Command {
-  bool help = false, version = false, restore = false;
+  bool help = false, version = false, restore = false, preview = false;
   std::string unknownOption;
   std::vector<std::string> files;
 };
@@ -58,6 +58,8 @@ Command parseArguments(const std::vector<std::string>& args) {
       command.version = true;
     } else if (options && arg == "--restore") {
       command.restore = true;
+    } else if (options && (arg == "--dry-run" || arg == "-n")) {
+      command.preview = true;
     } else if (options && looksLikeAnOption(arg)) {
       if (command.unknownOption.empty()) command.unknownOption = arg;
     } else {
@@ -87,12 +89,17 @@ int run(const Command& command) {
     waitForKeyPress();
     return kNoArgument;
   }
+  if (command.restore && command.preview)
+    return fail(status::kCannotOpen, messages::kPreviewOfRestore);
   const std::string home = executableDirectory();
-  createFolder(home + "/Output");
-  createFolder(home + "/Override");
+  // A preview makes nothing, not even the folders.
+  if (!command.preview) {
+    createFolder(home + "/Output");
+    createFolder(home + "/Override");
+  }
   const auto handle = [&](const std::string& file) {
     return command.restore ? restoreLayoutFile(file, home)
-                           : convertLayoutFile(file, home);
+                           : convertLayoutFile(file, home, command.preview);
   };
   std::vector<Outcome> outcomes;
   for (const std::string& argument : command.files) {

@@ -14,6 +14,8 @@ const char kUsage[] =
     "  you can also drop one or more files onto hudconv.exe.\n"
     "  The first conversion keeps the original as FILE.bak; a file that is\n"
     "  already converted is left as it is.\n"
+    "  hudconv --dry-run FILE...  (or -n)\n"
+    "                      shows what would change, and changes nothing\n"
     "  hudconv --restore FILE...\n"
     "                      puts each original back from FILE.bak\n"
     "  hudconv --help      shows this text\n"
@@ -25,6 +27,9 @@ const char kUsage[] =
 
 const char kNoFile[] = "Input File not specified";
 const char kOutOfMemory[] = "out of memory";
+const char kPreviewOfRestore[] =
+    "--dry-run shows what a conversion would change; it does not go with "
+    "--restore";
 const char kSavedAsUtf16[] =
     "it is saved as UTF-16 (\"Unicode\" in Notepad): save it as UTF-8 or "
     "ANSI and run again";
@@ -43,6 +48,38 @@ std::string changesMade(const ChangeCounts& changes) {
   return "Changed " + std::to_string(changes.left) + " LEFT and " +
          std::to_string(changes.width) + " WIDTH values (" +
          std::to_string(changes.byException) + " by the built-in exceptions).";
+}
+
+std::string wouldChange(const ValueChange& change) {
+  std::string text = "  line " + std::to_string(change.line) + ", " +
+                     (change.control.empty() ? std::string("no control")
+                                             : std::string(change.control)) +
+                     ": " + (change.width ? "WIDTH " : "LEFT ") +
+                     std::to_string(change.before) + " -> " +
+                     std::to_string(change.after);
+  if (change.byException) text += " (a built-in exception)";
+  return text;
+}
+
+std::string wouldBeMade(const ChangeCounts& changes) {
+  if (changes.left + changes.width == 0)
+    return "Nothing would move: no LEFT or WIDTH value needs changing. "
+           "Nothing was written.";
+  return "Would change " + std::to_string(changes.left) + " LEFT and " +
+         std::to_string(changes.width) + " WIDTH values (" +
+         std::to_string(changes.byException) +
+         " by the built-in exceptions). Nothing was written.";
+}
+
+std::string textCut(const std::string& path, const ValueChange& change) {
+  return path + ", line " + std::to_string(change.line) +
+         ": the new number replaced \"" + std::string(change.cut) +
+         "\" as well, which was behind the old one";
+}
+
+std::string moreTextCut(const std::string& path, std::size_t more) {
+  return path + ": " + std::to_string(more) +
+         " more lines lost text behind their number in the same way";
 }
 
 std::string alreadyConverted(const std::string& backup) {

@@ -17,6 +17,7 @@ extern const char kBanner[];
 extern const char kUsage[];
 extern const char kNoFile[];
 extern const char kOutOfMemory[];
+extern const char kPreviewOfRestore[];
 // Said of a file saved as UTF-16, instead of the NUL byte it holds.
 extern const char kSavedAsUtf16[];
 
@@ -24,6 +25,12 @@ extern const char kSavedAsUtf16[];
 std::string inputFileIs(const std::string& path);
 std::string cannotOpenInputFile(const std::string& path);
 std::string changesMade(const ChangeCounts& changes);
+// A preview: each value that would change, and what would change in all.
+std::string wouldChange(const ValueChange& change);
+std::string wouldBeMade(const ChangeCounts& changes);
+// Text that a rewrite replaced along with the number.
+std::string textCut(const std::string& path, const ValueChange& change);
+std::string moreTextCut(const std::string& path, std::size_t more);
 std::string alreadyConverted(const std::string& backup);
 std::string originalKept(const std::string& backup);
 std::string restored(const std::string& backup);
