@@ -92,7 +92,6 @@ TEST_F(LayoutConverterTest, TellsEachChangeAndTheTextARewriteCut) {
   // Whatever the pieces, a change is told once, with what it replaced beyond
   // the number, its closing quote, white space and "/>".
   struct Told final : ChangeListener {
-    Told() : ChangeListener(true) {}
     std::string seen;
     void changed(const ValueChange& c) override {
       seen += std::to_string(c.line) + " " + std::string(c.control) + " " +

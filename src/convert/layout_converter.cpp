@@ -138,18 +138,6 @@ void LayoutConverter::throwBadValue(std::string_view line,
 
 namespace {
 
-// Whether `line` ends with its value and `" />`, as a rewrite writes it
-// anew: so most lines, which need no word.
-bool endsAsWritten(std::string_view line, const LineEdit& change) {
-  if (change.tailStart < line.size() || line.size() < kValueEnd.size() ||
-      line.substr(line.size() - kValueEnd.size()) != kValueEnd)
-    return false;
-  for (std::size_t at = change.valueStart; at < line.size() - kValueEnd.size();
-       ++at)
-    if (line[at] < '0' || line[at] > '9') return false;
-  return true;
-}
-
 // What a rewrite of `line` by `change` replaced beyond the number, whose
 // digits end at `numberEnd`, its closing quote, white space and "/>"; empty
 // where that was all.
@@ -168,11 +156,9 @@ std::string_view cutBy(std::string_view line, const LineEdit& change,
 
 void LayoutConverter::tell(std::string_view line,
                            const LineEdit& change) const {
-  if (!listener_->everyChange && endsAsWritten(line, change)) return;
   std::size_t numberEnd = 0;
   const std::int32_t before = numberAt(line, change.valueStart, numberEnd);
   const std::string_view cut = cutBy(line, change, numberEnd);
-  if (cut.empty() && !listener_->everyChange) return;
   ValueChange told;
   told.line = lineNumber_;
   told.width = change.change.width;

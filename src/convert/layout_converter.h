@@ -56,13 +56,10 @@ struct ValueChange {
   std::string_view cut;
 };
 
-// Told of the values a conversion changes, as it changes them: of every one
-// where `everyChange`, otherwise only of those whose rewrite cut text.
+// Told of each value a conversion changes, as it changes it.
 class ChangeListener {
  public:
-  explicit ChangeListener(bool every) : everyChange(every) {}
   virtual void changed(const ValueChange& change) = 0;
-  const bool everyChange;
 
  protected:
   ~ChangeListener() = default;

@@ -114,8 +114,7 @@ void replaceKeepingOriginal(ReplacementFile& out, const std::string& target,
 // text that their rewrite would cut, the first few of those in full.
 class ChangeReport final : public ChangeListener {
  public:
-  explicit ChangeReport(const std::string& path)
-      : ChangeListener(true), path_(path) {}
+  explicit ChangeReport(const std::string& path) : path_(path) {}
   void changed(const ValueChange& change) override {
     say(messages::wouldChange(change));
     if (!change.cut.empty() && ++cuts_ <= kToldInFull)
