@@ -28,22 +28,6 @@ bool isPattern(const std::string& name) {
   return name.find_first_of("*?") != std::string::npos;
 }
 
-// Where a relative `name` (empty: the folder itself) may be, in the order
-// it is looked for.
-std::vector<std::string> candidates(const std::string& name,
-                                    const std::string& home) {
-  if (!name.empty() && isFullPath(name)) return {name};
-  const std::string output = layoutFilePath(home, name);
-  const std::string here = name.empty() ? "." : name;
-  if (isNamedFromHere(name)) return {here, output};
-  return {output, here};
-}
-
-bool exists(const std::string& path) {
-  FileVersion state;
-  return !readVersion(path, state).isNotFound();
-}
-
 // The names in `folder` that `keep` takes, in name order, as paths; for
 // `restore`, those of the files that have a backup.
 template <typename Keep>
@@ -97,6 +81,20 @@ bool matchesPattern(const std::string& name, const std::string& pattern) {
   return p == pattern.size();
 }
 
+std::vector<std::string> placesOf(const std::string& name,
+                                  const std::string& home) {
+  if (!name.empty() && isFullPath(name)) return {name};
+  const std::string output = layoutFilePath(home, name);
+  const std::string here = name.empty() ? "." : name;
+  if (isNamedFromHere(name)) return {here, output};
+  return {output, here};
+}
+
+bool exists(const std::string& path, Links links) {
+  FileVersion state;
+  return !readVersion(path, state, links).isNotFound();
+}
+
 bool isNamedFromHere(const std::string& argument) {
   const char* const ways[] = {"./", "../", ".\\", "..\\"};
   return std::any_of(std::begin(ways), std::end(ways), [&](const char* way) {
@@ -109,7 +107,7 @@ Named expandArgument(const std::string& argument, const std::string& home,
   Named named;
   if (argument.empty()) return named;
   // A folder, or a file, as a name is found.
-  for (const std::string& path : candidates(argument, home)) {
+  for (const std::string& path : placesOf(argument, home)) {
     if (!exists(path)) continue;
     if (!isFolder(path)) return named;
     named.many = true;
@@ -128,7 +126,7 @@ Named expandArgument(const std::string& argument, const std::string& home,
   if (folder.size() > 1) folder.pop_back();
   named.many = true;
   std::string first;
-  for (const std::string& path : candidates(folder, home)) {
+  for (const std::string& path : placesOf(folder, home)) {
     if (!isFolder(path)) continue;
     if (first.empty()) first = path;
     named.paths = namesIn(path, restore, [&](const std::string& name) {
@@ -137,7 +135,6 @@ Named expandArgument(const std::string& argument, const std::string& home,
     if (!named.paths.empty()) return named;
   }
   named.noneBecause = messages::noMatch(
-      pattern, first.empty() ? candidates(folder, home).front() : first,
-      restore);
+      pattern, first.empty() ? placesOf(folder, home).front() : first, restore);
   return named;
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/platform.h"
+
 // What a file argument stands for. Players convert a whole HUD, and cmd.exe
 // expands no wildcard: a pattern (`*.gui.xml`, `Output\*_p.gui.xml`) and a
 // folder (one dropped on the program, too) name the layout files in it.
@@ -22,6 +24,15 @@ Named expandArgument(const std::string& argument, const std::string& home,
 // Whether `argument` begins with ./, ../, .\ or ..\: a path from here,
 // looked for here first.
 bool isNamedFromHere(const std::string& argument);
+
+// Where `name` (empty: the Output folder itself) may be, in the order it is
+// looked for: a full path where it is; a relative one below the Output folder
+// of `home`, then from here, or the other way round when named from here.
+std::vector<std::string> placesOf(const std::string& name,
+                                  const std::string& home);
+
+// Whether anything stands at `path`.
+bool exists(const std::string& path, Links links = Links::kFollow);
 
 // Whether `name` matches `pattern`, in which `*` stands for any run of
 // characters and `?` for any one, ASCII letter case aside.

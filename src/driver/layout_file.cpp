@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "convert/layout_converter.h"
 #include "convert/line_rewriter.h"
@@ -210,32 +212,35 @@ Outcome convert(SystemFile& in, const FileVersion& state,
               messages::leftUnchanged(error, inputPath), reason);
 }
 
-// Opens the layout file that `argument` names: a full path where it lies; a
-// relative one below Output, or, where no such file is there, from the
-// current folder (`Output\map_p.gui.xml`, as tab completion types it). Sets
-// `path` to the file opened, or where it was looked for.
+// Opens the layout file that `argument` names, at the first of its places
+// that holds it (see placesOf). An error at the first place other than "not
+// found" is final; where no place holds it, the error is the one below
+// Output. Sets `path` to the file opened, or where it was looked for.
 SystemError openLayoutFile(const std::string& argument, const std::string& home,
                            SystemFile& in, FileVersion& state,
                            std::string& path) {
-  if (isFullPath(argument)) {
-    path = argument;
-    return openForReading(path, in, state);
+  const std::vector<std::string> places = placesOf(argument, home);
+  const std::string output =
+      isFullPath(argument) ? argument : layoutFilePath(home, argument);
+  SystemError belowOutput;
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    SystemFile file;
+    FileVersion version;
+    const SystemError error = openForReading(places[i], file, version);
+    if (!error) {
+      path = places[i];
+      in = std::move(file);
+      state = version;
+      return {};
+    }
+    if (places[i] == output) belowOutput = error;
+    if (i == 0 && !error.isNotFound()) {
+      path = places[i];
+      return error;
+    }
   }
-  // "./NAME" and "..\NAME" name a file from here, where it is looked for
-  // first.
-  const bool fromHere = isNamedFromHere(argument);
-  if (fromHere) {
-    path = argument;
-    const SystemError here = openForReading(path, in, state);
-    if (!here || !here.isNotFound()) return here;
-  }
-  path = layoutFilePath(home, argument);
-  const SystemError error = openForReading(path, in, state);
-  if (!error || !error.isNotFound() || argument.empty() || fromHere)
-    return error;
-  if (openForReading(argument, in, state)) return error;
-  path = argument;
-  return {};
+  path = output;
+  return belowOutput;
 }
 
 }  // namespace
@@ -268,11 +273,6 @@ Outcome convertLayoutFile(const std::string& argument, const std::string& home,
 }
 
 namespace {
-
-bool exists(const std::string& path) {
-  FileVersion state;
-  return !readVersion(path, state, Links::kRefuse).isNotFound();
-}
 
 // Whether the layout file `target`, with its backup open as `original`, may
 // be put back from it: it is missing, or the backup converted, or the same
@@ -307,9 +307,13 @@ Outcome restoreLayoutFile(const std::string& argument,
                                 : argument;
   // Found as a file to convert is, by the file or by its backup alone.
   std::string path = isFullPath(named) ? named : layoutFilePath(home, named);
-  if (!isFullPath(named) && !exists(path) && !exists(backupOf(path)) &&
-      (exists(named) || exists(backupOf(named))))
-    path = named;
+  for (const std::string& place : placesOf(named, home)) {
+    if (exists(place, Links::kRefuse) ||
+        exists(backupOf(place), Links::kRefuse)) {
+      path = place;
+      break;
+    }
+  }
   say(messages::inputFileIs(path));
   std::string target;
   if (resolveLinks(path, target)) target = path;  // gone: the link
