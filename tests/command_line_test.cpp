@@ -312,9 +312,10 @@ TEST_P(AnyHomeTest, APreviewWritesNothingAndCutTextIsTold) {
   EXPECT_EQ(fs::last_write_time(output() / name), stamp);
   EXPECT_EQ(outputEntries(), std::set<std::string>{name});
   EXPECT_FALSE(fs::exists(home_ / "Override"));
-  // Converted; then a preview finds it converted.
+  // Converted, with the same warning; then a preview finds it converted.
   r = run({name});
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, console(cut));
   const std::string converted = readBytes(output() / name);
   r = run({"-n", name});
   EXPECT_EQ(r.status, 0);
@@ -337,6 +338,15 @@ TEST_P(AnyHomeTest, APreviewWritesNothingAndCutTextIsTold) {
                        "same way"),
             std::string::npos)
       << r.err;
+  // The conversion warns alike, but only once the file is replaced: one that
+  // fails has cut nothing.
+  writeBytes(output() / "bad_p.gui.xml", many + "Label=\"LEFT\" Value=\"x\"\n");
+  const Result failed = run({"bad_p.gui.xml"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err.find("the new number"), std::string::npos) << failed.err;
+  const Result warned = run({"many_p.gui.xml"});
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_EQ(warned.err, r.err);
 }
 
 TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {

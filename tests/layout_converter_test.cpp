@@ -109,20 +109,31 @@ TEST_F(LayoutConverterTest, TellsEachChangeAndTheTextARewriteCut) {
        "W120>40 [\" /> <!-- x -->]"},
       {"<P Value=\"120\" Label=\"LEFT\" />", "L120>40 [\" Label=\"LEFT\" />]"},
       {"Label=\"LEFT\" Value=\"12.5\" />", "L12>4 [.5\" />]"},
+      {"Label=\"LEFT\" Value=\"120\"/>x", "L120>40 [\"/>x]"},
+      // A number that goes on beyond the replaced text loses nothing else.
+      {"Label=\"LEFT\" Value=\"" + std::string(99, ' ') + "120\" /> x",
+       "L120>40 []"},
   };
   for (const auto& c : cases) {
     const std::string text =
         "Label=\"TAG\" Value=\"LB_MESSAGE\" />\n" + c.line + "\r\n";
+    const bool cuts = c.told.find("[]") == std::string::npos;
     for (const std::size_t piece :
          {std::size_t{1}, std::size_t{5}, text.size()}) {
-      Told told;
-      StringSink sink(7);
-      LayoutConverter converter(sink, &told);
-      for (std::size_t at = 0; at < text.size(); at += piece)
-        converter.feed(text.data() + at, std::min(piece, text.size() - at));
-      converter.finish();
-      EXPECT_EQ(told.seen, "2 LB_MESSAGE " + c.told + "\n")
-          << c.line << " in pieces of " << piece;
+      // Told of every change, and of cuts alone, as a conversion is.
+      for (const auto mode : {LayoutConverter::Told::kEveryChange,
+                              LayoutConverter::Told::kCuts}) {
+        Told told;
+        StringSink sink(7);
+        LayoutConverter converter(sink, &told, mode);
+        for (std::size_t at = 0; at < text.size(); at += piece)
+          converter.feed(text.data() + at, std::min(piece, text.size() - at));
+        converter.finish();
+        const bool toldOf = cuts || mode == LayoutConverter::Told::kEveryChange;
+        EXPECT_EQ(told.seen, toldOf ? "2 LB_MESSAGE " + c.told + "\n" : "")
+            << c.line << " in pieces of " << piece;
+        EXPECT_EQ(converter.changes().cut, cuts ? 1u : 0u) << c.line;
+      }
     }
   }
 }

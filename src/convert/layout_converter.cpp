@@ -30,8 +30,12 @@ std::string valueTextOf(std::string_view line) {
 
 }  // namespace
 
-LayoutConverter::LayoutConverter(ByteSink& sink, ChangeListener* listener)
-    : sink_(sink), listener_(listener), rules_(inputFileName) {
+LayoutConverter::LayoutConverter(ByteSink& sink, ChangeListener* listener,
+                                 Told told)
+    : sink_(sink),
+      listener_(listener),
+      tellEveryChange_(listener && told == Told::kEveryChange),
+      rules_(inputFileName) {
   currentTagText.clear();
 }
 
@@ -138,14 +142,14 @@ void LayoutConverter::throwBadValue(std::string_view line,
 
 namespace {
 
-// What a rewrite of `line` by `change` replaced beyond the number, whose
-// digits end at `numberEnd`, its closing quote, white space and "/>"; empty
-// where that was all.
-std::string_view cutBy(std::string_view line, const LineEdit& change,
-                       std::size_t numberEnd) {
-  const std::string_view after = line.substr(
-      numberEnd, std::min(change.tailStart, line.size()) - numberEnd);
-  std::size_t end = after.empty() || after[0] != '"' ? 0 : 1;
+// What a rewrite of `line` by `change` replaced beyond the number, its
+// closing quote, white space and "/>"; empty where that was all.
+std::string_view cutBy(std::string_view line, const LineEdit& change) {
+  const std::size_t replacedEnd = std::min(change.tailStart(), line.size());
+  if (change.numberEnd >= replacedEnd) return {};  // the number goes on
+  const std::string_view after =
+      line.substr(change.numberEnd, replacedEnd - change.numberEnd);
+  std::size_t end = after[0] != '"' ? 0 : 1;
   end = std::min(after.find_first_not_of(" \t", end), after.size());
   if (after.substr(end, 2) == "/>") end += 2;
   end = std::min(after.find_first_not_of(" \t", end), after.size());
@@ -156,9 +160,8 @@ std::string_view cutBy(std::string_view line, const LineEdit& change,
 
 void LayoutConverter::tell(std::string_view line,
                            const LineEdit& change) const {
-  std::size_t numberEnd = 0;
-  const std::int32_t before = numberAt(line, change.valueStart, numberEnd);
-  const std::string_view cut = cutBy(line, change, numberEnd);
+  const std::int32_t before = numberAt(line, change.valueStart);
+  const std::string_view cut = cutBy(line, change);
   ValueChange told;
   told.line = lineNumber_;
   told.width = change.change.width;
@@ -174,12 +177,24 @@ void LayoutConverter::tell(std::string_view line,
 void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
   ++(change.change.width ? changes_.width : changes_.left);
   if (change.change.byException) ++changes_.byException;
-  if (listener_) tell(line, change);
+  // Most lines end as a rewrite ends them: that is checked in place.
+  const std::size_t replaced =
+      std::min(change.tailStart(), line.size()) - change.numberEnd;
+  const bool cuts = (replaced != kValueEnd.size() ||
+                     std::memcmp(line.data() + change.numberEnd,
+                                 kValueEnd.data(), kValueEnd.size()) != 0) &&
+                    !cutBy(line, change).empty();
+  if (cuts) {
+    ++changes_.cut;
+    if (listener_) tell(line, change);
+  } else if (tellEveryChange_) {
+    tell(line, change);
+  }
   // Most lines end with the value: then the number and the line's end are
   // written straight into the buffer when they fit.
   const std::string_view lineEnd = "\r\n";
   const std::size_t kLongest = 11 + kValueEnd.size() + lineEnd.size();
-  if (change.tailStart >= line.size() && size_ - used_ >= kLongest) {
+  if (change.tailStart() >= line.size() && size_ - used_ >= kLongest) {
     char* at =
         std::to_chars(buffer_ + used_, buffer_ + size_, change.number).ptr;
     std::memcpy(at, kValueEnd.data(), kValueEnd.size());
@@ -193,7 +208,7 @@ void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
       std::to_chars(digits, digits + sizeof(digits), change.number).ptr;
   emit(digits, static_cast<std::size_t>(digitsEnd - digits));
   emit(kValueEnd);
-  if (change.tailStart < line.size()) emit(line.substr(change.tailStart));
+  if (change.tailStart() < line.size()) emit(line.substr(change.tailStart()));
   emit("\r\n", 2);
 }
 

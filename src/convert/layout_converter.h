@@ -37,10 +37,11 @@ class ConversionError : public std::runtime_error {
 // file does: it is UTF-16 text, an image, or damaged.
 extern const char* const kNulByteText;
 
-// How many values a conversion rewrote, of each kind, and how many of them
-// by a built-in exception.
+// How many values a conversion rewrote, of each kind, how many of them by a
+// built-in exception, and on how many lines the rewrite cut text away (see
+// ValueChange::cut).
 struct ChangeCounts {
-  std::size_t left = 0, width = 0, byException = 0;
+  std::size_t left = 0, width = 0, byException = 0, cut = 0;
 };
 
 // One value that a conversion changed, for a preview or a warning.
@@ -56,7 +57,8 @@ struct ValueChange {
   std::string_view cut;
 };
 
-// Told of each value a conversion changes, as it changes it.
+// Told of the values a conversion changes, as it changes them: of each, or
+// only of those whose rewrite cuts text.
 class ChangeListener {
  public:
   virtual void changed(const ValueChange& change) = 0;
@@ -125,9 +127,13 @@ class LayoutConverter {
   // The size of the blocks a file is read and written in.
   static constexpr std::size_t kBlockSize = 128 << 10;
 
+  // Which changes a listener is told of.
+  enum class Told { kEveryChange, kCuts };
+
   // Starts the conversion of one file (currentTagText starts empty) into
-  // `sink`, telling `listener` of each change where one is given.
-  explicit LayoutConverter(ByteSink& sink, ChangeListener* listener = nullptr);
+  // `sink`, telling `listener`, where one is given, of the changes `told`.
+  explicit LayoutConverter(ByteSink& sink, ChangeListener* listener = nullptr,
+                           Told told = Told::kEveryChange);
 
   // Throws ConversionError when rewriteLine rejects a line or a line holds a
   // NUL byte, and whatever the sink throws.
@@ -171,6 +177,7 @@ class LayoutConverter {
 
   ByteSink& sink_;
   ChangeListener* listener_;
+  bool tellEveryChange_;
   char* buffer_ = nullptr;  // lent by the sink; size_ 0 while none is
   std::size_t size_ = 0, used_ = 0;
   std::string line_;  // a line cut by the end of a piece, until it is whole

@@ -27,8 +27,6 @@ const std::string_view kValue = "Value";
 
 // From the start of `Value` to the value text behind `Value="`.
 const std::size_t kValueOffset = 7;
-// How much of the old value text a rewrite replaces at most.
-const std::size_t kReplacedLength = 100;
 
 const int kDivisor = 3;
 const int kDefaultShift = 267;
@@ -82,8 +80,10 @@ bool isSpace(char c) {
 }
 
 // Reads a decimal number the way strtol does (white space, sign, digits,
-// anything after them ignored), limited to the 32-bit range.
-std::int32_t readNumber(std::string_view line, std::size_t pos) {
+// anything after them ignored), limited to the 32-bit range, and sets `end`
+// to where its digits end.
+std::int32_t readNumber(std::string_view line, std::size_t pos,
+                        std::size_t& end) {
   while (pos < line.size() && isSpace(line[pos])) ++pos;
   bool negative = false;
   if (pos < line.size() && (line[pos] == '+' || line[pos] == '-')) {
@@ -99,6 +99,7 @@ std::int32_t readNumber(std::string_view line, std::size_t pos) {
       throw std::out_of_range("stoi argument out of range");
   }
   if (pos == firstDigit) throw std::invalid_argument("invalid stoi argument");
+  end = pos;
   return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
@@ -127,7 +128,8 @@ LineEdit plan(std::string_view line, const Markers& markers,
   if (valuePos == std::string_view::npos) return {};
 
   const std::size_t start = valueTextStart(line, valuePos);
-  const std::int32_t value = readNumber(line, start);
+  std::size_t numberEnd = 0;
+  const std::int32_t value = readNumber(line, start, numberEnd);
   if (markers.left ? value <= 0 : value == kFixedWidth) return {};
   // Looked up only for a value that changes: the lookup cannot fail and
   // changes nothing, so skipping it for the others changes no result.
@@ -145,10 +147,7 @@ LineEdit plan(std::string_view line, const Markers& markers,
     newValue = rule.found ? scaledWidth(value / kDivisor, rule.amount)
                           : value / kDivisor;
   }
-  return {{true, !markers.left, rule.found},
-          start,
-          start + kReplacedLength,
-          newValue};
+  return {{true, !markers.left, rule.found}, start, numberEnd, newValue};
 }
 
 }  // namespace
@@ -187,19 +186,14 @@ LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
   rewritten.assign(line.data(), edit.valueStart);
   rewritten.append(digits, static_cast<std::size_t>(digitsEnd - digits));
   rewritten.append(kValueEnd);
-  if (edit.tailStart < line.size())
-    rewritten.append(line.substr(edit.tailStart));
+  if (edit.tailStart() < line.size())
+    rewritten.append(line.substr(edit.tailStart()));
   return edit.change;
 }
 
-std::int32_t numberAt(std::string_view line, std::size_t pos,
-                      std::size_t& end) {
-  const std::int32_t number = readNumber(line, pos);
-  end = pos;
-  while (end < line.size() && isSpace(line[end])) ++end;
-  if (end < line.size() && (line[end] == '+' || line[end] == '-')) ++end;
-  while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
-  return number;
+std::int32_t numberAt(std::string_view line, std::size_t pos) {
+  std::size_t end = 0;
+  return readNumber(line, pos, end);
 }
 
 LineEdit editLine(std::string_view line, const Markers& markers,

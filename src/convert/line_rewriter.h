@@ -45,18 +45,23 @@ LineChange rewriteLineInto(std::string_view line, std::string& rewritten);
 // `" />`, written behind every new number.
 inline constexpr std::string_view kValueEnd = "\" />";
 
+// How much of the old value text a rewrite replaces at most.
+inline constexpr std::size_t kReplacedLength = 100;
+
 // A changed line in pieces, for a caller that writes them out itself: the
 // line up to valueStart, the new number, kValueEnd, and the line from
-// tailStart when that is within it.
+// tailStart() when that is within it. The old number's digits end at
+// numberEnd.
 struct LineEdit {
   LineChange change;
-  std::size_t valueStart = 0, tailStart = 0;
+  std::size_t valueStart = 0, numberEnd = 0;
   std::int32_t number = 0;
+  std::size_t tailStart() const { return valueStart + kReplacedLength; }
 };
 
 // The number that the value text at `pos` of `line` holds, read as a
-// rewrite reads it, and where its digits end. Throws as rewriteLine does.
-std::int32_t numberAt(std::string_view line, std::size_t pos, std::size_t& end);
+// rewrite reads it. Throws as rewriteLine does.
+std::int32_t numberAt(std::string_view line, std::size_t pos);
 
 // Which of the markers `Label="TAG"`, `Label="LEFT"` and `Label="WIDTH"` a
 // line holds.

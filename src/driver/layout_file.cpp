@@ -112,26 +112,35 @@ void replaceKeepingOriginal(ReplacementFile& out, const std::string& target,
   }
 }
 
-// Tells the player of the values a preview finds would change, and of any
-// text that their rewrite would cut, the first few of those in full.
+// Tells the player of text that a rewrite cuts, the first few in full, and
+// in a preview of every value that would change. A conversion's warnings
+// wait until the file is replaced: one that fails has cut nothing.
 class ChangeReport final : public ChangeListener {
  public:
-  explicit ChangeReport(const std::string& path) : path_(path) {}
+  ChangeReport(const std::string& path, bool preview)
+      : path_(path), preview_(preview) {}
   void changed(const ValueChange& change) override {
-    say(messages::wouldChange(change));
-    if (!change.cut.empty() && ++cuts_ <= kToldInFull)
+    if (preview_) say(messages::wouldChange(change));
+    if (change.cut.empty() || ++told_ > kToldInFull) return;
+    if (preview_)
       sayWarning(messages::textCut(path_, change));
+    else
+      held_.push_back(messages::textCut(path_, change));
   }
-  // Once the file is converted: how many more were not told in full.
-  void finish() const {
-    if (cuts_ > kToldInFull)
-      sayWarning(messages::moreTextCut(path_, cuts_ - kToldInFull));
+  // Once the file is converted with `changes`: the warnings held, and how
+  // many more lines lost text.
+  void finish(const ChangeCounts& changes) const {
+    for (const std::string& warning : held_) sayWarning(warning);
+    if (changes.cut > kToldInFull)
+      sayWarning(messages::moreTextCut(path_, changes.cut - kToldInFull));
   }
 
  private:
   static constexpr std::size_t kToldInFull = 5;
   const std::string& path_;
-  std::size_t cuts_ = 0;
+  bool preview_;
+  std::size_t told_ = 0;
+  std::vector<std::string> held_;
 };
 
 // What a preview converts into: nothing is kept.
@@ -168,23 +177,25 @@ Outcome convert(SystemFile& in, const FileVersion& state,
                   "edited after its conversion");
     const std::size_t blockSize = blockSizeFor(state.size);
     if (preview) {
-      ChangeReport report(inputPath);
+      ChangeReport report(inputPath, true);
       // Everything but the writing.
       DiscardingSink discarded(blockSize);
       LayoutConverter converter(discarded, &report);
       convertFile(in, inputPath, blockSize, converter);
-      report.finish();
+      report.finish(converter.changes());
       say(messages::wouldBeMade(converter.changes()));
       return {status::kConverted, false, inputPath, ""};
     }
     removeLeftovers(folderOf(target));
     out.emplace(target, blockSize);
-    // Told of no change: a preview tells them. Told on every changed line,
-    // the conversion took 5% more instructions (callgrind, 4 MB).
-    LayoutConverter converter(*out);
+    // Told of cuts alone: on every changed line, the conversion took 5% more
+    // instructions (callgrind, 4 MB).
+    ChangeReport report(inputPath, false);
+    LayoutConverter converter(*out, &report, LayoutConverter::Told::kCuts);
     convertFile(in, inputPath, blockSize, converter);
     in.close();  // Windows will not replace a file that is still open.
     replaceKeepingOriginal(*out, target, state, standing, backup, backupState);
+    report.finish(converter.changes());
     say(messages::changesMade(converter.changes()));
     // Players delete what looks like clutter; this one must stay.
     if (standing == Standing::kNoBackup) say(messages::originalKept(backup));

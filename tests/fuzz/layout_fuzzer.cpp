@@ -11,7 +11,9 @@
 //   - a changed line keeps everything before its value text, and the new
 //     number is followed directly by `" />`;
 //   - each line is what rewriteLine makes of it, given the lines before it:
-//     the whole-file conversion finds markers and exceptions its own way.
+//     the whole-file conversion finds markers and exceptions its own way;
+//   - a line's cut text is told exactly when the text a rewrite replaced
+//     holds more than the number, its quote, white space and "/>".
 
 #include <algorithm>
 #include <cstddef>
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "convert/layout_converter.h"
@@ -130,6 +133,35 @@ void checkLine(const std::string& in, const std::string& out, bool listed) {
           "the new number is followed by \" />", in + "\n" + out);
 }
 
+// What the rewrite of the changed line `in` replaced beyond its number, the
+// quote, white space and "/>", worked out here on its own; empty where that
+// was all.
+std::string cutText(const std::string& in) {
+  const std::size_t start = in.find("Value") + 7;
+  const std::size_t replacedEnd = std::min(start + 100, in.size());
+  std::size_t at = start;
+  const std::string spaces = " \t\n\v\f\r";
+  while (at < in.size() && spaces.find(in[at]) != std::string::npos) ++at;
+  if (at < in.size() && (in[at] == '+' || in[at] == '-')) ++at;
+  while (at < in.size() && in[at] >= '0' && in[at] <= '9') ++at;
+  if (at >= replacedEnd) return "";
+  const std::string after = in.substr(at, replacedEnd - at);
+  std::size_t end = after[0] == '"' ? 1 : 0;
+  while (end < after.size() && (after[end] == ' ' || after[end] == '\t')) ++end;
+  if (after.compare(end, 2, "/>") == 0) end += 2;
+  while (end < after.size() && (after[end] == ' ' || after[end] == '\t')) ++end;
+  return end < after.size() ? after : "";
+}
+
+// Collects the lines told to have lost text, and the text.
+struct CutsTold final : ChangeListener {
+  std::vector<std::pair<std::size_t, std::string>> cuts;
+  void changed(const ValueChange& change) override {
+    require(!change.cut.empty(), "told of cuts alone", "");
+    cuts.emplace_back(change.line, std::string(change.cut));
+  }
+};
+
 bool isKnownError(const char* text) {
   for (const char* known :
        {"invalid stoi argument", "stoi argument out of range",
@@ -165,7 +197,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     }
     require(false, "in pieces the same error stops the same line", text);
   }
-  require(convertInPieces(text, pieceSize, blockSize) == whole,
+  CutsTold told;
+  require(convertInPieces(text, pieceSize, blockSize, &told,
+                          LayoutConverter::Told::kCuts) == whole,
           "pieces and blocks of any size give the same bytes", text);
 
   const std::vector<std::string> in = inputLines(text);
@@ -173,10 +207,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   require(in.size() == out.size(), "one output line per input line", text);
   const bool listed = inputFileName != names.back();
   currentTagText.clear();
+  std::size_t nextCut = 0;
   for (std::size_t i = 0; i < in.size(); ++i) {
     checkLine(in[i], out[i], listed);
     require(out[i] == rewriteLine(in[i]),
             "each line is what rewriteLine makes of it", in[i] + "\n" + out[i]);
+    const std::string cut = in[i] == out[i] ? "" : cutText(in[i]);
+    const bool toldOf =
+        nextCut < told.cuts.size() && told.cuts[nextCut].first == i + 1;
+    require(
+        toldOf == !cut.empty() && (!toldOf || told.cuts[nextCut].second == cut),
+        "text a rewrite cuts is told, and only that", in[i] + "\n" + cut);
+    if (toldOf) ++nextCut;
   }
+  require(nextCut == told.cuts.size(), "cuts are told of lines in order", text);
   return 0;
 }
