@@ -22,7 +22,7 @@ add_test(NAME StaticCheck.ClangTidy
     "^${source_pattern}/(src|tests)/")
 add_test(NAME StaticCheck.Cppcheck
   COMMAND ${CPPCHECK} --enable=warning,style,performance,portability
-    --error-exitcode=1 --inline-suppr --std=c++17 --quiet
+    --error-exitcode=1 --inline-suppr --std=c++20 --quiet
     --library=googletest --library=windows
     --suppress=missingIncludeSystem --suppress=useStlAlgorithm
     -I ${CMAKE_SOURCE_DIR}/src -I ${CMAKE_SOURCE_DIR}/tests

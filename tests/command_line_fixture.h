@@ -157,7 +157,7 @@ class CommandLineTest : public ::testing::Test {
     fs::permissions(home_, fs::perms::owner_all | fs::perms::group_read |
                                fs::perms::group_exec | fs::perms::others_read |
                                fs::perms::others_exec);
-    install(fs::u8path(executableDirectory()) / HUDCONV_EXE_NAME);
+    install(utf8Path(executableDirectory()) / HUDCONV_EXE_NAME);
     fs::create_directory(output());
   }
 
@@ -171,7 +171,7 @@ class CommandLineTest : public ::testing::Test {
 
   // The path the program reports and reads for `name`, in UTF-8.
   std::string pathOf(const std::string& name) const {
-    return home_.u8string() + (kOnWindows ? "\\Output\\" : "/Output/") + name;
+    return utf8(home_) + (kOnWindows ? "\\Output\\" : "/Output/") + name;
   }
 
   Result run(const std::vector<std::string>& args,
@@ -189,7 +189,7 @@ class CommandLineTest : public ::testing::Test {
   std::set<std::string> outputEntries() const {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(output()))
-      names.insert(entry.path().filename().u8string());
+      names.insert(utf8(entry.path().filename()));
     return names;
   }
 
@@ -249,6 +249,6 @@ class AnyHomeTest : public CommandLineTest,
  protected:
   void SetUp() override {
     CommandLineTest::SetUp();
-    moveHome(root_ / fs::u8path(GetParam().name));
+    moveHome(root_ / utf8Path(GetParam().name));
   }
 };

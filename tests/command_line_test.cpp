@@ -67,7 +67,7 @@ TEST_P(AnyHomeTest, EachFileThatCannotBeOpenedIsToldAndEndsWithTwo) {
                              folder.substr(0, folder.size() - 1) +
                              " beside hudconv, or be dropped on it.";
   const std::string help = " hudconv --help shows how to use it.";
-  const std::string nowhere = (root_ / "nowhere" / "x.gui.xml").u8string();
+  const std::string nowhere = utf8(root_ / "nowhere" / "x.gui.xml");
   const struct {
     std::string name, says;
   } cases[] = {
@@ -161,9 +161,9 @@ TEST_P(AnyHomeTest, APatternOrAFolderNamesEveryLayoutFileInIt) {
       {{"--restore", "*_p.gui.xml"}, false, 0, "", ""},
       // As cmd.exe passes a pattern from the program's folder.
       {{inOutput}, true, 0, listed, ""},
-      {{"--restore", output().u8string()}, false, 0, "", ""},
+      {{"--restore", utf8(output())}, false, 0, "", ""},
       // A dropped folder is its full path.
-      {{output().u8string()}, false, 0, listed, ""},
+      {{utf8(output())}, false, 0, listed, ""},
   };
   for (const auto& c : cases) {
     const std::string what = testing::PrintToString(c.args);
@@ -203,8 +203,8 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
       // The exceptions go by the bare name, in any letter case.
       {"sub/map_p.gui.xml", kLayout, kConverted, kConvertedSays},
       {"./MAP_P.gui.xml", kLayout, kConverted, kConvertedSays},
-      {(deep / "map_p.gui.xml").generic_u8string(), kLayout, kConverted,
-       kConvertedSays},
+      {utf8(fs::path((deep / "map_p.gui.xml").generic_u8string())), kLayout,
+       kConverted, kConvertedSays},
       {"other_p.gui.xml", "Label=\"LEFT\" Value=\"300\" />\n\nx",
        "Label=\"LEFT\" Value=\"367\" />\r\n\r\nx\r\n",
        "Changed 1 LEFT and 0 WIDTH values (0 by the built-in exceptions)."},
@@ -222,7 +222,7 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
        "Nothing to move: no LEFT or WIDTH value needed changing."},
   };
   for (const auto& c : cases) {
-    const fs::path file = output() / fs::u8path(c.name);
+    const fs::path file = output() / utf8Path(c.name);
     fs::create_directories(file.parent_path());
     writeBytes(file, c.before);
     const Result r = c.name[0] == '-' ? run({"--", c.name}) : run({c.name});
@@ -261,8 +261,7 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
   EXPECT_EQ(run({here}, inHome).status, 0);
   EXPECT_SAME_BYTES(readBytes(home_ / "here_p.gui.xml"), kDefaultConverted);
   EXPECT_SAME_BYTES(readBytes(output() / "here_p.gui.xml"), kLayout);
-  std::set<std::string> entries{"sub", deep.begin()->u8string(),
-                                "here_p.gui.xml"};
+  std::set<std::string> entries{"sub", utf8(*deep.begin()), "here_p.gui.xml"};
   for (const std::string name :
        {"map_p.gui.xml", "MAP_P.gui.xml", "other_p.gui.xml", "empty.gui.xml",
         "width_p.gui.xml", "--odd.gui.xml", "карта 日本.gui.xml",
@@ -584,19 +583,18 @@ TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
 TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {
   // A file manager passes the full path of a file dropped on the program;
   // the exceptions still go by the file's bare name.
-  const fs::path near = root_ / fs::u8path("Dropped Ωμέγα");
+  const fs::path near = root_ / utf8Path("Dropped Ωμέγα");
   for (const fs::path& folder : {near, longFolder(near)}) {
     const fs::path file = folder / "map_p.gui.xml";
     fs::create_directories(folder);
     writeBytes(file, kLayout);
-    const Result r = run({file.u8string()});
+    const Result r = run({utf8(file)});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(IsFirstReport(r.out, file.u8string(), kConvertedSays));
+    EXPECT_TRUE(IsFirstReport(r.out, utf8(file), kConvertedSays));
     EXPECT_SAME_BYTES(readBytes(file), kConverted) << file;
     std::set<std::string> beside;
     for (const auto& entry : fs::directory_iterator(folder))
-      if (entry.is_regular_file())
-        beside.insert(entry.path().filename().u8string());
+      if (entry.is_regular_file()) beside.insert(utf8(entry.path().filename()));
     EXPECT_EQ(beside,
               (std::set<std::string>{"map_p.gui.xml", "map_p.gui.xml.bak"}));
   }

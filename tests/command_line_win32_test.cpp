@@ -82,7 +82,7 @@ TEST_F(CommandLineTest, HelpAsWindowsPlayersTypeIt) {
 }
 
 TEST(ProgramPropertiesTest, TellWhatItIsAndNeverAskToElevate) {
-  const fs::path program = fs::u8path(executableDirectory()) / HUDCONV_EXE_NAME;
+  const fs::path program = utf8Path(executableDirectory()) / HUDCONV_EXE_NAME;
   DWORD ignored = 0;
   std::vector<char> info(::GetFileVersionInfoSizeW(program.c_str(), &ignored));
   ASSERT_FALSE(info.empty());

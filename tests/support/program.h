@@ -8,6 +8,17 @@
 // Runs a program the way a player or a script does, one implementation file
 // per system, so that the command-line tests themselves are the same on all.
 
+// A path's name in UTF-8, and the path that a UTF-8 name stands for: the
+// tests' strings are UTF-8 on every system.
+inline std::string utf8(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return {reinterpret_cast<const char*>(name.data()), name.size()};
+}
+inline std::filesystem::path utf8Path(const std::string& name) {
+  return std::u8string(reinterpret_cast<const char8_t*>(name.data()),
+                       name.size());
+}
+
 // True in the Windows build, where console text carries CR LF and exit
 // statuses are 32 bits wide.
 extern const bool kOnWindows;

@@ -44,7 +44,7 @@ HANDLE openInheritable(const fs::path& path, DWORD access, DWORD disposition) {
       ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
-    throw std::runtime_error("cannot open " + path.u8string());
+    throw std::runtime_error("cannot open " + utf8(path));
   return handle;
 }
 
@@ -75,8 +75,11 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
   startup.hStdError = openInheritable(err, GENERIC_WRITE, CREATE_ALWAYS);
 
   // Arguments in UTF-8, as the tests write them; the program gets UTF-16.
-  std::string commandLine = quoted(program.u8string());
-  for (const std::string& a : args) commandLine += " " + quoted(a);
+  std::string commandLine = quoted(utf8(program));
+  for (const std::string& a : args) {
+    commandLine += ' ';
+    commandLine += quoted(a);
+  }
   std::wstring wideCommandLine = widen(commandLine);
   PROCESS_INFORMATION process{};
   const wchar_t* const folder =
@@ -96,7 +99,7 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
   ::CloseHandle(startup.hStdOutput);
   ::CloseHandle(startup.hStdError);
   if (!created)
-    throw std::runtime_error("cannot start " + program.u8string() +
+    throw std::runtime_error("cannot start " + utf8(program) +
                              " (Windows error " + std::to_string(error) + ")");
   ::CloseHandle(process.hThread);
   const int pid = static_cast<int>(process.dwProcessId);
