@@ -45,6 +45,31 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
        "\r\n"
        "Label=\"LEFT\" Value=\"40\" />\r\n"
        "Label=\"WIDTH\" Value=\"40\" />\r\n"},
+      // The scanner looks at 64 bytes at a time: markers and line feeds at
+      // the edges of a window, between runs of bytes it must look at, a
+      // line longer than a window, only line feeds, no line feed at all.
+      {std::string(63, 'L') + "Label=\"LEFT\" Value=\"120\" />\n",
+       std::string(63, 'L') + "Label=\"LEFT\" Value=\"307\" />\r\n"},
+      {std::string(64, 'L') + "Label=\"LEFT\" Value=\"120\" />\r\n",
+       std::string(64, 'L') + "Label=\"LEFT\" Value=\"307\" />\r\n"},
+      {std::string(65, ' ') + "Label=\"WIDTH\" Value=\"120\" />",
+       std::string(65, ' ') + "Label=\"WIDTH\" Value=\"40\" />\r\n"},
+      {std::string(63, 'L') + "\nLabel=\"LEFT\" Value=\"120\" />\n",
+       std::string(63, 'L') + "\r\nLabel=\"LEFT\" Value=\"307\" />\r\n"},
+      {std::string(64, 'L') + "\nLabel=\"LEFT\" Value=\"120\" />\r\n",
+       std::string(64, 'L') + "\r\nLabel=\"LEFT\" Value=\"307\" />\r\n"},
+      {std::string(62, 'x') + "\r\n\r\n" + std::string(61, 'L') + "\n",
+       std::string(62, 'x') + "\r\n\r\n" + std::string(61, 'L') + "\r\n"},
+      {"Label=\"TAG\" Value=\"" + std::string(130, 'L') +
+           "\" />\nLabel=\"LEFT\" Value=\"120\" />",
+       "Label=\"TAG\" Value=\"" + std::string(130, 'L') +
+           "\" />\r\nLabel=\"LEFT\" Value=\"307\" />\r\n"},
+      {std::string(130, '\n'),
+       [] {
+         std::string out;
+         for (int i = 0; i < 130; ++i) out += "\r\n";
+         return out;
+       }()},
   };
   for (const auto& c : cases) {
     for (std::size_t piece = 1; piece <= c.in.size() + 1; ++piece)

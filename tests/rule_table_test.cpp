@@ -152,7 +152,7 @@ TEST_F(RuleTableTest, LookupFindsTheFirstMatchingRule) {
     FileRuleLookup rules(c.file);
     rules.setTagText("LB_MESSAGE LBL_Map LB_POWERS SCROLLBAR PROTOITEM");
     rules.setTagText(c.tagText);
-    const RuleMatch fast = rules.find(c.line);
+    const RuleMatch fast = rules.find(c.line, findMarkers(c.line));
     EXPECT_EQ(fast.found, c.found) << c.file << " / " << c.tagText;
     EXPECT_EQ(fast.amount, c.amount) << c.file << " / " << c.tagText;
   }

@@ -39,6 +39,14 @@ LayoutConverter::LayoutConverter(ByteSink& sink, ChangeListener* listener,
   currentTagText.clear();
 }
 
+void LayoutConverter::keepTagText() {
+  if (tagText_.data() != kept_.data()) {
+    kept_.assign(tagText_);
+    tagText_ = kept_;
+  }
+  currentTagText = kept_;
+}
+
 void LayoutConverter::emitAcross(const char* data, std::size_t size) {
   if (size == 0) return;
   for (;;) {
@@ -57,17 +65,26 @@ void LayoutConverter::emitAcross(const char* data, std::size_t size) {
 }
 
 void LayoutConverter::feed(const char* data, std::size_t size) {
-  const char* const nul =
-      static_cast<const char*>(std::memchr(data, '\0', size));
-  if (!nul) {
-    feedText(data, size);
-    return;
+  // The TAG text may be a view into this piece: kept before it is gone,
+  // also when a line or the sink fails.
+  try {
+    const char* const nul =
+        static_cast<const char*>(std::memchr(data, '\0', size));
+    if (!nul) {
+      feedText(data, size);
+      keepTagText();
+      return;
+    }
+    // The lines before it first, so that an earlier error is the one told,
+    // wherever the pieces are cut.
+    const char* lineStart = nul;
+    while (lineStart != data && lineStart[-1] != '\n') --lineStart;
+    feedText(data, static_cast<std::size_t>(lineStart - data));
+  } catch (...) {
+    keepTagText();
+    throw;
   }
-  // The lines before it first, so that an earlier error is the one told,
-  // wherever the pieces are cut.
-  const char* lineStart = nul;
-  while (lineStart != data && lineStart[-1] != '\n') --lineStart;
-  feedText(data, static_cast<std::size_t>(lineStart - data));
+  keepTagText();
   throw ConversionError(lineNumber_ + 1, kNulByteText);
 }
 
@@ -86,19 +103,22 @@ void LayoutConverter::feedText(const char* data, std::size_t size) {
     data = lineFeed + 1;
   }
 
-  // Lines that stay as they are, CR LF included, are copied in runs.
+  // Lines that stay as they are, CR LF included, are copied in runs; the
+  // scanner passes over those that cannot change.
   const char* unchanged = data;
+  const std::size_t linesBefore = lineNumber_;
   LineScanner lines(data, end);
   Markers markers;
   while (const char* const lineFeed = lines.next(markers)) {
-    const bool crLf = lineFeed != data && lineFeed[-1] == '\r';
+    const char* const start = lines.lineStart();
+    lineNumber_ = linesBefore + lines.lines();
+    const bool crLf = lineFeed != start && lineFeed[-1] == '\r';
     const std::string_view line(
-        data, static_cast<std::size_t>(lineFeed - data) - (crLf ? 1 : 0));
-    ++lineNumber_;
+        start, static_cast<std::size_t>(lineFeed - start) - (crLf ? 1 : 0));
     if (const LineEdit change = edit(line, markers); change.change) {
       // The line up to its value goes with the unchanged run before it.
       emit(unchanged,
-           static_cast<std::size_t>(data + change.valueStart - unchanged));
+           static_cast<std::size_t>(start + change.valueStart - unchanged));
       emitRest(line, change);
       unchanged = lineFeed + 1;
     } else if (!crLf) {
@@ -106,15 +126,21 @@ void LayoutConverter::feedText(const char* data, std::size_t size) {
       emit("\r\n", 2);
       unchanged = lineFeed + 1;
     }
-    data = lineFeed + 1;
   }
+  lineNumber_ = linesBefore + lines.lines();
+  data = lines.lineStart();
   emit(unchanged, static_cast<std::size_t>(data - unchanged));
   line_.assign(data, end);
 }
 
 void LayoutConverter::finish() {
   // Any byte after the last line feed makes a line, a lone CR included.
-  if (!line_.empty()) convertHeldLine(false);
+  try {
+    if (!line_.empty()) convertHeldLine(false);
+  } catch (...) {
+    keepTagText();
+    throw;
+  }
   if (used_ > 0) sink_.take(used_);
   buffer_ = nullptr;
   size_ = used_ = 0;
@@ -125,7 +151,7 @@ LineEdit LayoutConverter::editMarked(std::string_view line,
   // Returned as it is made: a copy of it, read back at once, would cost a
   // stall on every line.
   try {
-    return editLine(line, markers, rules_);
+    return editLine(line, markers, rules_, tagText_);
   } catch (const std::invalid_argument& e) {
     throwBadValue(line, markers, e.what());
   } catch (const std::out_of_range& e) {
@@ -168,8 +194,7 @@ void LayoutConverter::tell(std::string_view line,
   told.byException = change.change.byException;
   told.before = before;
   told.after = change.number;
-  told.control = std::string_view(currentTagText);
-  told.control = told.control.substr(0, told.control.find('"'));
+  told.control = tagText_.substr(0, tagText_.find('"'));
   told.cut = cut;
   listener_->changed(told);
 }
@@ -195,8 +220,7 @@ void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
   const std::string_view lineEnd = "\r\n";
   const std::size_t kLongest = 11 + kValueEnd.size() + lineEnd.size();
   if (change.tailStart() >= line.size() && size_ - used_ >= kLongest) {
-    char* at =
-        std::to_chars(buffer_ + used_, buffer_ + size_, change.number).ptr;
+    char* at = writeNumber(buffer_ + used_, change.number);
     std::memcpy(at, kValueEnd.data(), kValueEnd.size());
     at += kValueEnd.size();
     std::memcpy(at, lineEnd.data(), lineEnd.size());
@@ -204,8 +228,7 @@ void LayoutConverter::emitRest(std::string_view line, const LineEdit& change) {
     return;
   }
   char digits[16];
-  char* const digitsEnd =
-      std::to_chars(digits, digits + sizeof(digits), change.number).ptr;
+  char* const digitsEnd = writeNumber(digits, change.number);
   emit(digits, static_cast<std::size_t>(digitsEnd - digits));
   emit(kValueEnd);
   if (change.tailStart() < line.size()) emit(line.substr(change.tailStart()));
@@ -223,5 +246,6 @@ void LayoutConverter::convertHeldLine(bool beforeLineFeed) {
     emit(line_);
     emit("\r\n", 2);
   }
+  keepTagText();  // before the line it may view is cleared
   line_.clear();
 }

@@ -174,6 +174,8 @@ class LayoutConverter {
 
   // Tells the listener of the change `change` made to `line`.
   void tell(std::string_view line, const LineEdit& change) const;
+  // Keeps a copy of the TAG text, and puts it in currentTagText.
+  void keepTagText();
 
   ByteSink& sink_;
   ChangeListener* listener_;
@@ -184,4 +186,8 @@ class LayoutConverter {
   std::size_t lineNumber_ = 0;
   ChangeCounts changes_;
   FileRuleLookup rules_;  // of inputFileName, as it is at the start
+  // The text of the last TAG line: a view into the line, or into kept_,
+  // which copies it once per piece rather than once per TAG line.
+  std::string_view tagText_;
+  std::string kept_;
 };

@@ -18,11 +18,6 @@ const char* const kWidthOverflowText =
 
 namespace {
 
-// Every marker is `Label="` followed by the property's name and a quote.
-const std::string_view kLabel = "Label=\"";
-const std::string_view kTagName = "TAG\"";
-const std::string_view kLeftName = "LEFT\"";
-const std::string_view kWidthName = "WIDTH\"";
 const std::string_view kValue = "Value";
 
 // From the start of `Value` to the value text behind `Value="`.
@@ -31,41 +26,6 @@ const std::size_t kValueOffset = 7;
 const int kDivisor = 3;
 const int kDefaultShift = 267;
 const int kFixedWidth = 800;
-
-// Where the search for markers goes on after the `L` at `at`: behind the
-// marker's name, behind `Label="` when no name of ours follows, or at the
-// next byte. `Label="` cannot begin again within itself, nor within a
-// marker's name.
-const char* afterLabel(const char* at, const char* end, Markers& found) {
-  if (static_cast<std::size_t>(end - at) < kLabel.size() ||
-      std::memcmp(at, kLabel.data(), kLabel.size()) != 0)
-    return at + 1;
-  at += kLabel.size();
-  const std::size_t left = static_cast<std::size_t>(end - at);
-  const auto startsWith = [&](std::string_view name) {
-    return left >= name.size() &&
-           std::memcmp(at, name.data(), name.size()) == 0;
-  };
-  if (startsWith(kTagName)) {
-    found.tag = true;
-    return at + kTagName.size();
-  }
-  if (startsWith(kLeftName)) {
-    found.left = true;
-    return at + kLeftName.size();
-  }
-  if (startsWith(kWidthName)) {
-    found.width = true;
-    return at + kWidthName.size();
-  }
-  return at;
-}
-
-// The first `byte` in [at, end), or end.
-const char* findByte(const char* at, const char* end, char byte) {
-  const void* found = std::memchr(at, byte, static_cast<std::size_t>(end - at));
-  return found ? static_cast<const char*>(found) : end;
-}
 
 // Position of the value text that belongs to the `Value` at valuePos.
 std::size_t valueTextStart(std::string_view line, std::size_t valuePos) {
@@ -111,16 +71,26 @@ std::int32_t scaledWidth(std::int32_t third, float factor) {
   return static_cast<std::int32_t>(product);
 }
 
-// How `line`, which holds `markers`, changes, as rewriteLineInto describes,
-// with the exceptions found in `rules` where given, else by lookupRule.
-LineEdit plan(std::string_view line, const Markers& markers,
-              FileRuleLookup* rules) {
+// The number that a LEFT (`left`) or WIDTH value of `value` becomes, with
+// the exception `rule`.
+std::int32_t newNumber(bool left, std::int32_t value, const RuleMatch& rule) {
+  if (left) {
+    // The amount is cut to a whole number before it is added.
+    const std::int32_t shift =
+        rule.found ? static_cast<std::int32_t>(rule.amount) : kDefaultShift;
+    return value / kDivisor + shift;
+  }
+  return rule.found ? scaledWidth(value / kDivisor, rule.amount)
+                    : value / kDivisor;
+}
+
+// How `line`, which holds `markers`, changes, as rewriteLineInto describes:
+// the plain way, line by line, with lookupRule.
+LineEdit plan(std::string_view line, const Markers& markers) {
   if (markers.tag) {
     const std::size_t valuePos = findText(line, kValue);
-    if (valuePos != std::string_view::npos) {
+    if (valuePos != std::string_view::npos)
       currentTagText.assign(line.substr(valueTextStart(line, valuePos)));
-      if (rules) rules->setTagText(currentTagText);
-    }
   }
 
   if (!markers.left && !markers.width) return {};
@@ -131,54 +101,72 @@ LineEdit plan(std::string_view line, const Markers& markers,
   std::size_t numberEnd = 0;
   const std::int32_t value = readNumber(line, start, numberEnd);
   if (markers.left ? value <= 0 : value == kFixedWidth) return {};
-  // Looked up only for a value that changes: the lookup cannot fail and
-  // changes nothing, so skipping it for the others changes no result.
-  const RuleMatch rule = rules
-                             ? rules->find(line)
-                             : lookupRule(inputFileName, currentTagText, line);
+  const RuleMatch rule = lookupRule(inputFileName, currentTagText, line);
+  return {{true, !markers.left, rule.found},
+          start,
+          numberEnd,
+          newNumber(markers.left, value, rule)};
+}
 
-  std::int32_t newValue;
-  if (markers.left) {
-    // The amount is cut to a whole number before it is added.
-    const std::int32_t shift =
-        rule.found ? static_cast<std::int32_t>(rule.amount) : kDefaultShift;
-    newValue = value / kDivisor + shift;
-  } else {
-    newValue = rule.found ? scaledWidth(value / kDivisor, rule.amount)
-                          : value / kDivisor;
+// The first `Value` in `line`, or npos: each `V` found by memchr.
+std::size_t findValue(std::string_view line) {
+  const char* const begin = line.data();
+  const char* const end = begin + line.size();
+  for (const char* at = begin; end - at >= 5; ++at) {
+    at = static_cast<const char*>(
+        std::memchr(at, 'V', static_cast<std::size_t>(end - at) - 4));
+    if (!at) break;
+    if (std::memcmp(at + 1, "alue", 4) == 0)
+      return static_cast<std::size_t>(at - begin);
   }
-  return {{true, !markers.left, rule.found}, start, numberEnd, newValue};
+  return std::string_view::npos;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A run of more than nine digits, [at, end), read as readNumber reads it.
+std::uint32_t longMagnitude(const char* at, const char* end, bool negative) {
+  while (at != end && *at == '0') ++at;
+  const std::uint64_t limit =
+      negative ? std::uint64_t{1} << 31 : std::uint64_t{INT32_MAX};
+  if (end - at > 10) throw std::out_of_range("stoi argument out of range");
+  std::uint64_t magnitude = 0;
+  for (; at != end; ++at) magnitude = magnitude * 10 + (*at - '0');
+  if (magnitude > limit) throw std::out_of_range("stoi argument out of range");
+  return static_cast<std::uint32_t>(magnitude);
+}
+
+// readNumber, faster: nine digits or fewer cannot leave the 32-bit range,
+// so only a longer run is checked.
+std::int32_t readShortNumber(std::string_view line, std::size_t pos,
+                             std::size_t& end) {
+  const char* at = line.data() + pos;
+  const char* const lineEnd = line.data() + line.size();
+  while (at != lineEnd && isSpace(*at)) ++at;
+  bool negative = false;
+  if (at != lineEnd && (*at == '+' || *at == '-')) {
+    negative = *at == '-';
+    ++at;
+  }
+  // Nine digits at most without a check; a longer run is read again.
+  const char* const first = at;
+  const char* const shortEnd = lineEnd - at > 9 ? at + 9 : lineEnd;
+  std::uint32_t magnitude = 0;
+  for (; at != shortEnd && isDigit(*at); ++at)
+    magnitude = magnitude * 10 + static_cast<std::uint32_t>(*at - '0');
+  if (at == first) throw std::invalid_argument("invalid stoi argument");
+  if (at == shortEnd && at != lineEnd && isDigit(*at)) {
+    while (at != lineEnd && isDigit(*at)) ++at;
+    magnitude = longMagnitude(first, at, negative);
+  }
+  end = static_cast<std::size_t>(at - line.data());
+  return static_cast<std::int32_t>(negative ? 0u - magnitude : magnitude);
 }
 
 }  // namespace
 
-LineScanner::LineScanner(const char* begin, const char* end)
-    : at_(begin), end_(end) {}
-
-const char* LineScanner::next(Markers& markers) {
-  markers = {};
-  const char* const lineFeed = findByte(at_, end_, '\n');
-  // findMarkers, written out here where it runs for every line.
-  for (const char* l = findByte(at_, lineFeed, kLabel[0]); l != lineFeed;)
-    l = findByte(afterLabel(l, lineFeed, markers), lineFeed, kLabel[0]);
-  if (lineFeed == end_) {
-    at_ = end_;
-    return nullptr;
-  }
-  at_ = lineFeed + 1;
-  return lineFeed;
-}
-
-Markers findMarkers(std::string_view line) {
-  Markers found;
-  const char* const end = line.data() + line.size();
-  for (const char* l = findByte(line.data(), end, kLabel[0]); l != end;)
-    l = findByte(afterLabel(l, end, found), end, kLabel[0]);
-  return found;
-}
-
 LineChange rewriteLineInto(std::string_view line, std::string& rewritten) {
-  const LineEdit edit = plan(line, findMarkers(line), nullptr);
+  const LineEdit edit = plan(line, findMarkers(line));
   if (!edit.change) return {};
   char digits[16];
   char* const digitsEnd =
@@ -197,8 +185,24 @@ std::int32_t numberAt(std::string_view line, std::size_t pos) {
 }
 
 LineEdit editLine(std::string_view line, const Markers& markers,
-                  FileRuleLookup& rules) {
-  return plan(line, markers, &rules);
+                  FileRuleLookup& rules, std::string_view& tagText) {
+  // One Value serves the TAG step and the value: both take the first.
+  const std::size_t valuePos = findValue(line);
+  if (valuePos == std::string_view::npos) return {};
+  const std::size_t start = valueTextStart(line, valuePos);
+  if (markers.tag) {
+    tagText = line.substr(start);
+    rules.setTagText(tagText);
+  }
+  if (!markers.left && !markers.width) return {};
+  std::size_t numberEnd = 0;
+  const std::int32_t value = readShortNumber(line, start, numberEnd);
+  if (markers.left ? value <= 0 : value == kFixedWidth) return {};
+  const RuleMatch rule = rules.find(line, markers);
+  return {{true, !markers.left, rule.found},
+          start,
+          numberEnd,
+          newNumber(markers.left, value, rule)};
 }
 
 std::string rewriteLine(const std::string& line) {

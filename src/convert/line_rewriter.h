@@ -1,9 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "convert/line_scanner.h"
 #include "convert/rule_table.h"
 
 // The name of the layout file being converted, as given on the command line.
@@ -63,34 +66,44 @@ struct LineEdit {
 // rewrite reads it. Throws as rewriteLine does.
 std::int32_t numberAt(std::string_view line, std::size_t pos);
 
-// Which of the markers `Label="TAG"`, `Label="LEFT"` and `Label="WIDTH"` a
-// line holds.
-struct Markers {
-  bool tag = false, left = false, width = false;
-  bool any() const { return tag || left || width; }
-};
-
-// The markers that occur anywhere in `line`.
-Markers findMarkers(std::string_view line);
-
-// Goes through a text line by line, finding where each line ends and which
-// markers it holds.
-class LineScanner {
- public:
-  LineScanner(const char* begin, const char* end);
-  // Goes on to the next line: returns its line feed, or nullptr when the text
-  // ends first. `markers` tells which markers the line (or what is left of
-  // the text) holds.
-  const char* next(Markers& markers);
-
- private:
-  const char* at_;
-  const char* end_;
-};
-
 // The same conversion without building the new line, for a line whose
 // markers a LineScanner found, with the exceptions of inputFileName looked up
-// in `rules`, which it keeps up to date with currentTagText. Throws as
+// in `rules`. A TAG line sets `tagText` (a view into the line, where
+// rewriteLine would set currentTagText) and `rules` to its text. Throws as
 // rewriteLine does.
 LineEdit editLine(std::string_view line, const Markers& markers,
-                  FileRuleLookup& rules);
+                  FileRuleLookup& rules, std::string_view& tagText);
+
+// "00" to "99", for writing numbers two digits at a time.
+inline constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes `number` as "%d" does at `at`, which has room for 12 characters,
+// and returns the end of its digits: they are made back to front, two at a
+// time, and copied in one piece of fixed size.
+inline char* writeNumber(char* at, std::int32_t number) {
+  std::uint32_t magnitude = static_cast<std::uint32_t>(number);
+  if (number < 0) magnitude = 0u - magnitude;
+  char digits[24] = {};
+  char* first = digits + 12;
+  for (; magnitude >= 100; magnitude /= 100) {
+    first -= 2;
+    std::memcpy(first, kDigitPairs.data() + std::size_t{2} * (magnitude % 100),
+                2);
+  }
+  if (magnitude >= 10) {
+    first -= 2;
+    std::memcpy(first, kDigitPairs.data() + std::size_t{2} * magnitude, 2);
+  } else {
+    *--first = static_cast<char>('0' + magnitude);
+  }
+  if (number < 0) *--first = '-';
+  std::memcpy(at, first, 12);
+  return at + (digits + 12 - first);
+}

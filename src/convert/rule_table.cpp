@@ -111,21 +111,39 @@ RuleMatch lookupRule(std::string_view fileName, std::string_view tagText,
 }
 
 FileRuleLookup::FileRuleLookup(std::string_view fileName) {
-  for (const FileRule& file : ruleTable)
-    if (sameFileName(file.fileName, fileName)) files_.push_back(&file);
+  const std::string* lastTag = nullptr;
+  for (const FileRule& file : ruleTable) {
+    if (!sameFileName(file.fileName, fileName)) continue;
+    for (const ControlRule& control : file.controls) {
+      for (const PropertyRule& property : control.properties) {
+        rules_.push_back({&property, &control.tag,
+                          !lastTag || *lastTag != control.tag,
+                          contains("Label=\"LEFT\"", property.label),
+                          contains("Label=\"WIDTH\"", property.label)});
+        lastTag = &control.tag;
+      }
+    }
+  }
   setTagText("");
 }
 
 void FileRuleLookup::setTagText(std::string_view tagText) {
-  controls_.clear();
-  for (const FileRule* file : files_)
-    for (const ControlRule& control : file->controls)
-      if (contains(tagText, control.tag)) controls_.push_back(&control);
+  left_.clear();
+  width_.clear();
+  bool named = false;  // the tag of the rule at hand occurs in tagText
+  for (const Rule& rule : rules_) {
+    if (rule.newTag) named = contains(tagText, *rule.tag);
+    if (!named) continue;
+    left_.add(*rule.property, rule.inLeftMarker);
+    width_.add(*rule.property, rule.inWidthMarker);
+    if (left_.settled && width_.settled) break;
+  }
 }
 
-RuleMatch FileRuleLookup::find(std::string_view line) const {
-  for (const ControlRule* control : controls_)
-    if (const RuleMatch match = firstProperty(*control, line); match.found)
-      return match;
-  return {};
+RuleMatch FileRuleLookup::find(std::string_view line,
+                               const Markers& markers) const {
+  const ForLines& lines = markers.left ? left_ : width_;
+  for (const PropertyRule* rule : lines.toCheck)
+    if (contains(line, rule->label)) return {true, rule->amount};
+  return lines.otherwise;
 }

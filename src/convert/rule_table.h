@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/line_scanner.h"
+
 // The built-in exceptions to the default conversion: chosen controls of
 // chosen layout files get their own left offset or width factor.
 
@@ -61,20 +63,52 @@ RuleMatch lookupRule(std::string_view fileName, std::string_view tagText,
                      std::string_view line);
 
 // The same lookups for the lines of one layout file, done faster: the file's
-// name is compared once, and which controls a TAG text names is found once
-// per TAG text rather than once per value. Reads ruleTable, which must not
-// change while it is in use.
+// name is compared once, and what a TAG text means for the value lines below
+// it is worked out once per TAG text: a rule whose label is part of a line's
+// marker applies whatever else the line holds, so a value line only looks
+// for the labels of rules that come before that one. Reads ruleTable, which
+// must not change while it is in use.
 class FileRuleLookup {
  public:
   explicit FileRuleLookup(std::string_view fileName);
   // Takes the TAG text that the lookups that follow go by.
   void setTagText(std::string_view tagText);
-  // lookupRule(fileName, tagText, line) for the latest tagText.
-  RuleMatch find(std::string_view line) const;
+  // lookupRule(fileName, tagText, line) for the latest tagText, for a line
+  // that holds `markers`: a LEFT marker, or else a WIDTH marker.
+  RuleMatch find(std::string_view line, const Markers& markers) const;
 
  private:
-  // The file's rules, and of those the controls whose tag occurs in the TAG
-  // text, each in table order.
-  std::vector<const FileRule*> files_;
-  std::vector<const ControlRule*> controls_;
+  // One property rule of the file's, in table order, with what is known of
+  // it before any line is read.
+  struct Rule {
+    const PropertyRule* property;
+    const std::string* tag;            // its control's
+    bool newTag;                       // another tag than the rule before's
+    bool inLeftMarker, inWidthMarker;  // its label is part of that marker
+  };
+  // For the lines that hold one marker: the rules whose labels must be
+  // looked for in the line, in table order, and the match that holds when
+  // none of those labels is there.
+  struct ForLines {
+    std::vector<const PropertyRule*> toCheck;
+    RuleMatch otherwise;
+    bool settled = false;  // otherwise is the first rule's that must apply
+    void add(const PropertyRule& rule, bool inMarker) {
+      if (settled) return;
+      if (inMarker) {
+        otherwise = {true, rule.amount};
+        settled = true;
+      } else {
+        toCheck.push_back(&rule);
+      }
+    }
+    void clear() {
+      toCheck.clear();  // its memory kept for the next TAG text
+      otherwise = {};
+      settled = false;
+    }
+  };
+
+  std::vector<Rule> rules_;
+  ForLines left_, width_;
 };

@@ -2,8 +2,9 @@
 // way the program converts a file. The first byte picks the file name among
 // the exception table's names and one it does not list, so that exception
 // rules are reached; the second picks where the input is cut into pieces and
-// how large the output blocks are. Checks, beyond "no crash, no sanitizer
-// report":
+// how large the output blocks are, and around which line feed or `L` it is
+// also cut in two at every offset within 64 bytes. Checks, beyond "no crash, no
+// sanitizer report":
 //   - fed in pieces, the output is the same as fed in one piece;
 //   - a failure is a ConversionError with one of the known texts;
 //   - otherwise there is exactly one output line per input line;
@@ -178,8 +179,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size < 2) return 0;
   const std::vector<std::string>& names = fileNames();
   inputFileName = names[data[0] % names.size()];
-  const std::size_t pieceSize = data[1] % 61 + 1;
-  const std::size_t blockSize = data[1] / 61 + 1;
+  // Pieces of up to two windows of the scanner (64 bytes each).
+  const std::size_t pieceSize = data[1] % 129 + 1;
+  const std::size_t blockSize = data[1] / 129 + 1;
   const std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
 
   std::string whole;
@@ -196,6 +198,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       return 0;
     }
     require(false, "in pieces the same error stops the same line", text);
+  }
+  // Cut in two at every offset within a window of the scanner (64 bytes)
+  // around a line feed or an `L`, which the second byte picks, as a read may
+  // cut it: the scanner starts its windows at the cut.
+  std::vector<std::size_t> keyBytes;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '\n' || text[i] == 'L') keyBytes.push_back(i);
+  if (!keyBytes.empty()) {
+    const std::size_t around = keyBytes[data[1] % keyBytes.size()];
+    const std::size_t from = around > 64 ? around - 64 : 0;
+    for (std::size_t cut = from; cut <= around + 64 && cut <= text.size();
+         ++cut) {
+      StringSink sink(blockSize);
+      LayoutConverter converter(sink);
+      converter.feed(text.data(), cut);
+      converter.feed(text.data() + cut, text.size() - cut);
+      converter.finish();
+      require(sink.text == whole, "a text cut in two gives the same bytes",
+              text + "\ncut at " + std::to_string(cut));
+    }
   }
   CutsTold told;
   require(convertInPieces(text, pieceSize, blockSize, &told,
