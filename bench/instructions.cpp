@@ -1,11 +1,12 @@
 // The conversion in memory of the 4 MB synthetic layout, for counting its
 // instructions under callgrind (bench/instructions.sh), where a wall time
 // would drift with the machine's load:
-//   instructions MODE
+//   instructions MODE [plain]
 // MODE "setup" builds the file and stops; "floor" finds each line end with
 // memchr and copies each line into the sink, the least a conversion must
 // do; "convert" converts it. What a mode costs beyond "setup", divided by
-// the file's size, is its count per byte.
+// the file's size, is its count per byte. With "plain", every `Label="` of
+// the file is `Lab_l="`: a file of the same size in which no line changes.
 
 #include <cstdio>
 #include <cstring>
@@ -73,11 +74,15 @@ std::size_t convert(const std::string& text) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
+  const bool plain = argc > 2 && std::string(argv[2]) == "plain";
   if (mode != "setup" && mode != "floor" && mode != "convert") {
-    std::fprintf(stderr, "usage: instructions setup|floor|convert\n");
+    std::fprintf(stderr, "usage: instructions setup|floor|convert [plain]\n");
     return 2;
   }
-  const std::string text = syntheticLayout(std::uint64_t{4} << 20);
+  std::string text = syntheticLayout(std::uint64_t{4} << 20);
+  for (std::size_t at = 0;
+       plain && (at = text.find("Label=", at)) != std::string::npos;)
+    text[at + 3] = '_';
   buildRuleTable();
   inputFileName = "pwrlvlup_p.gui.xml";
   std::size_t result = text.size();
