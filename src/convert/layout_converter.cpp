@@ -65,27 +65,25 @@ void LayoutConverter::emitAcross(const char* data, std::size_t size) {
 }
 
 void LayoutConverter::feed(const char* data, std::size_t size) {
-  // The TAG text may be a view into this piece: kept before it is gone,
-  // also when a line or the sink fails.
-  try {
-    const char* const nul =
-        static_cast<const char*>(std::memchr(data, '\0', size));
-    if (!nul) {
-      feedText(data, size);
-      keepTagText();
-      return;
-    }
-    // The lines before it first, so that an earlier error is the one told,
-    // wherever the pieces are cut.
-    const char* lineStart = nul;
-    while (lineStart != data && lineStart[-1] != '\n') --lineStart;
-    feedText(data, static_cast<std::size_t>(lineStart - data));
-  } catch (...) {
-    keepTagText();
-    throw;
+  const char* const nul =
+      static_cast<const char*>(std::memchr(data, '\0', size));
+  if (!nul) {
+    guarded([&] { feedText(data, size); });
+    return;
   }
-  keepTagText();
+  // The lines before it first, so that an earlier error is the one told,
+  // wherever the pieces are cut.
+  const char* lineStart = nul;
+  while (lineStart != data && lineStart[-1] != '\n') --lineStart;
+  guarded([&] { feedText(data, static_cast<std::size_t>(lineStart - data)); });
   throw ConversionError(lineNumber_ + 1, kNulByteText);
+}
+
+void LayoutConverter::failed(const char* reason) {
+  keepTagText();
+  if (editing_.data() == nullptr) throw;  // not from a line: as it came
+  throw ConversionError(lineNumber_, reason, propertyOf(editingMarkers_),
+                        valueTextOf(editing_));
 }
 
 void LayoutConverter::feedText(const char* data, std::size_t size) {
@@ -135,35 +133,10 @@ void LayoutConverter::feedText(const char* data, std::size_t size) {
 
 void LayoutConverter::finish() {
   // Any byte after the last line feed makes a line, a lone CR included.
-  try {
-    if (!line_.empty()) convertHeldLine(false);
-  } catch (...) {
-    keepTagText();
-    throw;
-  }
+  if (!line_.empty()) guarded([&] { convertHeldLine(false); });
   if (used_ > 0) sink_.take(used_);
   buffer_ = nullptr;
   size_ = used_ = 0;
-}
-
-LineEdit LayoutConverter::editMarked(std::string_view line,
-                                     const Markers& markers) {
-  // Returned as it is made: a copy of it, read back at once, would cost a
-  // stall on every line.
-  try {
-    return editLine(line, markers, rules_, tagText_);
-  } catch (const std::invalid_argument& e) {
-    throwBadValue(line, markers, e.what());
-  } catch (const std::out_of_range& e) {
-    throwBadValue(line, markers, e.what());
-  }
-}
-
-void LayoutConverter::throwBadValue(std::string_view line,
-                                    const Markers& markers,
-                                    const char* reason) const {
-  throw ConversionError(lineNumber_, reason, propertyOf(markers),
-                        valueTextOf(line));
 }
 
 namespace {

@@ -159,14 +159,36 @@ class LayoutConverter {
   // Fills the buffer, hands it on, and goes on in the next ones.
   void emitAcross(const char* data, std::size_t size);
   // Tells how the line just counted, which holds `markers`, changes; a line
-  // without markers, most of a file, stays as it is without a call.
+  // without markers, most of a file, stays as it is without a call. The
+  // line is noted while it is edited, for the error that it may raise.
   LineEdit edit(std::string_view line, const Markers& markers) {
-    return markers.any() ? editMarked(line, markers) : LineEdit{};
+    if (!markers.any()) return {};
+    editing_ = line;
+    editingMarkers_ = markers;
+    const LineEdit change = editLine(line, markers, rules_, tagText_);
+    editing_ = {};
+    return change;
   }
-  LineEdit editMarked(std::string_view line, const Markers& markers);
-  // Kept out of editMarked, which runs for every marked line.
-  [[noreturn]] void throwBadValue(std::string_view line, const Markers& markers,
-                                  const char* reason) const;
+  // Runs `step`, which converts lines. The TAG text may be a view into them:
+  // it is kept before they are gone, also when a line or the sink fails. A
+  // line's error becomes a ConversionError.
+  template <class Step>
+  void guarded(Step step) {
+    try {
+      step();
+    } catch (const std::invalid_argument& e) {
+      failed(e.what());
+    } catch (const std::out_of_range& e) {
+      failed(e.what());
+    } catch (...) {
+      keepTagText();
+      throw;
+    }
+    keepTagText();
+  }
+  // Within a handler: throws the ConversionError of the line being edited,
+  // or what was caught where no line was.
+  [[noreturn]] void failed(const char* reason);
   // Counts a change and emits the changed line from its new number on, and
   // its line break.
   void emitRest(std::string_view line, const LineEdit& change);
@@ -190,4 +212,6 @@ class LayoutConverter {
   // which copies it once per piece rather than once per TAG line.
   std::string_view tagText_;
   std::string kept_;
+  std::string_view editing_;  // the line being edited, if any
+  Markers editingMarkers_;
 };

@@ -40,9 +40,14 @@ inline constexpr std::size_t kWindow = 64;
 // Bit i tells whether byte i of the 64 at `at` is a line feed or an `L`.
 // The bytes are compared in a loop that GCC and clang vectorise (see it with
 // -fopt-info-vec, or -Rpass=loop-vectorize for clang); each 8 flags of 0 or
-// 1 are then gathered into a byte by one multiplication, which moves flag j
-// to bit 56 + j with no carries between them.
+// 1, read as one word, are then gathered into its top byte by one
+// multiplication that moves flag k to bit 56 + k, with no two products on
+// one bit and no carries. Where flag k lies in the word depends on the byte
+// order, and so does the multiplier.
 inline std::uint64_t windowMask(const char* at) {
+  constexpr std::uint64_t kGather = std::endian::native == std::endian::big
+                                        ? 0x8040201008040201u
+                                        : 0x0102040810204080u;
   unsigned char flags[kWindow];
   for (std::size_t i = 0; i < kWindow; ++i)
     flags[i] = static_cast<unsigned char>((at[i] == '\n') | (at[i] == 'L'));
@@ -50,7 +55,7 @@ inline std::uint64_t windowMask(const char* at) {
   for (std::size_t i = 0; i < kWindow / 8; ++i) {
     std::uint64_t eight = 0;
     std::memcpy(&eight, flags + 8 * i, 8);
-    mask |= ((eight * 0x0102040810204080u) >> 56) << (8 * i);
+    mask |= ((eight * kGather) >> 56) << (8 * i);
   }
   return mask;
 }

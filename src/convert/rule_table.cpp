@@ -53,6 +53,20 @@ const Row kRows[] = {
     {"abilities_p.gui.xml", 2, "LB_ABILITY", "WIDTH", 2.57f},
 };
 
+// Whether `fragment`, of two bytes or more, occurs in the short text `text`:
+// each place is tried by its first two bytes before the rest is compared.
+bool containsInShort(std::string_view text, const std::string& fragment) {
+  if (text.size() < fragment.size()) return false;
+  const char first = fragment[0], second = fragment[1];
+  const std::size_t last = text.size() - fragment.size();
+  for (std::size_t at = 0; at <= last; ++at)
+    if (text[at] == first && text[at + 1] == second &&
+        std::memcmp(text.data() + at + 2, fragment.data() + 2,
+                    fragment.size() - 2) == 0)
+      return true;
+  return false;
+}
+
 bool contains(std::string_view text, const std::string& fragment) {
   return findText(text, fragment) != std::string_view::npos;
 }
@@ -132,7 +146,9 @@ void FileRuleLookup::setTagText(std::string_view tagText) {
   width_.clear();
   bool named = false;  // the tag of the rule at hand occurs in tagText
   for (const Rule& rule : rules_) {
-    if (rule.newTag) named = contains(tagText, *rule.tag);
+    if (rule.newTag)
+      named = rule.tag->size() < 2 ? contains(tagText, *rule.tag)
+                                   : containsInShort(tagText, *rule.tag);
     if (!named) continue;
     left_.add(*rule.property, rule.inLeftMarker);
     width_.add(*rule.property, rule.inWidthMarker);
