@@ -45,6 +45,15 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
        "\r\n"
        "Label=\"LEFT\" Value=\"40\" />\r\n"
        "Label=\"WIDTH\" Value=\"40\" />\r\n"},
+      // Numbers of every length, read as a rewrite reads them.
+      {"Label=\"LEFT\" Value=\"999999999\" />\n"
+       "Label=\"LEFT\" Value=\"2147483647\" />\n"
+       "Label=\"WIDTH\" Value=\"-2147483648\" />\n"
+       "Label=\"LEFT\" Value=\" +0000000000120\" />\n",
+       "Label=\"LEFT\" Value=\"333333600\" />\r\n"
+       "Label=\"LEFT\" Value=\"715828149\" />\r\n"
+       "Label=\"WIDTH\" Value=\"-715827882\" />\r\n"
+       "Label=\"LEFT\" Value=\"307\" />\r\n"},
       // The scanner looks at 64 bytes at a time: markers and line feeds at
       // the edges of a window, between runs of bytes it must look at, a
       // line longer than a window, only line feeds, no line feed at all.
@@ -84,17 +93,26 @@ TEST_F(LayoutConverterTest, LineBreaksBecomeCrLfWhereverTheInputIsCut) {
 TEST_F(LayoutConverterTest, ErrorsNameTheLineTheyStandOn) {
   const std::string nul("\0", 1);
   const std::string bad = "Label=\"LEFT\" Value=\"x\" />\n";
+  const char* const tooLarge = "stoi argument out of range";
   const struct {
     std::string text;
     std::size_t line;
     const char* what;
+    std::string value = "x";
   } cases[] = {
       {"a\r\n\r\nLabel=\"LEFT\" Value=\"1\" />\n" + bad, 4,
        "invalid stoi argument"},
       // A NUL byte anywhere: not text. The first error in the file is told.
-      {"a\r\n\r\nb" + nul + "c\n", 3, kNulByteText},
+      {"a\r\n\r\nb" + nul + "c\n", 3, kNulByteText, ""},
       {"a\n" + bad + "b\n" + nul, 2, "invalid stoi argument"},
-      {"\xFF\xFE<" + nul + "G" + nul + "\n" + nul, 1, kNulByteText},
+      {"\xFF\xFE<" + nul + "G" + nul + "\n" + nul, 1, kNulByteText, ""},
+      // Beyond 32 bits, however many digits and leading zeros; the numbers
+      // that fit are in the rewrite's own tests.
+      {"Label=\"LEFT\" Value=\"2147483648\" />", 1, tooLarge, "2147483648"},
+      {"Label=\"LEFT\" Value=\"-2147483649\"", 1, tooLarge, "-2147483649"},
+      {"Label=\"LEFT\" Value=\"0002147483648\"", 1, tooLarge, "0002147483648"},
+      {"Label=\"LEFT\" Value=\"18446744073709551736\"", 1, tooLarge,
+       "18446744073709551736"},
   };
   for (const auto& c : cases) {
     for (std::size_t piece = 1; piece <= c.text.size(); ++piece) {
@@ -107,7 +125,7 @@ TEST_F(LayoutConverterTest, ErrorsNameTheLineTheyStandOn) {
         // A bad value is named with its property, as it stands.
         const bool notText = std::string(c.what) == kNulByteText;
         EXPECT_EQ(e.property(), notText ? "" : "LEFT");
-        EXPECT_EQ(e.value(), notText ? "" : "x");
+        EXPECT_EQ(e.value(), c.value);
       }
     }
   }
