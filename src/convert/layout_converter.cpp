@@ -79,9 +79,7 @@ void LayoutConverter::feed(const char* data, std::size_t size) {
   throw ConversionError(lineNumber_ + 1, kNulByteText);
 }
 
-void LayoutConverter::failed(const char* reason) {
-  keepTagText();
-  if (editing_.data() == nullptr) throw;  // not from a line: as it came
+void LayoutConverter::throwBadValue(const char* reason) const {
   throw ConversionError(lineNumber_, reason, propertyOf(editingMarkers_),
                         valueTextOf(editing_));
 }

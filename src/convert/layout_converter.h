@@ -177,18 +177,21 @@ class LayoutConverter {
     try {
       step();
     } catch (const std::invalid_argument& e) {
-      failed(e.what());
+      keepTagText();
+      if (editing_.data() == nullptr) throw;  // not from a line: as it came
+      throwBadValue(e.what());
     } catch (const std::out_of_range& e) {
-      failed(e.what());
+      keepTagText();
+      if (editing_.data() == nullptr) throw;
+      throwBadValue(e.what());
     } catch (...) {
       keepTagText();
       throw;
     }
     keepTagText();
   }
-  // Within a handler: throws the ConversionError of the line being edited,
-  // or what was caught where no line was.
-  [[noreturn]] void failed(const char* reason);
+  // Throws the ConversionError of the line being edited, for `reason`.
+  [[noreturn]] void throwBadValue(const char* reason) const;
   // Counts a change and emits the changed line from its new number on, and
   // its line break.
   void emitRest(std::string_view line, const LineEdit& change);

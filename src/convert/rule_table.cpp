@@ -57,7 +57,8 @@ const Row kRows[] = {
 // each place is tried by its first two bytes before the rest is compared.
 bool containsInShort(std::string_view text, const std::string& fragment) {
   if (text.size() < fragment.size()) return false;
-  const char first = fragment[0], second = fragment[1];
+  const char first = fragment[0];
+  const char second = fragment[1];
   const std::size_t last = text.size() - fragment.size();
   for (std::size_t at = 0; at <= last; ++at)
     if (text[at] == first && text[at + 1] == second &&
