@@ -13,6 +13,8 @@
 //     number is followed directly by `" />`;
 //   - each line is what rewriteLine makes of it, given the lines before it:
 //     the whole-file conversion finds markers and exceptions its own way;
+//   - a conversion, also one that fails, leaves currentTagText as the
+//     lines before it would, each given to rewriteLine;
 //   - a line's cut text is told exactly when the text a rewrite replaced
 //     holds more than the number, its quote, white space and "/>".
 
@@ -195,6 +197,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       require(
           again.line() == e.line() && std::strcmp(again.what(), e.what()) == 0,
           "in pieces the same error stops the same line", text);
+      // The current control is what the lines up to the error left.
+      const std::string kept = currentTagText;
+      currentTagText.clear();
+      // A line with a NUL byte is not read at all; a bad value is read up
+      // to its error.
+      const std::vector<std::string> lines = inputLines(text);
+      const std::size_t read =
+          std::strcmp(e.what(), kNulByteText) == 0 ? e.line() - 1 : e.line();
+      try {
+        for (std::size_t i = 0; i < lines.size() && i < read; ++i)
+          rewriteLine(lines[i]);
+      } catch (const std::exception&) {  // the line of the error
+      }
+      require(kept == currentTagText, "an error leaves the current control",
+              text);
       return 0;
     }
     require(false, "in pieces the same error stops the same line", text);
@@ -223,6 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   require(convertInPieces(text, pieceSize, blockSize, &told,
                           LayoutConverter::Told::kCuts) == whole,
           "pieces and blocks of any size give the same bytes", text);
+  const std::string kept = currentTagText;
 
   const std::vector<std::string> in = inputLines(text);
   const std::vector<std::string> out = outputLines(whole);
@@ -243,5 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (toldOf) ++nextCut;
   }
   require(nextCut == told.cuts.size(), "cuts are told of lines in order", text);
+  require(kept == currentTagText, "a conversion leaves the current control",
+          text);
   return 0;
 }
