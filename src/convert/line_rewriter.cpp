@@ -108,20 +108,6 @@ LineEdit plan(std::string_view line, const Markers& markers) {
           newNumber(markers.left, value, rule)};
 }
 
-// The first `Value` in `line`, or npos: each `V` found by memchr.
-std::size_t findValue(std::string_view line) {
-  const char* const begin = line.data();
-  const char* const end = begin + line.size();
-  for (const char* at = begin; end - at >= 5; ++at) {
-    at = static_cast<const char*>(
-        std::memchr(at, 'V', static_cast<std::size_t>(end - at) - 4));
-    if (!at) break;
-    if (std::memcmp(at + 1, "alue", 4) == 0)
-      return static_cast<std::size_t>(at - begin);
-  }
-  return std::string_view::npos;
-}
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A run of more than nine digits, [at, end), read as readNumber reads it.
@@ -187,7 +173,7 @@ std::int32_t numberAt(std::string_view line, std::size_t pos) {
 LineEdit editLine(std::string_view line, const Markers& markers,
                   FileRuleLookup& rules, std::string_view& tagText) {
   // One Value serves the TAG step and the value: both take the first.
-  const std::size_t valuePos = findValue(line);
+  const std::size_t valuePos = findText(line, kValue);
   if (valuePos == std::string_view::npos) return {};
   const std::size_t start = valueTextStart(line, valuePos);
   if (markers.tag) {
