@@ -39,14 +39,6 @@ LayoutConverter::LayoutConverter(ByteSink& sink, ChangeListener* listener,
   currentTagText.clear();
 }
 
-void LayoutConverter::keepTagText() {
-  if (tagText_.data() != kept_.data()) {
-    kept_.assign(tagText_);
-    tagText_ = kept_;
-  }
-  currentTagText = kept_;
-}
-
 void LayoutConverter::emitAcross(const char* data, std::size_t size) {
   if (size == 0) return;
   for (;;) {
@@ -165,7 +157,9 @@ void LayoutConverter::tell(std::string_view line,
   told.byException = change.change.byException;
   told.before = before;
   told.after = change.number;
-  told.control = tagText_.substr(0, tagText_.find('"'));
+  const std::string_view tag =
+      tag_.copied ? std::string_view(currentTagText) : tag_.text;
+  told.control = tag.substr(0, tag.find('"'));
   told.cut = cut;
   listener_->changed(told);
 }

@@ -165,7 +165,7 @@ class LayoutConverter {
     if (!markers.any()) return {};
     editing_ = line;
     editingMarkers_ = markers;
-    const LineEdit change = editLine(line, markers, rules_, tagText_);
+    const LineEdit change = editLine(line, markers, rules_, tag_);
     editing_ = {};
     return change;
   }
@@ -199,8 +199,12 @@ class LayoutConverter {
 
   // Tells the listener of the change `change` made to `line`.
   void tell(std::string_view line, const LineEdit& change) const;
-  // Keeps a copy of the TAG text, and puts it in currentTagText.
-  void keepTagText();
+  // Copies the TAG text into currentTagText where it is a view into a line.
+  void keepTagText() {
+    if (tag_.copied) return;
+    currentTagText.assign(tag_.text);
+    tag_.copied = true;
+  }
 
   ByteSink& sink_;
   ChangeListener* listener_;
@@ -211,10 +215,9 @@ class LayoutConverter {
   std::size_t lineNumber_ = 0;
   ChangeCounts changes_;
   FileRuleLookup rules_;  // of inputFileName, as it is at the start
-  // The text of the last TAG line: a view into the line, or into kept_,
-  // which copies it once per piece rather than once per TAG line.
-  std::string_view tagText_;
-  std::string kept_;
+  // The text of the last TAG line: a view into its line, copied into
+  // currentTagText once per piece rather than once per TAG line.
+  TagText tag_;
   std::string_view editing_;  // the line being edited, if any
   Markers editingMarkers_;
 };

@@ -171,14 +171,14 @@ std::int32_t numberAt(std::string_view line, std::size_t pos) {
 }
 
 LineEdit editLine(std::string_view line, const Markers& markers,
-                  FileRuleLookup& rules, std::string_view& tagText) {
+                  FileRuleLookup& rules, TagText& tag) {
   // One Value serves the TAG step and the value: both take the first.
   const std::size_t valuePos = findText(line, kValue);
   if (valuePos == std::string_view::npos) return {};
   const std::size_t start = valueTextStart(line, valuePos);
   if (markers.tag) {
-    tagText = line.substr(start);
-    rules.setTagText(tagText);
+    tag = {line.substr(start), false};
+    rules.setTagText(tag.text);
   }
   if (!markers.left && !markers.width) return {};
   std::size_t numberEnd = 0;

@@ -66,13 +66,20 @@ struct LineEdit {
 // rewrite reads it. Throws as rewriteLine does.
 std::int32_t numberAt(std::string_view line, std::size_t pos);
 
+// The text of the last TAG line for a caller that copies it only now and
+// then: a view into the line that set it, until the caller has copied it
+// into currentTagText (`copied`).
+struct TagText {
+  std::string_view text;
+  bool copied = true;
+};
+
 // The same conversion without building the new line, for a line whose
 // markers a LineScanner found, with the exceptions of inputFileName looked up
-// in `rules`. A TAG line sets `tagText` (a view into the line, where
-// rewriteLine would set currentTagText) and `rules` to its text. Throws as
-// rewriteLine does.
+// in `rules`. A TAG line sets `tag` (where rewriteLine would set
+// currentTagText) and `rules` to its text. Throws as rewriteLine does.
 LineEdit editLine(std::string_view line, const Markers& markers,
-                  FileRuleLookup& rules, std::string_view& tagText);
+                  FileRuleLookup& rules, TagText& tag);
 
 // "00" to "99", for writing numbers two digits at a time.
 inline constexpr std::array<char, 200> kDigitPairs = [] {
