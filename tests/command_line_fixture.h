@@ -126,7 +126,8 @@ struct Result {
   std::string out, err;
 };
 
-class CommandLineTest : public ::testing::Test {
+// A scratch folder of the test's own, `root_`, removed afterwards.
+class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device random;
@@ -135,7 +136,6 @@ class CommandLineTest : public ::testing::Test {
               ("hudconv-test-" + std::to_string(random()));
     } while (!fs::create_directory(root_));
     root_ = fs::canonical(root_);
-    moveHome(root_);
   }
 
   void TearDown() override {
@@ -146,6 +146,16 @@ class CommandLineTest : public ::testing::Test {
                       fs::perm_options::add | fs::perm_options::nofollow,
                       ignored);
     fs::remove_all(root_);
+  }
+
+  fs::path root_;
+};
+
+class CommandLineTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    moveHome(root_);
   }
 
   // Installs the program in `home`, below the scratch folder, with an empty
@@ -222,7 +232,7 @@ class CommandLineTest : public ::testing::Test {
     return r.err;
   }
 
-  fs::path root_, home_, program_;
+  fs::path home_, program_;
 };
 
 // Folders below `folder` up to a path of 250 characters: a file in them has
