@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <stdexcept>
 
 #include "convert/rule_table.h"
@@ -51,6 +52,17 @@ TEST_F(LineRewriterTest, DefaultRulesMoveValuesToTheCentre) {
     const std::string in = line(c.label, c.value);
     const std::string expected = c.written ? line(c.label, c.written) : in;
     EXPECT_EQ(rewriteLine(in), expected) << in;
+  }
+}
+
+TEST(NumberWriterTest, WritesAsPrintfDoesAtEveryNumberOfDigits) {
+  // Where a digit pair gives way to a single digit, and the limits.
+  for (const std::int32_t number :
+       {0, 9, 10, 11, 99, 100, 101, 1009, 1010, 99999, 100000, -1, -10, -100,
+        INT32_MAX, INT32_MIN}) {
+    char at[16] = {};
+    char* const end = writeNumber(at, number);
+    EXPECT_EQ(std::string(at, end), std::to_string(number));
   }
 }
 

@@ -1,0 +1,106 @@
+// Which files an argument names: the decisions behind a pattern, a folder
+// and a name from here, taken without starting the program.
+
+#include "driver/arguments.h"
+
+#include "command_line_fixture.h"
+
+namespace {
+
+TEST(ArgumentsTest, APatternMatchesNamesInAnyLetterCase) {
+  const struct {
+    const char* name;
+    const char* pattern;
+    bool matches;
+  } cases[] = {
+      {"zoom_p.gui.xml", "Z*", true},
+      {"Zoom_p.gui.xml", "z*", true},
+      {"A_P.GUI.XML", "*.gui.xml", true},
+      // Only ASCII letters fold: [ and { are one letter apart from Z and z.
+      {"{x}", "[X]", false},
+      {"a_p.gui.xml", "?_p.gui.xml", true},
+      {"ab_p.gui.xml", "?_p.gui.xml", false},
+      {"_p.gui.xml", "?_p.gui.xml", false},
+      {"", "*", true},
+      {"a_p.gui.xml.bak", "*.gui.xml", false},
+      // A star gives back what it took when the rest fails further on.
+      {"xml_p.gui.xml", "*xml", true},
+      {"a_p.gui.xmlx", "*xml", false},
+      {"a_p.gui.xm", "a_p.gui.xml", false},
+      {"a_p.gui.xml", "a_p.gui.xm", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(matchesPattern(c.name, c.pattern), c.matches)
+        << c.name << " / " << c.pattern;
+}
+
+TEST(ArgumentsTest, ANameIsLookedForBelowOutputThenHere) {
+  const std::string home = kOnWindows ? "C:\\Games\\hudconv" : "/games/hudconv";
+  const std::string full = kOnWindows ? "C:\\HUD\\x.gui.xml" : "/hud/x.gui.xml";
+  const auto output = [&](const std::string& name) {
+    return layoutFilePath(home, name);
+  };
+  const struct {
+    std::string name;
+    std::vector<std::string> places;
+  } cases[] = {
+      {"x.gui.xml", {output("x.gui.xml"), "x.gui.xml"}},
+      {"sub/x.gui.xml", {output("sub/x.gui.xml"), "sub/x.gui.xml"}},
+      {"", {output(""), "."}},
+      {full, {full}},
+      // Named from here: here first.
+      {"./x.gui.xml", {"./x.gui.xml", output("./x.gui.xml")}},
+      {"../x.gui.xml", {"../x.gui.xml", output("../x.gui.xml")}},
+      {".\\x.gui.xml", {".\\x.gui.xml", output(".\\x.gui.xml")}},
+      {"..\\x.gui.xml", {"..\\x.gui.xml", output("..\\x.gui.xml")}},
+      // A name that only starts with dots is no way from here.
+      {"..x.gui.xml", {output("..x.gui.xml"), "..x.gui.xml"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(placesOf(c.name, home), c.places) << c.name;
+}
+
+using ExpandArgumentTest = ScratchTest;
+
+TEST_F(ExpandArgumentTest, APatternOrAFolderNamesItsFilesInNameOrder) {
+  // Layout files in any letter case, one with its backup and the backup of
+  // one that is gone; and what is no file to convert: a leftover of a
+  // stopped run, a folder named like a layout file, a link to that folder.
+  for (const char* name :
+       {"b_p.gui.xml", "b_p.gui.xml.bak", "Zoom_p.GUI.XML", "a_p.gui.xml",
+        "gone_p.gui.xml.BAK", "notes.txt", ".hudconv-AbCdEf"})
+    writeBytes(root_ / name, kLayout);
+  fs::create_directory(root_ / "sub_p.gui.xml");
+  if (!kOnWindows)
+    fs::create_directory_symlink("sub_p.gui.xml", root_ / "linked_p.gui.xml");
+  const std::string folder = utf8(root_);
+  const std::string in = folder + (kOnWindows ? "\\" : "/");
+  const struct {
+    std::string argument;
+    bool restore;
+    std::vector<std::string> names;
+  } cases[] = {
+      {folder, false, {"a_p.gui.xml", "b_p.gui.xml", "Zoom_p.GUI.XML"}},
+      {in + "*",
+       false,
+       {"a_p.gui.xml", "b_p.gui.xml", "notes.txt", "Zoom_p.GUI.XML"}},
+      {in + "Z*", false, {"Zoom_p.GUI.XML"}},
+      {in + "?_p.gui.xml", false, {"a_p.gui.xml", "b_p.gui.xml"}},
+      {in + "x*", false, {}},
+      // A backup stands for its file, also one that is gone.
+      {folder, true, {"b_p.gui.xml", "gone_p.gui.xml"}},
+      {in + "*", true, {"b_p.gui.xml", "gone_p.gui.xml"}},
+  };
+  for (const auto& c : cases) {
+    const Named named = expandArgument(c.argument, "", c.restore);
+    EXPECT_TRUE(named.many) << c.argument;
+    std::vector<std::string> expected;
+    for (const std::string& name : c.names) expected.push_back(in + name);
+    EXPECT_EQ(named.paths, expected) << c.argument << " " << c.restore;
+    EXPECT_EQ(named.noneBecause.empty(), !c.names.empty()) << c.argument;
+  }
+  // A file's own name names that file alone.
+  EXPECT_FALSE(expandArgument(in + "a_p.gui.xml", "", false).many);
+}
+
+}  // namespace
