@@ -54,6 +54,18 @@ TEST_F(CommandLineTest, OnlyRegularFilesAreOpenedAndNeverWaitedFor) {
   }
   EXPECT_TRUE(fs::is_fifo(output() / "fifo.xml"));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  // A pipe here, where Output holds no file of its name: what is told is
+  // the file missing from Output.
+  ASSERT_EQ(::mkfifo((home_ / "piped.xml").c_str(), 0644), 0);
+  const Result r = run({"piped.xml"}, inHome);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("hudconv: error: cannot open " + pathOf("piped.xml") +
+                            ": No such file or directory. The layout file "
+                            "must be in the folder",
+                        0),
+            0u)
+      << r.err;
+  EXPECT_TRUE(fs::is_fifo(home_ / "piped.xml"));
 }
 
 TEST_F(CommandLineTest, KeepsPermissionsAndSymbolicLinks) {
@@ -133,6 +145,12 @@ TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
   old(".hudconv-heldXX");
   old(".hudconv-longer-name");
   writeBytes(output() / ".hudconv-newXXX", kConverted);
+  // Nor a link named like one: it is not followed to what it leads to.
+  writeBytes(home_ / "old.txt", kConverted);
+  fs::last_write_time(
+      home_ / "old.txt",
+      fs::last_write_time(home_ / "old.txt") - std::chrono::hours(1));
+  fs::create_symlink("../old.txt", output() / ".hudconv-LnkAbc");
   const int held =
       ::open((output() / ".hudconv-heldXX").c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
@@ -141,7 +159,9 @@ TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
   EXPECT_SAME_BYTES(readBytes(output() / name), kConverted);
   EXPECT_EQ(outputEntries(),
             (std::set<std::string>{name, name + ".bak", ".hudconv-heldXX",
-                                   ".hudconv-longer-name", ".hudconv-newXXX"}));
+                                   ".hudconv-longer-name", ".hudconv-newXXX",
+                                   ".hudconv-LnkAbc"}));
+  EXPECT_SAME_BYTES(readBytes(home_ / "old.txt"), kConverted);
 }
 
 }  // namespace

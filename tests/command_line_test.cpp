@@ -214,8 +214,9 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
       {"width_p.gui.xml", "Label=\"WIDTH\" Value=\"300\" />",
        "Label=\"WIDTH\" Value=\"100\" />\r\n",
        "Changed 0 LEFT and 1 WIDTH values (0 by the built-in exceptions)."},
-      // Named like an option, so given behind "--".
+      // Named like an option, so given behind "--"; a lone dash is a name.
       {"--odd.gui.xml", kLayout, kDefaultConverted, byDefault},
+      {"-", kLayout, kDefaultConverted, byDefault},
       {"карта 日本.gui.xml", kLayout, kDefaultConverted, byDefault},
       {"bytes.gui.xml", "\xEF\xBB\xBF\x1A\r\r\n\x1A",
        "\xEF\xBB\xBF\x1A\r\r\n\x1A\r\n",
@@ -225,7 +226,8 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
     const fs::path file = output() / utf8Path(c.name);
     fs::create_directories(file.parent_path());
     writeBytes(file, c.before);
-    const Result r = c.name[0] == '-' ? run({"--", c.name}) : run({c.name});
+    const Result r =
+        c.name.rfind("--", 0) == 0 ? run({"--", c.name}) : run({c.name});
     EXPECT_EQ(r.status, 0) << c.name;
     // Windows took MAP_P.gui.xml for map_p.gui.xml, its original put back.
     if (kOnWindows && c.name == "./MAP_P.gui.xml") {
@@ -264,7 +266,7 @@ TEST_P(AnyHomeTest, ConvertsTheFileInPlaceByteForByte) {
   std::set<std::string> entries{"sub", utf8(*deep.begin()), "here_p.gui.xml"};
   for (const std::string name :
        {"map_p.gui.xml", "MAP_P.gui.xml", "other_p.gui.xml", "empty.gui.xml",
-        "width_p.gui.xml", "--odd.gui.xml", "карта 日本.gui.xml",
+        "width_p.gui.xml", "--odd.gui.xml", "-", "карта 日本.gui.xml",
         "bytes.gui.xml"}) {
     // Windows took MAP_P.gui.xml for the file already there.
     if (kOnWindows && name == "MAP_P.gui.xml") continue;
@@ -320,21 +322,25 @@ TEST_P(AnyHomeTest, APreviewWritesNothingAndCutTextIsTold) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Already converted"), std::string::npos) << r.out;
   EXPECT_SAME_BYTES(readBytes(output() / name), converted);
-  // Beyond five such lines, one line counts the rest.
+  // Five such lines are told in full; beyond five, one line counts the rest.
   std::string many;
-  for (int i = 0; i < 7; ++i)
-    many += "<P Label=\"LEFT\" Value=\"900\"/><!-- -->\r\n";
-  writeBytes(output() / "many_p.gui.xml", many);
-  r = run({"-n", "many_p.gui.xml"});
-  std::size_t told = 0;
-  for (std::size_t at = r.err.find("the new number replaced");
-       at != std::string::npos;
-       at = r.err.find("the new number replaced", at + 1))
-    ++told;
-  EXPECT_EQ(told, 5u) << r.err;
-  EXPECT_NE(r.err.find(pathOf("many_p.gui.xml") +
-                       ": 2 more lines lost text behind their number in the "
-                       "same way"),
+  const std::string more =
+      " more lines lost text behind their number in the same way";
+  for (const std::size_t lines : {5, 7}) {
+    many.clear();
+    for (std::size_t i = 0; i < lines; ++i)
+      many += "<P Label=\"LEFT\" Value=\"900\"/><!-- -->\r\n";
+    writeBytes(output() / "many_p.gui.xml", many);
+    r = run({"-n", "many_p.gui.xml"});
+    std::size_t told = 0;
+    for (std::size_t at = r.err.find("the new number replaced");
+         at != std::string::npos;
+         at = r.err.find("the new number replaced", at + 1))
+      ++told;
+    EXPECT_EQ(told, 5u) << r.err;
+    EXPECT_EQ(r.err.find(more) != std::string::npos, lines > 5) << r.err;
+  }
+  EXPECT_NE(r.err.find(pathOf("many_p.gui.xml") + ": 2" + more),
             std::string::npos)
       << r.err;
   // The conversion warns alike, but only once the file is replaced: one that
@@ -368,6 +374,7 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
     std::string after;
     std::optional<std::string> backupAfter;
     bool first = false;  // a first conversion, which tells of the backup
+    std::string ends{};  // where given, how standard output ends
   } steps[] = {
       {"first run", {}, {name}, 0, kConvertedSays, kConverted, kLayout, true},
       {"second run",
@@ -387,6 +394,28 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
            ".bak is the original that an earlier conversion kept, and is "
            "never converted itself. To put it back in place of " +
            name + ", run hudconv --restore " + name + ".",
+       kConverted,
+       kLayout,
+       false,
+       "2 files: 0 converted, 1 already converted, 1 not converted, 0 could "
+       "not be opened.\n  not converted: " +
+           pathOf(name) + ".bak (a backup, which is never converted)\n"},
+      {"its backup named in capitals",
+       {},
+       {name + ".BAK"},
+       1,
+       error + pathOf(name + ".BAK") +
+           " is the original that an earlier conversion kept, and is never "
+           "converted itself. To put it back in place of " +
+           name + ", run hudconv --restore " + name + ".",
+       kConverted,
+       kLayout},
+      {"a restore is never previewed",
+       {},
+       {"--restore", "--dry-run", name},
+       2,
+       error + "--dry-run shows what a conversion would change; it does not "
+               "go with --restore",
        kConverted,
        kLayout},
       {"original put back",
@@ -454,6 +483,11 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
       EXPECT_EQ(r.err.substr(0, step.says.size()), step.says) << step.what;
       EXPECT_EQ(fs::last_write_time(file), before) << step.what;
     }
+    const std::string ends = console(step.ends);
+    EXPECT_TRUE(r.out.size() >= ends.size() &&
+                r.out.compare(r.out.size() - ends.size(), ends.size(), ends) ==
+                    0)
+        << step.what << ": " << r.out;
     EXPECT_SAME_BYTES(readBytes(file), step.after) << step.what;
     EXPECT_EQ(fs::exists(backup), step.backupAfter.has_value()) << step.what;
     if (step.backupAfter) {
@@ -471,6 +505,15 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
   EXPECT_SAME_BYTES(readBytes(file), kLayout);
   EXPECT_EQ(fs::last_write_time(file), originalTime);
   EXPECT_EQ(outputEntries(), std::set<std::string>{name});
+  // So is one from here, where Output holds neither the file nor its backup.
+  const fs::path here = home_ / "here";
+  fs::create_directory(here);
+  writeBytes(here / "x_p.gui.xml.bak", kLayout);
+  ProgramOptions inHere;
+  inHere.workingFolder = here;
+  EXPECT_EQ(run({"--restore", "x_p.gui.xml"}, inHere).status, 0);
+  EXPECT_SAME_BYTES(readBytes(here / "x_p.gui.xml"), kLayout);
+  EXPECT_FALSE(fs::exists(here / "x_p.gui.xml.bak"));
   // A run stopped between keeping the original and replacing the file left
   // the one file under both names: it is the original, whichever comes next.
   fs::create_hard_link(file, backup);
@@ -638,7 +681,8 @@ TEST_P(AnyHomeTest, ABadValueStopsTheRunAndKeepsTheFile) {
       "save it as UTF-8 or ANSI and run again.";
   for (const std::string& text :
        {std::string("\xFF\xFE<\0G\0u\0i\0\r\0\n\0", 14),
-        std::string("<\0G\0u\0i\0S\0c\0r\0\r\0\n\0", 18)}) {
+        std::string("<\0G\0u\0i\0S\0c\0r\0\r\0\n\0", 18),
+        std::string("\0<\0G\0u\0i\0>\0\r\0\n", 14)}) {
     writeBytes(output() / name, text);
     const std::string err = expectFailureLeavesFile(name);
     EXPECT_NE(err.find(pathOf(name) + ", line 1: " + utf16), std::string::npos)

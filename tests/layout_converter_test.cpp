@@ -153,6 +153,7 @@ TEST_F(LayoutConverterTest, TellsEachChangeAndTheTextARewriteCut) {
       {"<P Value=\"120\" Label=\"LEFT\" />", "L120>40 [\" Label=\"LEFT\" />]"},
       {"Label=\"LEFT\" Value=\"12.5\" />", "L12>4 [.5\" />]"},
       {"Label=\"LEFT\" Value=\"120\"/>x", "L120>40 [\"/>x]"},
+      {"Label=\"LEFT\" Value=\"120x/>", "L120>40 [x/>]"},
       // A number that goes on beyond the replaced text loses nothing else.
       {"Label=\"LEFT\" Value=\"" + std::string(99, ' ') + "120\" /> x",
        "L120>40 []"},

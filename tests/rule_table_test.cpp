@@ -127,6 +127,8 @@ TEST_F(RuleTableTest, LookupFindsTheFirstMatchingRule) {
       {"container_p.gui.xml", "BTN_OKAY\" />", kLeft, true, 0.0f},
       // Two listed controls in one tag text: the earlier row wins.
       {"container_p.gui.xml", "SCROLLBAR_PROTOITEM\" />", kLeft, true, 0.0f},
+      // A TAG text cut short ends with the control's name.
+      {"confirm_p.gui.xml", "LB_MESSAGE", kLeft, true, 0.0f},
       // A WIDTH line holding the word LEFT hits the LEFT row first.
       {"map_p.gui.xml", "LBL_Map\" />", kWidth + " <!-- LEFT -->", true, 60.0f},
       // Listed only for other files; unlisted file; before the first TAG.
