@@ -370,6 +370,23 @@ TEST_F(FaultTest, ARestoreWaitsForTheLastStepsOfAConversion) {
   EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
 }
 
+TEST_F(FaultTest, AConversionWaitsForTheLastStepsOfAnother) {
+  // Its last look at the file comes once it holds the lock: one taken before
+  // would miss the other run's rename, and put a second conversion of the
+  // original over the converted file.
+  writeBytes(output() / kName, kLayout);
+  const int first = startUntil(3, kName, withFault("slow-rename"));
+  const Result second = run({kName});
+  EXPECT_EQ(waitForProgram(first), 0);
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find(pathOf(kName) + " changed during the conversion"),
+            std::string::npos)
+      << second.err;
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")), kLayout);
+  EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
+}
+
 TEST_F(FaultTest, AnOutputFolderThatCannotBeReadIsFlushedAllTheSame) {
   // It may be written but not read, so it cannot be opened to be flushed:
   // the file system it is on is flushed instead, before the rename.
