@@ -16,7 +16,7 @@ TEST(ArgumentsTest, APatternMatchesNamesInAnyLetterCase) {
       {"zoom_p.gui.xml", "Z*", true},
       {"Zoom_p.gui.xml", "z*", true},
       {"A_P.GUI.XML", "*.gui.xml", true},
-      // Only ASCII letters fold: [ and { are one letter apart from Z and z.
+      // Only ASCII letters fold: [ and { come right after Z and z.
       {"{x}", "[X]", false},
       {"a_p.gui.xml", "?_p.gui.xml", true},
       {"ab_p.gui.xml", "?_p.gui.xml", false},
