@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <vector>
 
 #include "command_line_fixture.h"
@@ -50,16 +51,35 @@ TEST_F(CommandLineTest, KeepsTheFileHidden) {
 
 TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
   // Only one that no running hudconv holds open, as each does its own
-  // without sharing, and that is not new.
+  // without sharing, and that was made more than a few seconds from now,
+  // before or after. A backup's copy takes the original's write time, so
+  // that says nothing of its age.
   const std::string name = "map_p.gui.xml";
   writeBytes(output() / name, kLayout);
-  for (const char* temporary : {".hudconv-leftxx", ".hudconv-heldxx"}) {
+  const auto madeAt = [&](const char* temporary, std::int64_t hours) {
     writeBytes(output() / temporary, kConverted);
-    fs::last_write_time(
-        output() / temporary,
-        fs::last_write_time(output() / temporary) - std::chrono::hours(1));
-  }
+    const HANDLE file =
+        ::CreateFileW((output() / temporary).c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const std::uint64_t ticks =
+        ((std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) +
+        static_cast<std::uint64_t>(hours * 36000000000LL);
+    const FILETIME made{static_cast<DWORD>(ticks),
+                        static_cast<DWORD>(ticks >> 32)};
+    EXPECT_TRUE(::SetFileTime(file, &made, nullptr, nullptr));
+    ::CloseHandle(file);
+  };
+  madeAt(".hudconv-leftxx", -1);
+  madeAt(".hudconv-heldxx", -1);
+  madeAt(".hudconv-nextxx", 24 * 365);
   writeBytes(output() / ".hudconv-newxxx", kConverted);
+  writeBytes(output() / ".hudconv-copyxx", kConverted);
+  fs::last_write_time(output() / ".hudconv-copyxx",
+                      fs::last_write_time(output() / ".hudconv-copyxx") -
+                          std::chrono::hours(1));
   const HANDLE held =
       ::CreateFileW((output() / ".hudconv-heldxx").c_str(), GENERIC_READ, 0,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -69,7 +89,7 @@ TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
   EXPECT_SAME_BYTES(readBytes(output() / name), kConverted);
   EXPECT_EQ(outputEntries(),
             (std::set<std::string>{name, name + ".bak", ".hudconv-heldxx",
-                                   ".hudconv-newxxx"}));
+                                   ".hudconv-newxxx", ".hudconv-copyxx"}));
 }
 
 TEST_F(CommandLineTest, HelpAsWindowsPlayersTypeIt) {

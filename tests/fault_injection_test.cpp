@@ -2,9 +2,12 @@
 // and checks that the layout file always survives: exit status 1, a message
 // with the reason, the file byte for byte as before, no stray file.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <chrono>
@@ -337,8 +340,9 @@ TEST_F(FaultTest, AFileRemovedBeforeTheReplaceIsNotRecreated) {
 }
 
 TEST_F(FaultTest, AnOutputFolderThatCannotBeWrittenKeepsTheFile) {
-  // The file itself may be written by anyone; only its folder is closed.
+  // The file is the user's own; only its folder is closed.
   writeBytes(output() / kName, kLayout);
+  (void)!::chown((output() / kName).c_str(), 65534, 65534);
   fs::permissions(output() / kName,
                   fs::perms::owner_read | fs::perms::owner_write |
                       fs::perms::group_read | fs::perms::group_write |
@@ -387,10 +391,112 @@ TEST_F(FaultTest, AConversionWaitsForTheLastStepsOfAnother) {
   EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
 }
 
+TEST_F(FaultTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
+  // Only one that no running hudconv holds, made more than a few seconds
+  // from now: with the clock an hour ahead, or a year behind.
+  for (const std::string clock : {"clock-ahead", "clock-behind"}) {
+    for (const auto& entry : fs::directory_iterator(output()))
+      fs::remove(entry.path());
+    writeBytes(output() / kName, kLayout);
+    for (const char* temporary :
+         {".hudconv-leftXX", ".hudconv-heldXX", ".hudconv-longer-name"})
+      writeBytes(output() / temporary, kConverted);
+    // Nor a link named like one: it is not followed to what it leads to.
+    writeBytes(home_ / "old.txt", kConverted);
+    fs::create_symlink("../old.txt", output() / ".hudconv-LnkAbc");
+    const int held =
+        ::open((output() / ".hudconv-heldXX").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_EQ(run({kName}, withFault(clock)).status, 0) << clock;
+    ::close(held);
+    EXPECT_EQ(outputEntries(), (std::set<std::string>{
+                                   kName, kName + ".bak", ".hudconv-heldXX",
+                                   ".hudconv-longer-name", ".hudconv-LnkAbc"}))
+        << clock;
+    EXPECT_SAME_BYTES(readBytes(home_ / "old.txt"), kConverted);
+  }
+}
+
+TEST_F(FaultTest, ABackupsCopyIsHeldUntilItHasItsName) {
+  // Without hard links the original is copied, with its old time; a run on
+  // another file in the folder, an hour later by its clock, must not take
+  // the copy for a leftover while it waits for its name.
+  writeBytes(output() / kName, kLayout);
+  writeBytes(output() / "other.gui.xml", kLayout);
+  const int first = startUntil(3, kName, withFault("no-link,slow-backup"));
+  const Result second = run({"other.gui.xml"}, withFault("clock-ahead"));
+  EXPECT_EQ(waitForProgram(first), 0) << readBytes(home_ / "stderr");
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")), kLayout);
+}
+
+TEST_F(FaultTest, NoOneButARunThatMayWriteTheFileKeepsAnotherWaiting) {
+  // A reader's lock on the byte hudconv locks, which anyone who may read
+  // the file can take: refused at once, in words a player can act on.
+  writeBytes(output() / kName, kLayout);
+  const int reader = ::open((output() / kName).c_str(), O_RDONLY | O_CLOEXEC);
+  struct flock byte {};
+  byte.l_type = F_RDLCK;
+  byte.l_whence = SEEK_SET;
+  byte.l_start = std::int64_t{1} << 62;
+  byte.l_len = 1;
+  ASSERT_EQ(::fcntl(reader, F_OFD_SETLK, &byte), 0);
+  const auto start = std::chrono::steady_clock::now();
+  std::string err = expectFailureLeavesFile(kName);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_NE(err.find("another program is reading " + pathOf(kName) +
+                     " and keeps it locked against changes"),
+            std::string::npos)
+      << err;
+  ::close(reader);
+  // A stopped run holds it: a minute by the clock (here sixty times as
+  // fast), then plain words.
+  const int stopped = startUntil(3, kName, withFault("slow-rename"));
+  ::kill(stopped, SIGSTOP);
+  const auto waited = std::chrono::steady_clock::now();
+  const Result r = run({kName}, withFault("fast-clock"));
+  EXPECT_LT(std::chrono::steady_clock::now() - waited,
+            std::chrono::seconds(10));
+  ::kill(stopped, SIGCONT);
+  EXPECT_EQ(waitForProgram(stopped), 0);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("another run of hudconv (or another program) has been "
+                       "working on " +
+                       pathOf(kName) + " for a minute and still holds it"),
+            std::string::npos)
+      << r.err;
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
+}
+
+TEST_F(FaultTest, AFileThatBecomesAPipeIsNeverWaitedFor) {
+  writeBytes(output() / kName, kLayout);
+  const int pid = startProgram(program_, {kName}, home_ / "stdout",
+                               home_ / "stderr", withFault("pipe-at-write"));
+  const auto give_up =
+      std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0 &&
+         std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (std::chrono::steady_clock::now() >= give_up) {
+    killProgram(pid);
+    waitForProgram(pid);
+    FAIL() << "the run waited on the pipe";
+  }
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string err = readBytes(home_ / "stderr");
+  EXPECT_NE(err.find("cannot write " + pathOf(kName) + ": not a regular file"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+}
+
 TEST_F(FaultTest, AnOutputFolderThatCannotBeReadIsFlushedAllTheSame) {
   // It may be written but not read, so it cannot be opened to be flushed:
   // the file system it is on is flushed instead, before the rename.
   writeBytes(output() / kName, kLayout);
+  (void)!::chown((output() / kName).c_str(), 65534, 65534);
   fs::permissions(output() / kName,
                   fs::perms::owner_read | fs::perms::owner_write |
                       fs::perms::others_read | fs::perms::others_write);

@@ -29,17 +29,21 @@ bool isPattern(const std::string& name) {
 }
 
 // The names in `folder` that `keep` takes, in name order, as paths; for
-// `restore`, those of the files that have a backup.
+// `restore`, those of the files that have a backup. Links that are not
+// followed go to `passedOver` instead, as paths.
 template <typename Keep>
 std::vector<std::string> namesIn(const std::string& folder, bool restore,
-                                 Keep keep) {
+                                 Keep keep,
+                                 std::vector<std::string>& passedOver) {
   std::vector<FolderEntry> entries;
   if (listFolder(folder, entries)) return {};
   std::vector<std::string> names;
+  std::vector<std::string> foreign;
   for (const FolderEntry& entry : entries) {
     if (entry.folder || entry.name.rfind(".hudconv-", 0) == 0) continue;
     if (!isBackupName(entry.name)) {
-      if (!restore && keep(entry.name)) names.push_back(entry.name);
+      if (!restore && keep(entry.name))
+        (entry.foreignLink ? foreign : names).push_back(entry.name);
       continue;
     }
     // A backup stands for its file, also where that is gone.
@@ -48,9 +52,12 @@ std::vector<std::string> namesIn(const std::string& folder, bool restore,
   }
   std::sort(names.begin(), names.end(), lessIgnoringCase);
   names.erase(std::unique(names.begin(), names.end()), names.end());
+  std::sort(foreign.begin(), foreign.end(), lessIgnoringCase);
   std::string full;
   if (resolveLinks(folder, full)) full = folder;
   for (std::string& name : names) name = pathIn(full, name);
+  for (const std::string& name : foreign)
+    passedOver.push_back(pathIn(full, name));
   return names;
 }
 
@@ -109,11 +116,17 @@ Named expandArgument(const std::string& argument, const std::string& home,
   // A folder, or a file, as a name is found.
   for (const std::string& path : placesOf(argument, home)) {
     if (!exists(path)) continue;
-    if (!isFolder(path)) return named;
+    if (!isFolder(path)) {
+      named.nameIsAPattern = isPattern(fileNameOf(argument));
+      return named;
+    }
     named.many = true;
-    named.paths = namesIn(path, restore, [](const std::string& name) {
-      return endsWithIgnoringCase(name, ".gui.xml");
-    });
+    named.paths = namesIn(
+        path, restore,
+        [](const std::string& name) {
+          return endsWithIgnoringCase(name, ".gui.xml");
+        },
+        named.passedOver);
     if (named.paths.empty())
       named.noneBecause =
           restore ? messages::noBackupIn(path) : messages::noLayoutFileIn(path);
@@ -129,10 +142,12 @@ Named expandArgument(const std::string& argument, const std::string& home,
   for (const std::string& path : placesOf(folder, home)) {
     if (!isFolder(path)) continue;
     if (first.empty()) first = path;
-    named.paths = namesIn(path, restore, [&](const std::string& name) {
-      return matchesPattern(name, pattern);
-    });
-    if (!named.paths.empty()) return named;
+    named.passedOver.clear();
+    named.paths = namesIn(
+        path, restore,
+        [&](const std::string& name) { return matchesPattern(name, pattern); },
+        named.passedOver);
+    if (!named.paths.empty() || !named.passedOver.empty()) return named;
   }
   named.noneBecause = messages::noMatch(
       pattern, first.empty() ? placesOf(folder, home).front() : first, restore);

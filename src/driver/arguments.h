@@ -12,6 +12,10 @@ struct Named {
   bool many = false;  // a pattern or a folder; otherwise one file as named
   std::vector<std::string> paths;  // what it names, in name order
   std::string noneBecause;         // where it names nothing: why
+  // Links in the folder that are not followed (see Links::kOwned).
+  std::vector<std::string> passedOver;
+  // One file, whose name is written as a pattern is.
+  bool nameIsAPattern = false;
 };
 
 // The files that `argument` names, a folder part or a folder being looked

@@ -69,7 +69,9 @@ std::string removeKept(const std::string& backup) {
 // Holds the lock of the layout file `target` while it is replaced or
 // restored. Throws FileError.
 void lock(FileLock& held, const std::string& target) {
-  if (const SystemError error = held.lock(target))
+  const SystemError error = held.lock(target);
+  // A file that is gone has nothing to guard; the steps after tell of it.
+  if (error && !error.isNotFound())
     throw FileError(messages::cannotLock(target, error));
 }
 
@@ -237,7 +239,8 @@ SystemError openLayoutFile(const std::string& argument, const std::string& home,
   for (std::size_t i = 0; i < places.size(); ++i) {
     SystemFile file;
     FileVersion version;
-    const SystemError error = openForReading(places[i], file, version);
+    const SystemError error =
+        openForReading(places[i], file, version, Links::kOwned);
     if (!error) {
       path = places[i];
       in = std::move(file);

@@ -104,9 +104,18 @@ int run(const Command& command) {
   std::vector<Outcome> outcomes;
   for (const std::string& argument : command.files) {
     const Named named = expandArgument(argument, home, command.restore);
+    // Told and counted as not converted: a folder run that found one should
+    // not end as if all went well.
+    for (const std::string& link : named.passedOver) {
+      sayWarning(messages::passedOverLink(link));
+      outcomes.push_back({status::kNotConverted, false, link,
+                          "a link of another user's, not followed"});
+    }
     if (!named.many) {
       outcomes.push_back(handle(argument));
-    } else if (named.paths.empty()) {
+      if (named.nameIsAPattern)
+        say(messages::tookFileNamedAsPattern(outcomes.back().path));
+    } else if (named.paths.empty() && named.passedOver.empty()) {
       sayError(named.noneBecause);
       outcomes.push_back(
           {status::kCannotOpen, false, argument,

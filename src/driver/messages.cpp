@@ -132,6 +132,14 @@ std::string notReplaceable(const std::string& path) {
          "of a file replace it";
 }
 
+std::string ownerWouldChange(const std::string& path,
+                             const std::string& owner) {
+  return "cannot convert " + path + ": it belongs to " + owner +
+         ", and the converted file would belong to you instead, so that " +
+         owner + " could no longer change it; " +
+         (owner == "root" ? owner : owner + " or root") + " can convert it";
+}
+
 std::string cannotRenameTo(const std::string& from, const std::string& to,
                            const SystemError& error) {
   return "cannot rename " + from + " to " + to + ": " + error.text();
@@ -178,6 +186,12 @@ std::string leftUnchanged(const std::string& reason, const std::string& what) {
 
 std::string cannotOpen(const std::string& path, const SystemError& error,
                        const std::string& mustBeIn) {
+  if (error.source() == SystemError::Source::kForeignLink)
+    return "cannot open " + path +
+           ": it is a symbolic link that another user made to a file that is "
+           "not theirs. hudconv follows a link only for the user who made it "
+           "or for the owner of the file it leads to, so that whoever may "
+           "write a folder cannot have your run rewrite a file elsewhere.";
   std::string text = "cannot open " + path + ": " + error.text() + ".";
   if (!mustBeIn.empty())
     text += " The layout file must be in the folder " + mustBeIn +
@@ -285,8 +299,30 @@ std::string originalInPlace(const std::string& path,
 }
 
 std::string cannotLock(const std::string& path, const SystemError& error) {
-  return "cannot wait for another run of hudconv on " + path + ": " +
-         error.text();
+  if (error.source() != SystemError::Source::kLockHeld)
+    return "cannot lock " + path +
+           " against other runs of hudconv: " + error.text();
+  if (error.lockHolder() == SystemError::LockHolder::kReader)
+    return "another program is reading " + path +
+           " and keeps it locked against changes; close that program, then "
+           "run hudconv again";
+  return "another run of hudconv (or another program) has been working on " +
+         path +
+         " for a minute and still holds it; let it finish, or close the "
+         "console window it runs in, then run hudconv again";
+}
+
+std::string passedOverLink(const std::string& path) {
+  return "passed over " + path +
+         ": a symbolic link that another user made to a file that is not "
+         "theirs, which hudconv never follows.";
+}
+
+std::string tookFileNamedAsPattern(const std::string& path) {
+  return "Took the file named " + path +
+         " itself. To convert every file that the pattern matches, name "
+         "their folder instead (hudconv " +
+         folderOf(path) + ").";
 }
 
 std::string noMatch(const std::string& pattern, const std::string& folder,

@@ -60,6 +60,8 @@ std::string failed(Step step, const std::string& path,
 std::string temporaryFileIn(const std::string& folder);
 std::string readOnly(const std::string& path);
 std::string notReplaceable(const std::string& path);
+// A file of another user's, which a conversion would give to this one.
+std::string ownerWouldChange(const std::string& path, const std::string& owner);
 std::string cannotRenameTo(const std::string& from, const std::string& to,
                            const SystemError& error);
 std::string cannotKeepOriginal(const std::string& backup,
@@ -104,6 +106,10 @@ std::string cannotRestore(const std::string& path, const std::string& reason);
 std::string notItsOriginal(const std::string& path, const std::string& backup);
 std::string originalInPlace(const std::string& path, const std::string& backup);
 std::string cannotLock(const std::string& path, const SystemError& error);
+// A link that a folder or a pattern found, and that is not followed.
+std::string passedOverLink(const std::string& path);
+// A file named as a pattern is written, taken as that one file.
+std::string tookFileNamedAsPattern(const std::string& path);
 // A pattern or a folder that names no file.
 std::string noMatch(const std::string& pattern, const std::string& folder,
                     bool restore);

@@ -17,18 +17,20 @@ void PendingFile::check(const SystemError& error, messages::Step step) const {
 
 void PendingFile::nameAndClose() {
   check(nameTemporary(file_, folder_, path_), messages::Step::kName);
-  check(file_.close(), messages::Step::kClose);
+  check(closeHolding(file_, hold_), messages::Step::kClose);
 }
 
 SystemError PendingFile::renameOver(const std::string& target) {
   const SystemError error = ::renameOver(path_, target);
   done_ = !error;
+  if (done_) hold_.close();
   return error;
 }
 
 SystemError PendingFile::renameNoReplace(const std::string& target) {
   const SystemError error = ::renameNoReplace(path_, target);
   done_ = !error;
+  if (done_) hold_.close();
   return error;
 }
 
@@ -36,6 +38,8 @@ bool PendingFile::discard() {
   if (done_) return true;
   done_ = true;
   file_.close();
-  // An unnamed file is gone with its descriptor.
-  return path_.empty() || !removeFile(path_);
+  // Let go of only once it is removed, so no other run removes it first.
+  const bool removed = path_.empty() || !removeFile(path_);
+  hold_.close();
+  return removed;
 }

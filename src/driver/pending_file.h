@@ -26,7 +26,9 @@ class PendingFile {
   // Throws FileError: "cannot STEP" the file, when `error` tells a failure.
   void check(const SystemError& error, messages::Step step) const;
 
-  // Gives it a name, where it had none, and closes it. Throws FileError.
+  // Gives it a name, where it had none, and closes it; where the system
+  // allows, it stays held from other runs until it is renamed or removed.
+  // Throws FileError.
   void nameAndClose();
   // Renames it, once named and closed, over `target` or to `target` unless
   // that exists, in one step; returns the system's error.
@@ -37,6 +39,6 @@ class PendingFile {
 
  private:
   std::string folder_, path_;
-  SystemFile file_;
+  SystemFile file_, hold_;
   bool done_ = false;  // renamed, or removed
 };

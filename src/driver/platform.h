@@ -79,7 +79,18 @@ enum class EntryKind {
 // regular file (a folder, a device, a pipe).
 class SystemError {
  public:
-  enum class Source { kNone, kErrno, kWindows, kNotARegularFile };
+  enum class Source {
+    kNone,
+    kErrno,
+    kWindows,
+    kNotARegularFile,
+    kLockHeld,     // see LockHolder
+    kForeignLink,  // a link another user made to a file not theirs
+  };
+  // Who keeps a run from the lock of a file: a run or program that may
+  // write the file, for a minute on end; or at once, one that only reads it
+  // and holds a reader's lock, which may be held for as long as it likes.
+  enum class LockHolder { kWriter, kReader };
 
   SystemError() = default;
   SystemError(Source source, int code) : source_(source), code_(code) {}
@@ -87,6 +98,9 @@ class SystemError {
   static SystemError last();
   static SystemError notARegularFile(EntryKind kind = EntryKind::kOther) {
     return {Source::kNotARegularFile, static_cast<int>(kind)};
+  }
+  static SystemError lockHeld(LockHolder holder) {
+    return {Source::kLockHeld, static_cast<int>(holder)};
   }
 
   explicit operator bool() const { return source_ != Source::kNone; }
@@ -102,6 +116,8 @@ class SystemError {
   bool isNameTooLong() const;
   // What stands there, for a path that is not a regular file.
   EntryKind entryKind() const { return static_cast<EntryKind>(code_); }
+  // Who holds the lock, for a lock not taken.
+  LockHolder lockHolder() const { return static_cast<LockHolder>(code_); }
 
  private:
   Source source_ = Source::kNone;
@@ -162,8 +178,12 @@ struct FileVersion {
 };
 
 // Whether a path is taken through a symbolic link at its end, or the link
-// counts as what stands there.
-enum class Links { kFollow, kRefuse };
+// counts as what stands there. kOwned follows a link only where the user
+// running made it, or the owner of the file it leads to did: the rule that
+// Linux applies in shared folders, so that whoever may write a folder cannot
+// make another user's run rewrite a file elsewhere. Another link is refused
+// with Source::kForeignLink.
+enum class Links { kFollow, kRefuse, kOwned };
 
 // Opens a file for reading and tells its state. Anything but a regular file
 // is refused with SystemError::notARegularFile(), before it is read from: a
@@ -191,6 +211,10 @@ struct InheritedAttributes {
 SystemError resolveLinks(const std::string& path, std::string& target);
 SystemError readAttributes(const std::string& path,
                            InheritedAttributes& attributes);
+// Whether a new file made by this user can be given the owner of the file
+// with `attributes`: it is this user's, or this user is root. Where it is
+// not, the file's owner would change, and `owner` is told that owner's name.
+bool ownerIsKept(const InheritedAttributes& attributes, std::string& owner);
 // Whether this user may write the file: it is opened for writing (without
 // truncating it) and closed again.
 SystemError probeWriting(const std::string& path);
@@ -207,7 +231,8 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
 // one a name like the above, in `folder`.
 SystemError nameTemporary(const SystemFile& file, const std::string& folder,
                           std::string& path);
-// Gives a new file the mode, owner or attributes of the old one.
+// Gives a new file the mode, owner, group or attributes of the old one; the
+// group where this user may give it.
 SystemError inheritAttributes(const SystemFile& file,
                               const InheritedAttributes& attributes);
 SystemError writeAll(const SystemFile& file, const char* data,
@@ -217,6 +242,10 @@ SystemError writeAll(const SystemFile& file, const char* data,
 SystemError startWriteBack(const SystemFile& file, std::uint64_t offset,
                            std::uint64_t size);
 SystemError flushToDisk(const SystemFile& file);
+// Closes `file`, telling what closing says, while `hold` takes over holding
+// it from other runs until it is renamed, where the system lets an open file
+// be renamed; on Windows, which does not, `hold` stays closed.
+SystemError closeHolding(SystemFile& file, SystemFile& hold);
 // Sets the file's modification time to the one in `state`.
 SystemError setModified(const SystemFile& file, const FileVersion& state);
 // Renames `from` over `to` in the same folder, as one step.
@@ -232,22 +261,29 @@ SystemError linkFile(const std::string& existing, const std::string& link);
 // holds `fileInIt`, a file in it. Tells the first error where neither works.
 SystemError syncFolder(const std::string& folder, const std::string& fileInIt);
 // Removes the temporary files that runs stopped between naming and renaming
-// them left in `folder`: those that no running hudconv holds and that have
-// not been written for a while. Best effort.
+// them left in `folder`: those that no running hudconv holds and that were
+// made (a time no copy can take over) more than a few seconds from now,
+// before or after, for a clock may have been set back. Best effort.
 void removeLeftovers(const std::string& folder);
 
 // Held by one run of hudconv at a time for the file at `path` (its full
-// path, symbolic links followed; letter case aside on Windows), so that the
-// decisive steps of two runs on one file never interleave. Runs on other
-// files never wait for it. It leaves nothing behind, and goes with the
-// program however that ends.
+// path, symbolic links followed), so that the decisive steps of two runs on
+// one file never interleave. Runs on other files never wait for it. It
+// leaves nothing behind, and goes with the program however that ends. On
+// POSIX systems it is a lock on the file itself, which only a user who may
+// write the file can hold (a run that may only read it takes a reader's
+// lock, which keeps writers out), and it is held on the file that `path`
+// names once it is held; on Windows a named mutex of the user's session,
+// letter case aside.
 class FileLock {
  public:
   FileLock() = default;
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  // Waits until no other run holds the lock of `path`, up to a minute.
+  // Waits until no other run holds the lock of `path`, up to a minute; one
+  // that only reads the file is not waited for. Tells "not found" for a
+  // file that is gone.
   SystemError lock(const std::string& path);
 
  private:
@@ -255,10 +291,12 @@ class FileLock {
 };
 SystemError removeFile(const std::string& path);
 
-// One name in a folder, and whether it leads to a folder.
+// One name in a folder, and whether it leads to a folder, or is a link that
+// Links::kOwned would refuse.
 struct FolderEntry {
   std::string name;
   bool folder = false;
+  bool foreignLink = false;
 };
 // The names in `folder`, without "." and "..", in no order.
 SystemError listFolder(const std::string& folder,

@@ -2,9 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -150,6 +148,16 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+namespace {
+
+// Whether a link (`link`, as lstat tells it) to the file `target` is one to
+// follow: the user running made it, or the owner of the file did.
+bool mayFollow(const struct stat& link, const struct stat& target) {
+  return link.st_uid == ::geteuid() || link.st_uid == target.st_uid;
+}
+
+}  // namespace
+
 SystemError listFolder(const std::string& folder,
                        std::vector<FolderEntry>& entries) {
   DIR* const listing = ::opendir(folder.c_str());
@@ -157,14 +165,19 @@ SystemError listFolder(const std::string& folder,
   while (const dirent* entry = ::readdir(listing)) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    bool leadsToFolder = entry->d_type == DT_DIR;
+    FolderEntry found{name, entry->d_type == DT_DIR, false};
     if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      struct stat link {};
       struct stat info {};
-      leadsToFolder =
-          ::fstatat(::dirfd(listing), entry->d_name, &info, 0) == 0 &&
-          S_ISDIR(info.st_mode);
+      const bool leads =
+          ::fstatat(::dirfd(listing), entry->d_name, &info, 0) == 0;
+      found.folder = leads && S_ISDIR(info.st_mode);
+      found.foreignLink = leads &&
+                          ::fstatat(::dirfd(listing), entry->d_name, &link,
+                                    AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISLNK(link.st_mode) && !mayFollow(link, info);
     }
-    entries.push_back({name, leadsToFolder});
+    entries.push_back(found);
   }
   ::closedir(listing);
   return {};
@@ -198,6 +211,8 @@ SystemError SystemError::last() { return {Source::kErrno, errno}; }
 
 std::string SystemError::text() const {
   if (source_ == Source::kNotARegularFile) return "not a regular file";
+  if (source_ == Source::kLockHeld) return "another program holds it";
+  if (source_ == Source::kForeignLink) return "a link of another user's";
   return std::strerror(code_);
 }
 
@@ -250,6 +265,9 @@ SystemError openForReading(const std::string& path, SystemFile& file,
                            FileVersion& state, Links links) {
   // Without waiting: opening a pipe would wait for a writer.
   const int noFollow = links == Links::kRefuse ? O_NOFOLLOW : 0;
+  struct stat link {};
+  const bool owned = links == Links::kOwned &&
+                     ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   SystemFile opened(
       ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | noFollow));
   if (!opened.isOpen()) {
@@ -259,6 +277,14 @@ SystemError openForReading(const std::string& path, SystemFile& file,
   }
   struct stat info {};
   if (::fstat(fd(opened), &info) != 0) return SystemError::last();
+  if (owned) {
+    // The link looked at is the one that was followed: a link cannot be
+    // changed, only replaced by another.
+    struct stat after {};
+    if (::lstat(path.c_str(), &after) != 0 || after.st_ino != link.st_ino ||
+        after.st_dev != link.st_dev || !mayFollow(link, info))
+      return {SystemError::Source::kForeignLink, 0};
+  }
   if (const SystemError error = notRegular(info)) return error;
   const int flags = ::fcntl(fd(opened), F_GETFL);
   if (flags < 0 || ::fcntl(fd(opened), F_SETFL, flags & ~O_NONBLOCK) != 0)
@@ -316,9 +342,47 @@ SystemError readAttributes(const std::string& path,
   return {};
 }
 
+namespace {
+
+// A user's name as /etc/passwd gives it, or "user N". The program is linked
+// statically, where the C library's lookup would need its shared modules.
+std::string userName(uid_t user) {
+  const std::string id = std::to_string(user);
+  if (std::FILE* users = std::fopen("/etc/passwd", "re")) {
+    char line[1024];
+    while (std::fgets(line, sizeof(line), users)) {
+      const std::string entry = line;
+      const std::size_t name = entry.find(':');
+      const std::size_t password = entry.find(':', name + 1);
+      if (name == std::string::npos || password == std::string::npos ||
+          entry.compare(password + 1, id.size() + 1, id + ":") != 0)
+        continue;
+      std::fclose(users);
+      return entry.substr(0, name);
+    }
+    std::fclose(users);
+  }
+  return "user " + id;
+}
+
+}  // namespace
+
+bool ownerIsKept(const InheritedAttributes& attributes, std::string& owner) {
+  const uid_t user = ::geteuid();
+  if (user == 0 || user == attributes.owner) return true;
+  owner = userName(attributes.owner);
+  return false;
+}
+
 SystemError probeWriting(const std::string& path) {
-  SystemFile probe(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  return probe.isOpen() ? SystemError() : SystemError::last();
+  // Without waiting: a pipe put in the file's place would wait for a reader.
+  SystemFile probe(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!probe.isOpen())
+    return errno == ENXIO ? SystemError::notARegularFile()
+                          : SystemError::last();
+  struct stat info {};
+  if (::fstat(fd(probe), &info) != 0) return SystemError::last();
+  return notRegular(info);
 }
 
 SystemError probeReplacing(const std::string& path) {
@@ -401,11 +465,24 @@ SystemError nameTemporary(const SystemFile& file, const std::string& folder,
 
 SystemError inheritAttributes(const SystemFile& file,
                               const InheritedAttributes& attributes) {
-  // Keep the owner where we may set it (root converting a player's file);
-  // anyone else keeps their own files anyway.
-  (void)!::fchown(fd(file), attributes.owner, attributes.group);
+  // Root gives the file back to its owner; anyone else converts only their
+  // own files (see ownerIsKept) and keeps the group where they belong to
+  // it. The mode comes last: a change of owner clears the set-id bits.
+  if (::geteuid() == 0) {
+    if (::fchown(fd(file), attributes.owner, attributes.group) != 0)
+      return SystemError::last();
+  } else {
+    (void)!::fchown(fd(file), static_cast<uid_t>(-1), attributes.group);
+  }
   return ::fchmod(fd(file), attributes.mode) == 0 ? SystemError()
                                                   : SystemError::last();
+}
+
+SystemError closeHolding(SystemFile& file, SystemFile& hold) {
+  // The copy shares the lock taken at its creation.
+  hold = SystemFile(::fcntl(fd(file), F_DUPFD_CLOEXEC, 0));
+  if (!hold.isOpen()) return SystemError::last();
+  return file.close();
 }
 
 SystemError writeAll(const SystemFile& file, const char* data,
@@ -484,7 +561,7 @@ void removeLeftovers(const std::string& folder) {
   DIR* const listing = ::opendir(folder.c_str());
   if (!listing) return;
   const std::string stem = ".hudconv-";
-  const time_t now = ::time(nullptr);
+  const std::int64_t now = ::time(nullptr);
   while (const dirent* entry = ::readdir(listing)) {
     const std::string name = entry->d_name;
     if (name.size() != stem.size() + 6 || name.compare(0, stem.size(), stem))
@@ -494,9 +571,12 @@ void removeLeftovers(const std::string& folder) {
         ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     // A run holds its own until it is renamed; one that has just made it
-    // may not hold it yet, but has written it a moment ago.
+    // may not hold it yet, but made it a moment ago. The change time tells:
+    // a backup's copy takes the original's modification time, and no one
+    // can set the change time but the clock.
     if (left.isOpen() && ::fstat(fd(left), &info) == 0 &&
-        S_ISREG(info.st_mode) && now - info.st_mtime > 10 &&
+        S_ISREG(info.st_mode) &&
+        std::abs(now - static_cast<std::int64_t>(info.st_ctime)) > 10 &&
         ::flock(fd(left), LOCK_EX | LOCK_NB) == 0)
       ::unlink(path.c_str());
   }
@@ -507,31 +587,76 @@ FileLock::~FileLock() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
+namespace {
+
+// A lock on one byte far past the end of any layout file: no program that
+// locks what it reads or writes there meets it, and one that locks the
+// whole file keeps hudconv out, as it should.
+struct flock lockedByte(short type) {
+  struct flock byte {};
+  byte.l_type = type;
+  byte.l_whence = SEEK_SET;
+  byte.l_start = std::int64_t{1} << 62;
+  byte.l_len = 1;
+  return byte;
+}
+
+std::int64_t steadyMilliseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
 SystemError FileLock::lock(const std::string& path) {
-  // A socket bound to a name of its own in the abstract namespace: no file,
-  // and gone with the process. The name is a hash of the path.
-  std::uint64_t hash = 14695981039346656037u;
-  for (const char c : path)
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const int length =
-      std::snprintf(address.sun_path + 1, sizeof(address.sun_path) - 1,
-                    "hudconv-%016llx", static_cast<unsigned long long>(hash));
-  SystemFile held(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!held.isOpen()) return SystemError::last();
-  const auto size =
-      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-  for (int waited = 0;; ++waited) {
-    if (::bind(fd(held), reinterpret_cast<const sockaddr*>(&address), size) ==
-        0)
-      break;
-    if (errno != EADDRINUSE || waited == 60000) return SystemError::last();
-    const timespec millisecond{0, 1000000};
-    ::nanosleep(&millisecond, nullptr);
+  // A lock of the open file itself, not of the process: it goes with the
+  // descriptor, and with the program however that ends. Opening the file
+  // for writing proves that this user may hold a writer's lock; a user who
+  // may only read it takes a reader's lock, which keeps writers out too.
+  const std::int64_t deadline = steadyMilliseconds() + 60000;
+  for (;;) {
+    short type = F_WRLCK;
+    SystemFile held(
+        ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (!held.isOpen() &&
+        (errno == EACCES || errno == EPERM || errno == EROFS)) {
+      type = F_RDLCK;
+      held = SystemFile(
+          ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    }
+    if (!held.isOpen())
+      return errno == ENXIO || errno == ELOOP ? SystemError::notARegularFile()
+                                              : SystemError::last();
+    struct stat locked {};
+    if (::fstat(fd(held), &locked) != 0) return SystemError::last();
+    if (const SystemError error = notRegular(locked)) return error;
+    struct flock byte = lockedByte(type);
+    while (::fcntl(fd(held), F_OFD_SETLK, &byte) != 0) {
+      if (errno != EAGAIN && errno != EACCES && errno != EINTR)
+        return SystemError::last();
+      // A reader may hold its lock for as long as it likes: not waited for.
+      struct flock holder = lockedByte(type);
+      if (type == F_WRLCK && ::fcntl(fd(held), F_OFD_GETLK, &holder) == 0 &&
+          holder.l_type == F_RDLCK)
+        return SystemError::lockHeld(SystemError::LockHolder::kReader);
+      if (steadyMilliseconds() >= deadline)
+        return SystemError::lockHeld(SystemError::LockHolder::kWriter);
+      const timespec millisecond{0, 1000000};
+      ::nanosleep(&millisecond, nullptr);
+      byte = lockedByte(type);
+    }
+    // Held on the file that the path still names, or taken again on the
+    // one that took its place while this run waited.
+    struct stat named {};
+    if (::stat(path.c_str(), &named) != 0) return SystemError::last();
+    if (named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
+      handle_ = held.release();
+      return {};
+    }
+    if (steadyMilliseconds() >= deadline)
+      return SystemError::lockHeld(SystemError::LockHolder::kWriter);
   }
-  handle_ = held.release();
-  return {};
 }
 
 SystemError removeFile(const std::string& path) {

@@ -274,6 +274,8 @@ SystemError SystemError::last() {
 
 std::string SystemError::text() const {
   if (source_ == Source::kNotARegularFile) return "not a regular file";
+  if (source_ == Source::kLockHeld) return "another program holds it";
+  if (source_ == Source::kForeignLink) return "a link of another user's";
   if (source_ == Source::kErrno) return std::strerror(code_);
   wchar_t* text = nullptr;
   const DWORD length = ::FormatMessageW(
@@ -537,6 +539,17 @@ SystemError flushToDisk(const SystemFile& file) {
   return ::FlushFileBuffers(handle(file)) ? SystemError() : lastError();
 }
 
+bool ownerIsKept(const InheritedAttributes&, std::string&) {
+  // A new file takes its folder's permissions, which a player's Documents
+  // give the player.
+  return true;
+}
+
+SystemError closeHolding(SystemFile& file, SystemFile&) {
+  // Windows renames no file that is open without sharing.
+  return file.close();
+}
+
 SystemError setModified(const SystemFile& file, const FileVersion& state) {
   FILE_BASIC_INFO info{};  // times of 0 stay as they are
   info.LastWriteTime.QuadPart = state.modified;
@@ -584,11 +597,16 @@ void removeLeftovers(const std::string& folder) {
     return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
   };
   do {
-    // A running hudconv holds its own without sharing; one not written for
-    // ten seconds (in 100 ns ticks) that no one holds was left behind.
+    // A running hudconv holds its own without sharing; one made more than
+    // ten seconds (in 100 ns ticks) from now, before or after, that no one
+    // holds was left behind. A backup's copy takes the original's write
+    // time, never its creation time.
+    const std::uint64_t made = ticks(found.ftCreationTime);
+    const std::uint64_t apart =
+        made > ticks(now) ? made - ticks(now) : ticks(now) - made;
     if ((found.dwFileAttributes &
          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        ticks(now) - ticks(found.ftLastWriteTime) < 100000000u)
+        apart <= 100000000u)
       continue;
     const SystemFile left = wrap(::CreateFileW(
         systemPath(folder + "\\" +
@@ -625,7 +643,7 @@ SystemError FileLock::lock(const std::string& path) {
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
     const SystemError error =
         waited == WAIT_TIMEOUT
-            ? SystemError(SystemError::Source::kWindows, ERROR_TIMEOUT)
+            ? SystemError::lockHeld(SystemError::LockHolder::kWriter)
             : lastError();
     ::CloseHandle(mutex);
     return error;

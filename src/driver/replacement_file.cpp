@@ -175,6 +175,9 @@ InheritedAttributes checkReplaceable(const std::string& target) {
   if (attributes.readOnly) throw FileError(messages::readOnly(target));
   check(probeWriting(target), messages::Step::kWrite, target);
   if (probeReplacing(target)) throw FileError(messages::notReplaceable(target));
+  std::string owner;
+  if (!ownerIsKept(attributes, owner))
+    throw FileError(messages::ownerWouldChange(target, owner));
   return attributes;
 }
 

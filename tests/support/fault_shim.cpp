@@ -22,6 +22,12 @@
 //   close         close fails after closing (EIO)
 //   rename        the rename over the layout file fails (EXDEV)
 //   slow-rename   the rename over the layout file waits 300 ms first
+//   slow-backup   the rename of the backup's copy waits 500 ms first
+//   pipe-at-write the layout file becomes a pipe before it is opened for
+//                 writing
+//   clock-ahead, clock-behind
+//                 the clock is an hour ahead, or a year behind
+//   fast-clock    the steady clock runs sixty times as fast
 //   change-input  another program appends to the layout file (the one named
 //                 by HUDCONV_FAULT_FILE) while it is converted
 //   change-in-place
@@ -62,6 +68,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -160,6 +167,12 @@ int open(const char* path, int flags, ...) {
     mode = va_arg(args, mode_t);
     va_end(args);
   }
+  // Another program puts a pipe in the layout file's place once it is read.
+  if (faultIs("pipe-at-write") && (flags & O_ACCMODE) == O_WRONLY &&
+      std::strstr(path, "/Output/") && !isTempPath(path)) {
+    ::unlink(path);
+    ::mkfifo(path, 0666);
+  }
   if ((flags & O_TMPFILE) == O_TMPFILE) {
     if (faultIs("create")) {
       errno = EMFILE;
@@ -171,6 +184,28 @@ int open(const char* path, int flags, ...) {
     }
   }
   return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+// The clock set an hour ahead or a year back, for the age of leftovers.
+time_t time(time_t* out) {
+  time_t now = real<time_t (*)(time_t*)>("time")(nullptr);
+  if (faultIs("clock-ahead")) now += 3600;
+  if (faultIs("clock-behind")) now -= 365 * 24 * 3600;
+  if (out) *out = now;
+  return now;
+}
+
+// A steady clock that runs sixty times as fast: a minute in a second.
+int clock_gettime(clockid_t clock, timespec* now) {
+  const int result =
+      real<int (*)(clockid_t, timespec*)>("clock_gettime")(clock, now);
+  if (result == 0 && clock == CLOCK_MONOTONIC && faultIs("fast-clock")) {
+    const long long nanoseconds =
+        (static_cast<long long>(now->tv_sec) * 1000000000 + now->tv_nsec) * 60;
+    now->tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+    now->tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+  }
+  return result;
 }
 
 int linkat(int fromFolder, const char* from, int toFolder, const char* to,
@@ -203,6 +238,7 @@ int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
     return -1;
   }
   if (faultIs("backup-appears") && isBackupPath(to)) makeOtherBackup(to);
+  if (faultIs("slow-backup") && isBackupPath(to)) ::usleep(500000);
   const int result =
       real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(
           fromFolder, from, toFolder, to, flags);
