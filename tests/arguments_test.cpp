@@ -96,11 +96,15 @@ TEST_F(ExpandArgumentTest, APatternOrAFolderNamesItsFilesInNameOrder) {
     EXPECT_TRUE(named.many) << c.argument;
     std::vector<std::string> expected;
     for (const std::string& name : c.names) expected.push_back(in + name);
-    EXPECT_EQ(named.paths, expected) << c.argument << " " << c.restore;
-    EXPECT_EQ(named.noneBecause.empty(), !c.names.empty()) << c.argument;
+    std::vector<std::string> paths;
+    for (const NamedFile& file : named.files) paths.push_back(file.path);
+    EXPECT_EQ(paths, expected) << c.argument << " " << c.restore;
   }
-  // A file's own name names that file alone.
-  EXPECT_FALSE(expandArgument(in + "a_p.gui.xml", "", false).many);
+  // A file's own name names that file alone, where it was found.
+  const Named one = expandArgument(in + "a_p.gui.xml", "", false);
+  EXPECT_FALSE(one.many);
+  ASSERT_EQ(one.files.size(), 1u);
+  EXPECT_EQ(one.files[0].path, in + "a_p.gui.xml");
 }
 
 }  // namespace

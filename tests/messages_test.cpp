@@ -7,12 +7,21 @@
 namespace {
 
 TEST(MessagesTest, TheSummaryCountsEachFileUnderWhatBecameOfIt) {
+  const auto outcome = [](int status, bool already, const char* path,
+                          Why why = Why::kDone) {
+    Outcome made;
+    made.status = status;
+    made.already = already;
+    made.path = path;
+    made.why = why;
+    return made;
+  };
   const std::vector<Outcome> outcomes = {
-      {status::kConverted, false, "a", ""},
-      {status::kConverted, true, "b", ""},
-      {status::kConverted, true, "c", ""},
-      {status::kNotConverted, false, "d", "edited after its conversion"},
-      {status::kCannotOpen, false, "e", "no backup"},
+      outcome(status::kConverted, false, "a"),
+      outcome(status::kConverted, true, "b"),
+      outcome(status::kConverted, true, "c"),
+      outcome(status::kNotConverted, false, "d", Why::kEdited),
+      outcome(status::kCannotOpen, false, "e", Why::kNoBackup),
   };
   EXPECT_EQ(messages::summary(outcomes, false),
             "5 files: 1 converted, 2 already converted, 1 not converted, 1 "

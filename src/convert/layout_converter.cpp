@@ -68,12 +68,22 @@ void LayoutConverter::feed(const char* data, std::size_t size) {
   const char* lineStart = nul;
   while (lineStart != data && lineStart[-1] != '\n') --lineStart;
   guarded([&] { feedText(data, static_cast<std::size_t>(lineStart - data)); });
-  throw ConversionError(lineNumber_ + 1, kNulByteText);
+  throw ConversionError(lineNumber_ + 1, ConversionError::Kind::kNulByte,
+                        kNulByteText);
 }
 
-void LayoutConverter::throwBadValue(const char* reason) const {
-  throw ConversionError(lineNumber_, reason, propertyOf(editingMarkers_),
+void LayoutConverter::throwBadValue(ConversionError::Kind kind,
+                                    const char* reason) const {
+  throw ConversionError(lineNumber_, kind, reason, propertyOf(editingMarkers_),
                         valueTextOf(editing_));
+}
+
+ConversionError::Kind LayoutConverter::kindOf(const std::out_of_range& e) {
+  if (std::strcmp(e.what(), kEndsAtValueText) == 0)
+    return ConversionError::Kind::kEndsAtValue;
+  if (std::strcmp(e.what(), kWidthOverflowText) == 0)
+    return ConversionError::Kind::kWidthOverflow;
+  return ConversionError::Kind::kOutOfRange;
 }
 
 void LayoutConverter::feedText(const char* data, std::size_t size) {

@@ -13,23 +13,37 @@
 #include "convert/rule_table.h"
 
 // A value the converter cannot handle, with the 1-based line it stands on,
-// and where it is a property's value, which property (LEFT, WIDTH or TAG)
-// and its value text as it stands, up to its closing quote and cut to a few
-// dozen characters.
+// what was wrong with it, and where it is a property's value, which property
+// (LEFT, WIDTH or TAG) and its value text as it stands, up to its closing
+// quote and cut to a few dozen characters. what() is the reason as
+// rewriteLine gives it.
 class ConversionError : public std::runtime_error {
  public:
-  ConversionError(std::size_t line, const std::string& reason,
+  enum class Kind {
+    kNotANumber,     // no digits where the number should be
+    kOutOfRange,     // a number beyond 32 bits
+    kEndsAtValue,    // the line ends right behind its Value
+    kWidthOverflow,  // a width that its exception scales beyond 32 bits
+    kNulByte,        // a NUL byte, which no text file holds
+    // Never thrown here: a NUL byte in a file that reads as UTF-16 text, as
+    // the reader of the file tells it.
+    kSavedAsUtf16,
+  };
+  ConversionError(std::size_t line, Kind kind, const std::string& reason,
                   std::string property = "", std::string value = "")
       : std::runtime_error(reason),
         line_(line),
+        kind_(kind),
         property_(std::move(property)),
         value_(std::move(value)) {}
   std::size_t line() const { return line_; }
+  Kind kind() const { return kind_; }
   const std::string& property() const { return property_; }
   const std::string& value() const { return value_; }
 
  private:
   std::size_t line_;
+  Kind kind_;
   std::string property_, value_;
 };
 
@@ -179,11 +193,11 @@ class LayoutConverter {
     } catch (const std::invalid_argument& e) {
       keepTagText();
       if (editing_.data() == nullptr) throw;  // not from a line: as it came
-      throwBadValue(e.what());
+      throwBadValue(ConversionError::Kind::kNotANumber, e.what());
     } catch (const std::out_of_range& e) {
       keepTagText();
       if (editing_.data() == nullptr) throw;
-      throwBadValue(e.what());
+      throwBadValue(kindOf(e), e.what());
     } catch (...) {
       keepTagText();
       throw;
@@ -191,7 +205,10 @@ class LayoutConverter {
     keepTagText();
   }
   // Throws the ConversionError of the line being edited, for `reason`.
-  [[noreturn]] void throwBadValue(const char* reason) const;
+  [[noreturn]] void throwBadValue(ConversionError::Kind kind,
+                                  const char* reason) const;
+  // Which of rewriteLine's range errors `e` is.
+  static ConversionError::Kind kindOf(const std::out_of_range& e);
   // Counts a change and emits the changed line from its new number on, and
   // its line break.
   void emitRest(std::string_view line, const LineEdit& change);

@@ -15,6 +15,7 @@ std::string currentTagText;
 
 const char* const kWidthOverflowText =
     "scaled width does not fit a 32-bit integer";
+const char* const kEndsAtValueText = "invalid string position";
 
 namespace {
 
@@ -30,7 +31,7 @@ const int kFixedWidth = 800;
 // Position of the value text that belongs to the `Value` at valuePos.
 std::size_t valueTextStart(std::string_view line, std::size_t valuePos) {
   const std::size_t start = valuePos + kValueOffset;
-  if (start > line.size()) throw std::out_of_range("invalid string position");
+  if (start > line.size()) throw std::out_of_range(kEndsAtValueText);
   return start;
 }
 

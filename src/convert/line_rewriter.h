@@ -17,8 +17,10 @@ extern std::string inputFileName;
 // closing quote included. Empty until the first such line.
 extern std::string currentTagText;
 
-// The error text of a scaled width that does not fit 32 bits.
+// The error texts of a scaled width that does not fit 32 bits, and of a line
+// that ends within two characters of its `Value`.
 extern const char* const kWidthOverflowText;
+extern const char* const kEndsAtValueText;
 
 // Returns the line to write in place of `line` (given without its line
 // break): LEFT and WIDTH values are moved onto the centre monitor, every

@@ -1,10 +1,12 @@
+// What each argument of a run names: one file, or the layout files of a
+// folder or a pattern.
+
 #include "driver/arguments.h"
 
 #include <algorithm>
 #include <iterator>
 
 #include "driver/backup.h"
-#include "driver/messages.h"
 #include "driver/platform.h"
 
 namespace {
@@ -109,31 +111,82 @@ bool isNamedFromHere(const std::string& argument) {
   });
 }
 
+namespace {
+
+// Where one file named `argument` is for a conversion: `found`, the first
+// of its places where anything stands; where none does, below Output.
+NamedFile oneFile(const std::string& argument, const std::string& home,
+                  const std::string& found) {
+  if (!found.empty()) return {found, argument};
+  return {isFullPath(argument) ? argument : layoutFilePath(home, argument),
+          argument};
+}
+
+// Where one file named `argument` is for a restore: the backup named stands
+// for its file, which is found by itself or by its backup alone, links not
+// followed.
+NamedFile oneFileToRestore(const std::string& argument,
+                           const std::string& home) {
+  const std::string named = isBackupName(fileNameOf(argument))
+                                ? argument.substr(0, argument.size() - 4)
+                                : argument;
+  for (const std::string& place : placesOf(named, home))
+    if (exists(place, Links::kRefuse) ||
+        exists(backupOf(place), Links::kRefuse))
+      return {place, argument};
+  return {isFullPath(named) ? named : layoutFilePath(home, named), argument};
+}
+
+bool opens(const std::string& path) {
+  SystemFile file;
+  FileVersion state;
+  return !openForReading(path, file, state, Links::kOwned);
+}
+
+std::vector<NamedFile> asFiles(const std::vector<std::string>& paths) {
+  std::vector<NamedFile> files;
+  files.reserve(paths.size());
+  for (const std::string& path : paths) files.push_back({path, path});
+  return files;
+}
+
+}  // namespace
+
 Named expandArgument(const std::string& argument, const std::string& home,
                      bool restore) {
   Named named;
-  if (argument.empty()) return named;
-  // A folder, or a file, as a name is found.
-  for (const std::string& path : placesOf(argument, home)) {
+  const auto one = [&](const std::string& found) {
+    named.files = {restore ? oneFileToRestore(argument, home)
+                           : oneFile(argument, home, found)};
+    return named;
+  };
+  // Nothing is found by no name: the Output folder is what it names.
+  if (argument.empty()) return one(placesOf(argument, home).front());
+  // A folder, or a file, as a name is found: at the first place, anything
+  // that stands there; after it, only a file that opens.
+  const std::vector<std::string> places = placesOf(argument, home);
+  for (const std::string& path : places) {
     if (!exists(path)) continue;
-    if (!isFolder(path)) {
+    const bool folder = isFolder(path);
+    if (!folder && path != places.front() && !opens(path)) continue;
+    if (!folder) {
       named.nameIsAPattern = isPattern(fileNameOf(argument));
-      return named;
+      return one(path);
     }
     named.many = true;
-    named.paths = namesIn(
+    named.files = asFiles(namesIn(
         path, restore,
         [](const std::string& name) {
           return endsWithIgnoringCase(name, ".gui.xml");
         },
-        named.passedOver);
-    if (named.paths.empty())
-      named.noneBecause =
-          restore ? messages::noBackupIn(path) : messages::noLayoutFileIn(path);
+        named.passedOver));
+    named.none = {
+        restore ? NoneNamed::Kind::kNoBackup : NoneNamed::Kind::kNoLayoutFile,
+        path, "", restore};
     return named;
   }
   const std::string pattern = fileNameOf(argument);
-  if (!isPattern(pattern)) return named;
+  if (!isPattern(pattern)) return one("");
   // The folder part as given, without its separator; empty where none was.
   std::string folder = argument.substr(0, argument.size() - pattern.size());
   if (folder.size() > 1) folder.pop_back();
@@ -143,13 +196,14 @@ Named expandArgument(const std::string& argument, const std::string& home,
     if (!isFolder(path)) continue;
     if (first.empty()) first = path;
     named.passedOver.clear();
-    named.paths = namesIn(
+    named.files = asFiles(namesIn(
         path, restore,
         [&](const std::string& name) { return matchesPattern(name, pattern); },
-        named.passedOver);
-    if (!named.paths.empty() || !named.passedOver.empty()) return named;
+        named.passedOver));
+    if (!named.files.empty() || !named.passedOver.empty()) return named;
   }
-  named.noneBecause = messages::noMatch(
-      pattern, first.empty() ? placesOf(folder, home).front() : first, restore);
+  named.none = {NoneNamed::Kind::kNoMatch,
+                first.empty() ? placesOf(folder, home).front() : first, pattern,
+                restore};
   return named;
 }

@@ -3,15 +3,24 @@
 #include <string>
 #include <vector>
 
+#include "driver/failure.h"
 #include "driver/platform.h"
+
+// One file that an argument names: where it is, or where it was looked for
+// when it is nowhere; and the argument as it was given.
+struct NamedFile {
+  std::string path;
+  std::string argument;
+};
 
 // What a file argument stands for. Players convert a whole HUD, and cmd.exe
 // expands no wildcard: a pattern (`*.gui.xml`, `Output\*_p.gui.xml`) and a
 // folder (one dropped on the program, too) name the layout files in it.
+// Each is looked for once, here; what was found is handed on.
 struct Named {
   bool many = false;  // a pattern or a folder; otherwise one file as named
-  std::vector<std::string> paths;  // what it names, in name order
-  std::string noneBecause;         // where it names nothing: why
+  std::vector<NamedFile> files;  // what it names, in name order
+  NoneNamed none;                // where a folder or pattern names nothing
   // Links in the folder that are not followed (see Links::kOwned).
   std::vector<std::string> passedOver;
   // One file, whose name is written as a pattern is.
@@ -21,7 +30,9 @@ struct Named {
 // The files that `argument` names, a folder part or a folder being looked
 // for as a name is: below the Output folder of `home` first, then from here;
 // a full path where it is. Folders and backups are left out; for `restore`,
-// the files that have a backup are named.
+// the files that have a backup are named. One file is found where it is
+// (for `restore`, where it or its backup is), and otherwise named where it
+// belongs, below the Output folder.
 Named expandArgument(const std::string& argument, const std::string& home,
                      bool restore);
 

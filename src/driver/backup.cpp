@@ -26,7 +26,7 @@ SystemError readFull(const SystemFile& file, char* data, std::size_t size,
 }
 
 void rewind(const SystemFile& file, const std::string& path) {
-  check(rewindFile(file), messages::Step::kRead, path);
+  check(rewindFile(file), Step::kRead, path);
 }
 
 // Thrown at the first byte that differs: the rest need not be read.
@@ -61,8 +61,7 @@ class ComparingSink final : public BufferedSink {
   }
   std::size_t readPiece(std::size_t size) {
     std::size_t got = 0;
-    check(readFull(file_, read_.get(), size, got), messages::Step::kRead,
-          path_);
+    check(readFull(file_, read_.get(), size, got), Step::kRead, path_);
     return got;
   }
 
@@ -97,10 +96,10 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
   for (;;) {
     std::size_t oneGot = 0;
     std::size_t otherGot = 0;
-    check(readFull(one, oneBlock.get(), blockSize, oneGot),
-          messages::Step::kRead, onePath);
-    check(readFull(other, otherBlock.get(), blockSize, otherGot),
-          messages::Step::kRead, otherPath);
+    check(readFull(one, oneBlock.get(), blockSize, oneGot), Step::kRead,
+          onePath);
+    check(readFull(other, otherBlock.get(), blockSize, otherGot), Step::kRead,
+          otherPath);
     if (oneGot != otherGot ||
         std::memcmp(oneBlock.get(), otherBlock.get(), oneGot) != 0)
       return false;
@@ -114,23 +113,21 @@ SystemError keepCopy(const std::string& target, const std::string& backup) {
   PendingFile copy(folderOf(target));
   SystemFile in;
   FileVersion state;
-  check(openForReading(target, in, state), messages::Step::kRead, target);
+  check(openForReading(target, in, state), Step::kRead, target);
   InheritedAttributes attributes;
-  check(readAttributes(target, attributes), messages::Step::kReadAttributes,
-        target);
-  copy.check(inheritAttributes(copy.file(), attributes),
-             messages::Step::kSetPermissions);
+  check(readAttributes(target, attributes), Step::kReadAttributes, target);
+  copy.check(inheritAttributes(copy.file(), attributes), Step::kSetPermissions);
   readBlocks(in, target, blockSizeFor(state.size),
              [&](const char* data, std::size_t size) {
-               copy.check(writeAll(copy.file(), data, size),
-                          messages::Step::kWrite);
+               copy.check(writeAll(copy.file(), data, size), Step::kWrite);
              });
-  copy.check(setModified(copy.file(), state), messages::Step::kSetTime);
-  copy.check(flushToDisk(copy.file()), messages::Step::kFlush);
+  copy.check(setModified(copy.file(), state), Step::kSetTime);
+  copy.check(flushToDisk(copy.file()), Step::kFlush);
   copy.nameAndClose();
   const SystemError error = copy.renameNoReplace(backup);
   if (error && !error.isAlreadyThere())
-    throw FileError(messages::cannotRenameTo(copy.path(), backup, error));
+    throw FileError(
+        failureOf(Failure::Kind::kRenameTo, copy.path(), backup, error));
   return error;
 }
 
@@ -156,10 +153,10 @@ SystemError openBackup(const std::string& backup, SystemFile& file,
 void checkBackupOpened(const SystemError& error, const std::string& path,
                        const std::string& backup) {
   if (error.isNameTooLong())
-    throw FileError(messages::backupNameTooLong(path, backup));
+    throw FileError(failureOf(Failure::Kind::kBackupNameTooLong, path, backup));
   if (error.source() == SystemError::Source::kNotARegularFile)
-    throw FileError(messages::notABackup(backup, error.entryKind()));
-  check(error, messages::Step::kReadBackup, backup);
+    throw FileError(failureOf(Failure::Kind::kNotABackup, backup, "", error));
+  check(error, Step::kReadBackup, backup);
 }
 
 Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
@@ -173,7 +170,9 @@ Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
   // led to the file through a link that the system did not tell of.
   if (backupState.sameFile(state)) {
     if (backupState.names < 2)
-      throw FileError(messages::notABackup(backup, EntryKind::kLink));
+      throw FileError(
+          failureOf(Failure::Kind::kNotABackup, backup, "",
+                    SystemError::notARegularFile(EntryKind::kLink)));
     return Standing::kSameFile;
   }
   const std::size_t blockSize =
@@ -200,8 +199,10 @@ Kept keepOriginal(const std::string& target, const FileVersion& expected,
     try {
       error = keepCopy(target, backup);
     } catch (const FileError& e) {
-      throw FileError(
-          messages::cannotKeepOriginal(backup, linkError, e.what()));
+      Failure failure =
+          failureOf(Failure::Kind::kKeepOriginal, backup, "", linkError);
+      failure.cause = std::make_shared<const Failure>(e.failure());
+      throw FileError(std::move(failure));
     }
   }
   FileVersion kept;
@@ -209,7 +210,7 @@ Kept keepOriginal(const std::string& target, const FileVersion& expected,
   // Something else under that name, made meanwhile: never taken for it.
   if (keptError.source() == SystemError::Source::kNotARegularFile)
     return Kept::kOtherBackup;
-  check(keptError, messages::Step::kFindBackup, backup);
+  check(keptError, Step::kFindBackup, backup);
   // Made by this run or by another one that read the same file: a link, or
   // a copy with the file's time.
   if (kept.size == expected.size && kept.modified == expected.modified)

@@ -1,3 +1,5 @@
+// Reading a file in blocks, and holding its lock.
+
 #include "driver/file_steps.h"
 
 #include <algorithm>
@@ -15,4 +17,11 @@ void convertFile(const SystemFile& in, const std::string& path,
     converter.feed(data, size);
   });
   converter.finish();
+}
+
+void lockFile(FileLock& held, const std::string& target) {
+  const SystemError error = held.lock(target);
+  // The steps after tell of a file that is gone.
+  if (error && !error.isNotFound())
+    throw FileError(failureOf(Failure::Kind::kLock, target, "", error));
 }

@@ -1,36 +1,16 @@
 #pragma once
 
-// What every step of the driver's work on files shares: the error a failed
-// step throws, and reading a file in blocks.
+// Reading a file in blocks, as every step of the driver's work on files
+// does.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "convert/layout_converter.h"
-#include "driver/messages.h"
+#include "driver/failure.h"
 #include "driver/platform.h"
-
-// A file operation that failed, with what a player needs to act: what was
-// done to which file, and the system's reason.
-class FileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The layout file was changed by another program while it was converted.
-class FileChangedError : public FileError {
- public:
-  using FileError::FileError;
-};
-
-// Throws FileError("cannot STEP PATH: REASON") when `error` tells a failure.
-inline void check(const SystemError& error, messages::Step step,
-                  const std::string& path) {
-  if (error) throw FileError(messages::failed(step, path, error));
-}
 
 // Buffers fitted to a file of `size` bytes: a small file needs no megabyte.
 std::size_t blockSizeFor(std::uint64_t size);
@@ -43,8 +23,7 @@ void readBlocks(const SystemFile& in, const std::string& path,
   const std::unique_ptr<char[]> block(new char[blockSize]);
   for (;;) {
     std::size_t got = 0;
-    check(readSome(in, block.get(), blockSize, got), messages::Step::kRead,
-          path);
+    check(readSome(in, block.get(), blockSize, got), Step::kRead, path);
     if (got == 0) return;
     take(block.get(), got);
   }
@@ -55,3 +34,8 @@ void readBlocks(const SystemFile& in, const std::string& path,
 // converter throws.
 void convertFile(const SystemFile& in, const std::string& path,
                  std::size_t blockSize, LayoutConverter& converter);
+
+// Holds the lock of the layout file `target` while it is replaced or
+// restored, so that another run of hudconv never comes between the steps.
+// A file that is gone has nothing to guard. Throws FileError.
+void lockFile(FileLock& held, const std::string& target);

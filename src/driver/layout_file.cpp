@@ -1,3 +1,6 @@
+// One layout file's story: found, compared with its backup, converted in
+// place or put back from that backup, and told.
+
 #include "driver/layout_file.h"
 
 #include <algorithm>
@@ -17,10 +20,25 @@
 
 namespace {
 
-Outcome fail(int status, const std::string& path, const std::string& message,
-             const std::string& reason) {
+// A file not done: `message` told, and why in `outcome`.
+Outcome fail(const std::string& message, Outcome outcome) {
   sayError(message);
-  return {status, false, path, reason};
+  return outcome;
+}
+
+Outcome notDone(int status, const std::string& path, Why why) {
+  Outcome outcome;
+  outcome.status = status;
+  outcome.path = path;
+  outcome.why = why;
+  return outcome;
+}
+
+Outcome done(const std::string& path, bool already = false) {
+  Outcome outcome;
+  outcome.path = path;
+  outcome.already = already;
+  return outcome;
 }
 
 // Whether the file open as `in` begins as UTF-16 text does: with its
@@ -43,75 +61,6 @@ bool savedAsUtf16(const SystemFile& in) {
     if (alternates) return true;
   }
   return false;
-}
-
-// A failure's message in a few words: the step and the system's reason
-// ("cannot write: No space left on device"), or its first clause.
-std::string inFewWords(const std::string& message) {
-  std::string text = message.substr(0, message.find("; "));
-  if (text.rfind("cannot ", 0) == 0) {
-    const std::size_t verb = text.find(' ', 7);
-    const std::size_t reason = text.rfind(": ");
-    if (verb != std::string::npos && reason != std::string::npos)
-      return text.substr(0, verb) + text.substr(reason);
-  }
-  return text.substr(0, std::min(text.find(", "), text.find(". ")));
-}
-
-// Removes the backup made for a replacement that then failed, and tells
-// what became of it.
-std::string removeKept(const std::string& backup) {
-  const SystemError error = removeFile(backup);
-  return error ? messages::backupNotRemoved(backup, error)
-               : messages::backupRemoved(backup);
-}
-
-// Holds the lock of the layout file `target` while it is replaced or
-// restored. Throws FileError.
-void lock(FileLock& held, const std::string& target) {
-  const SystemError error = held.lock(target);
-  // A file that is gone has nothing to guard; the steps after tell of it.
-  if (error && !error.isNotFound())
-    throw FileError(messages::cannotLock(target, error));
-}
-
-// Puts the converted file in place of the layout file `target`, read in the
-// state `state`, after keeping the original as `backup` where it has none;
-// where it has one, the backup is still as it was found (`backupState`). The
-// original is on disk before the rename, or nothing is renamed. A backup
-// made here is removed again when the replacement fails after it, and the
-// error says so. The steps run under the file's lock, so that another run of
-// hudconv never comes between them.
-void replaceKeepingOriginal(ReplacementFile& out, const std::string& target,
-                            const FileVersion& state, Standing standing,
-                            const std::string& backup,
-                            const FileVersion& backupState) {
-  out.finish();
-  FileLock held;
-  lock(held, target);
-  out.checkUnchanged(state);
-  if (standing != Standing::kNoBackup) {
-    FileVersion now;
-    if (readVersion(backup, now, Links::kRefuse) || now != backupState)
-      throw FileChangedError(messages::backupChanged(backup, target));
-    out.replace(state);
-    return;
-  }
-  const Kept kept = keepOriginal(target, state, backup);
-  if (kept == Kept::kOtherBackup)
-    throw FileChangedError(messages::backupAppeared(backup, target));
-  try {
-    if (kept == Kept::kFileChanged)
-      throw FileChangedError(messages::changedMeanwhile(target));
-    const std::string folder = folderOf(target);
-    check(syncFolder(folder, backup), messages::Step::kFlushFolder, folder);
-    out.replace(state);
-  } catch (const FileChangedError&) {
-    throw FileChangedError(
-        messages::changedMeanwhile(target, removeKept(backup)));
-  } catch (const FileError& e) {
-    throw FileError(std::string(e.what()) + "; " + removeKept(backup));
-  }
 }
 
 // Tells the player of text that a rewrite cuts, the first few in full, and
@@ -161,22 +110,22 @@ class DiscardingSink final : public BufferedSink {
 Outcome convert(SystemFile& in, const FileVersion& state,
                 const std::string& inputPath, bool preview) {
   std::optional<ReplacementFile> out;
-  std::string error;
-  std::string reason;
   try {
     const std::string target = replacedFile(inputPath);
-    const std::string backup = backupOf(target);
-    FileVersion backupState;
-    const Standing standing =
-        compareWithBackup(in, state, inputPath, backup, backupState);
+    Expected expected;
+    expected.file = state;
+    expected.backup = backupOf(target);
+    const Standing standing = compareWithBackup(
+        in, state, inputPath, expected.backup, expected.backupFile);
     if (standing == Standing::kConverted) {
-      say(messages::alreadyConverted(backup));
-      return {status::kConverted, true, inputPath, ""};
+      say(messages::alreadyConverted(expected.backup));
+      return done(inputPath, true);
     }
     if (standing == Standing::kDifferent)
-      return fail(status::kNotConverted, inputPath,
-                  messages::neitherOriginalNorConverted(inputPath, backup),
-                  "edited after its conversion");
+      return fail(
+          messages::neitherOriginalNorConverted(inputPath, expected.backup),
+          notDone(status::kNotConverted, inputPath, Why::kEdited));
+    expected.keepOriginal = standing == Standing::kNoBackup;
     const std::size_t blockSize = blockSizeFor(state.size);
     if (preview) {
       ChangeReport report(inputPath, true);
@@ -186,7 +135,7 @@ Outcome convert(SystemFile& in, const FileVersion& state,
       convertFile(in, inputPath, blockSize, converter);
       report.finish(converter.changes());
       say(messages::wouldBeMade(converter.changes()));
-      return {status::kConverted, false, inputPath, ""};
+      return done(inputPath);
     }
     removeLeftovers(folderOf(target));
     out.emplace(target, blockSize);
@@ -195,95 +144,65 @@ Outcome convert(SystemFile& in, const FileVersion& state,
     ChangeReport report(inputPath, false);
     LayoutConverter converter(*out, &report, LayoutConverter::Told::kCuts);
     convertFile(in, inputPath, blockSize, converter);
-    in.close();  // Windows will not replace a file that is still open.
-    replaceKeepingOriginal(*out, target, state, standing, backup, backupState);
+    out->commit(in, expected);
     report.finish(converter.changes());
     say(messages::changesMade(converter.changes()));
     // Players delete what looks like clutter; this one must stay.
-    if (standing == Standing::kNoBackup) say(messages::originalKept(backup));
-    return {status::kConverted, false, inputPath, ""};
+    if (expected.keepOriginal) say(messages::originalKept(expected.backup));
+    return done(inputPath);
   } catch (const ConversionError& e) {
+    Outcome outcome = notDone(status::kNotConverted, inputPath, Why::kBadValue);
+    outcome.badValue = {e.line(), e.kind(), e.property(), e.value()};
     // Notepad's "Unicode": told in words a player can act on.
-    const std::string what =
-        std::string(e.what()) == kNulByteText && savedAsUtf16(in)
-            ? messages::kSavedAsUtf16
-            : e.what();
-    error =
-        messages::badValue(inputPath, e.line(), what, e.property(), e.value());
-    reason = "line " + std::to_string(e.line()) + ": " + what;
-  } catch (const FileChangedError& e) {
-    if (out) out->discard();
-    return fail(status::kNotConverted, inputPath, e.what(),
-                "changed during the conversion");
+    if (e.kind() == ConversionError::Kind::kNulByte && savedAsUtf16(in))
+      outcome.badValue.kind = ConversionError::Kind::kSavedAsUtf16;
+    std::string error = messages::badValue(inputPath, outcome.badValue);
+    // A replacement that could not be made has cleaned up after itself.
+    if (out && !out->discard()) error += messages::notRemoved(out->tempPath());
+    return fail(messages::leftUnchanged(error, inputPath), outcome);
   } catch (const FileError& e) {
-    error = e.what();
-    reason = inFewWords(error);
-  }
-  // A replacement that could not be made has cleaned up after itself.
-  if (out && !out->discard()) error += messages::notRemoved(out->tempPath());
-  return fail(status::kNotConverted, inputPath,
-              messages::leftUnchanged(error, inputPath), reason);
-}
-
-// Opens the layout file that `argument` names, at the first of its places
-// that holds it (see placesOf). An error at the first place other than "not
-// found" is final; where no place holds it, the error is the one below
-// Output. Sets `path` to the file opened, or where it was looked for.
-SystemError openLayoutFile(const std::string& argument, const std::string& home,
-                           SystemFile& in, FileVersion& state,
-                           std::string& path) {
-  const std::vector<std::string> places = placesOf(argument, home);
-  const std::string output =
-      isFullPath(argument) ? argument : layoutFilePath(home, argument);
-  SystemError belowOutput;
-  for (std::size_t i = 0; i < places.size(); ++i) {
-    SystemFile file;
-    FileVersion version;
-    const SystemError error =
-        openForReading(places[i], file, version, Links::kOwned);
-    if (!error) {
-      path = places[i];
-      in = std::move(file);
-      state = version;
-      return {};
+    if (e.failure().changed()) {
+      if (out) out->discard();
+      return fail(messages::describe(e.failure()),
+                  notDone(status::kNotConverted, inputPath, Why::kChanged));
     }
-    if (places[i] == output) belowOutput = error;
-    if (i == 0 && !error.isNotFound()) {
-      path = places[i];
-      return error;
-    }
+    Outcome outcome = notDone(status::kNotConverted, inputPath, Why::kFailed);
+    outcome.failure = e.failure();
+    if (out && !out->discard()) outcome.failure.leftBehind = out->tempPath();
+    return fail(
+        messages::leftUnchanged(messages::describe(outcome.failure), inputPath),
+        outcome);
   }
-  path = output;
-  return belowOutput;
 }
 
 }  // namespace
 
-Outcome convertLayoutFile(const std::string& argument, const std::string& home,
-                          bool preview) {
+Outcome convertLayoutFile(const NamedFile& file, const std::string& home,
+                          const Options& options) {
+  const std::string& path = file.path;
   SystemFile in;
   FileVersion state;
-  std::string path;
-  const SystemError error = openLayoutFile(argument, home, in, state, path);
+  const SystemError error = openForReading(path, in, state, Links::kOwned);
   say(messages::inputFileIs(path));
   // A backup converted would be moved twice once put back.
+  const std::string& argument = file.argument;
   if (isBackupName(fileNameOf(argument)))
     return fail(
-        status::kNotConverted, path,
         messages::isABackup(path, argument.substr(0, argument.size() - 4)),
-        "a backup, which is never converted");
+        notDone(status::kNotConverted, path, Why::kIsABackup));
   if (error) {
     say(messages::cannotOpenInputFile(path));
     const bool missing = error.isNotFound() && !isFullPath(argument);
+    Outcome outcome = notDone(status::kCannotOpen, path, Why::kCannotOpen);
+    outcome.error = error;
     return fail(
-        status::kCannotOpen, path,
         messages::cannotOpen(
             path, error, missing ? folderOf(layoutFilePath(home, "x")) : ""),
-        error.text());
+        outcome);
   }
   // The exceptions go by the file's bare name, whatever folder it is in.
   inputFileName = fileNameOf(path);
-  return convert(in, state, path, preview);
+  return convert(in, state, path, options.preview);
 }
 
 namespace {
@@ -297,13 +216,13 @@ bool mayRestore(const std::string& target, const std::string& backup,
   FileVersion state;
   const SystemError error = openForReading(target, file, state);
   if (error.isNotFound()) return true;
-  check(error, messages::Step::kRead, target);
+  check(error, Step::kRead, target);
   inputFileName = fileNameOf(target);
   FileVersion compared;
   const Standing standing =
       compareWithBackup(file, state, target, backup, compared);
   if (compared != backupState)
-    throw FileChangedError(messages::backupChanged(backup, target));
+    throw FileError(failureOf(Failure::Kind::kBackupChanged, backup, target));
   sameFile = standing == Standing::kSameFile;
   return standing == Standing::kConverted || standing == Standing::kOriginal;
 }
@@ -313,56 +232,47 @@ bool mayRestore(const std::string& target, const std::string& backup,
 // Puts the original kept by the first conversion back in place of the
 // layout file, in one rename, which also removes the backup; only where the
 // file is that original converted, or its bytes, or missing.
-Outcome restoreLayoutFile(const std::string& argument,
-                          const std::string& home) {
-  // The backup named stands for its file.
-  const std::string named = isBackupName(fileNameOf(argument))
-                                ? argument.substr(0, argument.size() - 4)
-                                : argument;
-  // Found as a file to convert is, by the file or by its backup alone.
-  std::string path = isFullPath(named) ? named : layoutFilePath(home, named);
-  for (const std::string& place : placesOf(named, home)) {
-    if (exists(place, Links::kRefuse) ||
-        exists(backupOf(place), Links::kRefuse)) {
-      path = place;
-      break;
-    }
-  }
+Outcome restoreLayoutFile(const NamedFile& file) {
+  const std::string& path = file.path;
   say(messages::inputFileIs(path));
   std::string target;
   if (resolveLinks(path, target)) target = path;  // gone: the link
   const std::string backup = backupOf(target);
   try {
     FileLock held;
-    lock(held, target);
+    lockFile(held, target);
     SystemFile original;
     FileVersion backupState;
     const SystemError error = openBackup(backup, original, backupState);
     if (error.isNotFound())
-      return fail(status::kCannotOpen, path,
-                  messages::noBackup(path, backup, error), "no backup");
+      return fail(messages::noBackup(path, backup, error),
+                  notDone(status::kCannotOpen, path, Why::kNoBackup));
     checkBackupOpened(error, path, backup);
     original.close();
     bool sameFile = false;
     if (!mayRestore(target, backup, backupState, sameFile)) {
       if (!sameFile)
-        return fail(status::kNotConverted, path,
-                    messages::notItsOriginal(path, backup),
-                    "not what its backup became");
+        return fail(messages::notItsOriginal(path, backup),
+                    notDone(status::kNotConverted, path, Why::kNotItsOriginal));
       // Left by a run stopped before its rename: the file is the original.
       say(messages::originalInPlace(path, backup));
-      return {status::kConverted, true, path, ""};
+      return done(path, true);
     }
-    if (const SystemError renamed = renameOver(backup, target))
-      return fail(status::kNotConverted, path,
-                  messages::cannotRestore(
+    if (const SystemError renamed = renameOver(backup, target)) {
+      Outcome outcome =
+          notDone(status::kNotConverted, path, Why::kCannotPutBack);
+      outcome.error = renamed;
+      return fail(messages::cannotRestore(
                       path, messages::cannotPutBack(backup, renamed)),
-                  "cannot put the backup back: " + renamed.text());
+                  outcome);
+    }
     (void)syncFolder(folderOf(target), target);
   } catch (const FileError& e) {
-    return fail(status::kNotConverted, path,
-                messages::cannotRestore(path, e.what()), inFewWords(e.what()));
+    Outcome outcome = notDone(status::kNotConverted, path, Why::kFailed);
+    outcome.failure = e.failure();
+    return fail(messages::cannotRestore(path, messages::describe(e.failure())),
+                outcome);
   }
   say(messages::restored(backup));
-  return {status::kConverted, false, path, ""};
+  return done(path);
 }

@@ -2,11 +2,9 @@
 // of a three-monitor desktop, rewriting each file in place.
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "driver/console.h"
 #include "driver/layout_file.h"
 #include "driver/messages.h"
+#include "driver/options.h"
 #include "driver/platform.h"
 
 namespace {
@@ -27,49 +26,7 @@ int fail(int status, const std::string& message) {
   return status;
 }
 
-// "--" and a word, or "-" and letters, as options are written; a file named
-// so is given behind "--".
-bool looksLikeAnOption(const std::string& arg) {
-  if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) return true;
-  if (arg.size() < 2 || arg[0] != '-') return false;
-  return std::all_of(arg.begin() + 1, arg.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  });
-}
-
-struct Command {
-  bool help = false, version = false, restore = false, preview = false;
-  std::string unknownOption;
-  std::vector<std::string> files;
-};
-
-Command parseArguments(const std::vector<std::string>& args) {
-  Command command;
-  bool options = true;  // until "--"
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (options && arg == "--") {
-      options = false;
-    } else if (options &&
-               (arg == "--help" || arg == "-h" || arg == "/?" || arg == "-?" ||
-                arg == "-help" || isSystemHelpOption(arg))) {
-      command.help = true;
-    } else if (options && arg == "--version") {
-      command.version = true;
-    } else if (options && arg == "--restore") {
-      command.restore = true;
-    } else if (options && (arg == "--dry-run" || arg == "-n")) {
-      command.preview = true;
-    } else if (options && looksLikeAnOption(arg)) {
-      if (command.unknownOption.empty()) command.unknownOption = arg;
-    } else {
-      command.files.push_back(arg);
-    }
-  }
-  return command;
-}
-
-int run(const Command& command) {
+int run(const Options& command) {
   if (!command.unknownOption.empty())
     return fail(status::kCannotOpen,
                 messages::unknownOption(command.unknownOption));
@@ -79,12 +36,12 @@ int run(const Command& command) {
   }
   say(messages::kBanner);
   if (command.help) {
-    writeText(stdout, messages::kUsage);
+    writeText(stdout, usage());
     return status::kConverted;
   }
   if (command.files.empty()) {
     say(messages::kNoFile);
-    writeText(stdout, messages::kUsage);
+    writeText(stdout, usage());
     std::fflush(stdout);
     waitForKeyPress();
     return kNoArgument;
@@ -97,9 +54,9 @@ int run(const Command& command) {
     createFolder(home + "/Output");
     createFolder(home + "/Override");
   }
-  const auto handle = [&](const std::string& file) {
-    return command.restore ? restoreLayoutFile(file, home)
-                           : convertLayoutFile(file, home, command.preview);
+  const auto handle = [&](const NamedFile& file) {
+    return command.restore ? restoreLayoutFile(file)
+                           : convertLayoutFile(file, home, command);
   };
   std::vector<Outcome> outcomes;
   for (const std::string& argument : command.files) {
@@ -108,21 +65,25 @@ int run(const Command& command) {
     // not end as if all went well.
     for (const std::string& link : named.passedOver) {
       sayWarning(messages::passedOverLink(link));
-      outcomes.push_back({status::kNotConverted, false, link,
-                          "a link of another user's, not followed"});
+      Outcome passed;
+      passed.status = status::kNotConverted;
+      passed.path = link;
+      passed.why = Why::kForeignLink;
+      outcomes.push_back(passed);
     }
-    if (!named.many) {
-      outcomes.push_back(handle(argument));
+    if (named.many && named.files.empty() && named.passedOver.empty()) {
+      sayError(messages::noneNamed(named.none));
+      Outcome none;
+      none.status = status::kCannotOpen;
+      none.path = argument;
+      none.why = Why::kNothingNamed;
+      none.none = named.none;
+      outcomes.push_back(none);
+    }
+    for (const NamedFile& file : named.files) {
+      outcomes.push_back(handle(file));
       if (named.nameIsAPattern)
         say(messages::tookFileNamedAsPattern(outcomes.back().path));
-    } else if (named.paths.empty() && named.passedOver.empty()) {
-      sayError(named.noneBecause);
-      outcomes.push_back(
-          {status::kCannotOpen, false, argument,
-           named.noneBecause.substr(0, named.noneBecause.find(" in "))});
-    } else {
-      for (const std::string& path : named.paths)
-        outcomes.push_back(handle(path));
     }
   }
   // Several files: what became of them, on screen when the window waits.
@@ -138,7 +99,7 @@ int run(const Command& command) {
   return highest;
 }
 
-int runAndReport(const Command& command) {
+int runAndReport(const Options& command) {
   try {
     buildRuleTable();
     return run(command);
@@ -156,13 +117,11 @@ int runAndReport(const Command& command) {
 
 int main(int argc, char** argv) {
   prepareProcess();
-  const Command command = parseArguments(programArguments(argc, argv));
+  const Options command = parseOptions(programArguments(argc, argv));
   const int status = runAndReport(command);
   // A window that would close at once is kept open to be read, once, after
   // every file.
-  const bool converting = !command.files.empty() && !command.help &&
-                          !command.version && command.unknownOption.empty();
-  if (converting && consoleClosesWithProgram()) {
+  if (command.converting() && consoleClosesWithProgram()) {
     std::printf("\n");
     std::fflush(stdout);
     waitForKeyPress();

@@ -5,7 +5,7 @@ namespace messages {
 const char kBanner[] =
     "Welcome to Quellmarch - Surround/Eyefinity HUD Converver";
 
-const char kUsage[] =
+const char kUsageHead[] =
     "Usage: hudconv FILE...\n"
     "Moves the controls of Quellmarch HUD layout files onto the centre\n"
     "monitor. Each FILE is converted in place, in turn:\n"
@@ -13,15 +13,8 @@ const char kUsage[] =
     "  beside hudconv; or the path of the file, wherever it lies. On Windows\n"
     "  you can also drop one or more files onto hudconv.exe.\n"
     "  The first conversion keeps the original as FILE.bak; a file that is\n"
-    "  already converted is left as it is.\n"
-    "  hudconv --dry-run FILE...  (or -n)\n"
-    "                      shows what would change, and changes nothing\n"
-    "  hudconv --restore FILE...\n"
-    "                      puts each original back from FILE.bak\n"
-    "  hudconv --help      shows this text\n"
-    "  hudconv --version   shows the version\n"
-    "  hudconv -- FILE...  takes every FILE as a file, even one named like\n"
-    "                      an option\n"
+    "  already converted is left as it is.\n";
+const char kUsageTail[] =
     "Exit status: 0 every file converted, 1 a file not converted, 2 a file\n"
     "that cannot be opened, -1 (255) no file named.\n";
 
@@ -97,87 +90,182 @@ std::string restored(const std::string& backup) {
   return "Restored the original from " + backup + ", which is gone now.";
 }
 
-std::string failed(Step step, const std::string& path,
-                   const SystemError& error) {
-  static const char* const kSteps[] = {
-      "cannot read",
-      "cannot read the attributes of",
-      "cannot read the backup",
-      "cannot write",
-      "cannot create a temporary file in",
-      "cannot set the permissions of",
-      "cannot set the time of",
-      "cannot flush",
-      "cannot name",
-      "cannot close",
-      "cannot rename",
-      "cannot find",
-      "cannot find the backup",
-      "cannot flush the folder",
-  };
-  return kSteps[static_cast<int>(step)] + (" " + path) + ": " + error.text();
+namespace {
+
+const char* const kSteps[] = {
+    "cannot read",
+    "cannot read the attributes of",
+    "cannot read the backup",
+    "cannot write",
+    "cannot create a temporary file in",
+    "cannot set the permissions of",
+    "cannot set the time of",
+    "cannot flush",
+    "cannot name",
+    "cannot close",
+    "cannot rename",
+    "cannot find",
+    "cannot find the backup",
+    "cannot flush the folder",
+};
+
+// The first two words of a step: "cannot read".
+std::string verbOf(Step step) {
+  const std::string text = kSteps[static_cast<int>(step)];
+  return text.substr(0, text.find(' ', 7));
+}
+
+std::string whatStandsAt(EntryKind kind) {
+  return kind == EntryKind::kFolder ? "a folder"
+         : kind == EntryKind::kLink ? "a symbolic link"
+                                    : "a device or a pipe";
+}
+
+std::string ownerWouldChangeReason(const std::string& owner) {
+  return "it belongs to " + owner +
+         ", and the converted file would belong to you instead, so that " +
+         owner + " could no longer change it";
+}
+
+const char kNotReplaceableReason[] =
+    "it belongs to another user, and its folder lets only the owner of a "
+    "file replace it";
+
+std::string nameTooLongReason(const std::string& path) {
+  return "that name is too long for the file system. Give " + path +
+         " a shorter name, and run hudconv again";
+}
+
+std::string lockHeldBy(const std::string& path,
+                       SystemError::LockHolder holder) {
+  if (holder == SystemError::LockHolder::kReader)
+    return "another program is reading " + path +
+           " and keeps it locked against changes";
+  return "another run of hudconv (or another program) has been working on " +
+         path + " for a minute and still holds it";
+}
+
+std::string madeBackupNote(const Failure& failure) {
+  if (failure.madeBackup == Failure::MadeBackup::kRemoved)
+    return "the backup " + failure.backup + " made for it was removed again";
+  return "the backup " + failure.backup +
+         " made for it could not be removed (" + failure.backupError.text() +
+         "), and holds the same bytes";
+}
+
+// The failure itself, without what became of what it made.
+std::string describeItself(const Failure& f) {
+  using Kind = Failure::Kind;
+  switch (f.kind) {
+    case Kind::kStep:
+      return kSteps[static_cast<int>(f.step)] + (" " + f.path) + ": " +
+             f.error.text();
+    case Kind::kReadOnly:
+      return "cannot write " + f.path + ": the file is read-only";
+    case Kind::kNotReplaceable:
+      return "cannot replace " + f.path + ": " + kNotReplaceableReason;
+    case Kind::kOwnerWouldChange:
+      return "cannot convert " + f.path + ": " +
+             ownerWouldChangeReason(f.other) + "; " +
+             (f.other == "root" ? f.other : f.other + " or root") +
+             " can convert it";
+    case Kind::kRenameTo:
+      return "cannot rename " + f.path + " to " + f.other + ": " +
+             f.error.text();
+    case Kind::kKeepOriginal:
+      return "cannot keep the original as " + f.path +
+             ": a second name: " + f.error.text() +
+             "; a copy: " + (f.cause ? describe(*f.cause) : "");
+    case Kind::kNotABackup:
+      return f.path + " is " + whatStandsAt(f.error.entryKind()) +
+             ", not the original that hudconv keeps under that name: remove "
+             "it or rename it, and run hudconv again";
+    case Kind::kBackupNameTooLong:
+      return "cannot keep the original of " + f.path + " as " + f.other + ": " +
+             nameTooLongReason(f.path);
+    case Kind::kLock:
+      if (f.error.source() != SystemError::Source::kLockHeld)
+        return "cannot lock " + f.path +
+               " against other runs of hudconv: " + f.error.text();
+      if (f.error.lockHolder() == SystemError::LockHolder::kReader)
+        return lockHeldBy(f.path, f.error.lockHolder()) +
+               "; close that program, then run hudconv again";
+      return lockHeldBy(f.path, f.error.lockHolder()) +
+             "; let it finish, or close the console window it runs in, then "
+             "run hudconv again";
+    case Kind::kChangedMeanwhile:
+      return f.path +
+             " changed during the conversion (another program wrote to it), "
+             "and was left as it is now" +
+             (f.madeBackup == Failure::MadeBackup::kNone
+                  ? ""
+                  : "; " + madeBackupNote(f)) +
+             ".";
+    case Kind::kBackupAppeared:
+      return f.path +
+             " appeared during the conversion, made by another program or "
+             "run; " +
+             f.other + " was left as it is now. Run hudconv again.";
+    case Kind::kBackupChanged:
+      return f.path +
+             " changed during the conversion, changed or removed by another "
+             "program; " +
+             f.other + " was left as it is now. Run hudconv again.";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string describe(const Failure& failure) {
+  std::string text = describeItself(failure);
+  if (failure.madeBackup != Failure::MadeBackup::kNone &&
+      failure.kind != Failure::Kind::kChangedMeanwhile)
+    text += "; " + madeBackupNote(failure);
+  if (!failure.leftBehind.empty()) text += notRemoved(failure.leftBehind);
+  return text;
+}
+
+std::string inFewWords(const Failure& f) {
+  using Kind = Failure::Kind;
+  switch (f.kind) {
+    case Kind::kStep:
+      return verbOf(f.step) + ": " + f.error.text();
+    case Kind::kReadOnly:
+      return "cannot write: the file is read-only";
+    case Kind::kNotReplaceable:
+      return std::string("cannot replace: ") + kNotReplaceableReason;
+    case Kind::kOwnerWouldChange:
+      return "cannot convert: " + ownerWouldChangeReason(f.other);
+    case Kind::kRenameTo:
+      return "cannot rename: " + f.error.text();
+    case Kind::kKeepOriginal:
+      return "cannot keep: " + f.error.text();
+    case Kind::kNotABackup:
+      return f.path + " is " + whatStandsAt(f.error.entryKind());
+    case Kind::kBackupNameTooLong:
+      return "cannot keep: " + nameTooLongReason(f.path);
+    case Kind::kLock:
+      if (f.error.source() != SystemError::Source::kLockHeld)
+        return "cannot lock: " + f.error.text();
+      return lockHeldBy(f.path, f.error.lockHolder());
+    case Kind::kChangedMeanwhile:
+      return f.path +
+             " changed during the conversion (another program wrote to it)";
+    case Kind::kBackupAppeared:
+      return f.path + " appeared during the conversion";
+    case Kind::kBackupChanged:
+      return f.path + " changed during the conversion";
+  }
+  return {};
 }
 
 std::string temporaryFileIn(const std::string& folder) {
   return "the temporary file in " + folder;
 }
 
-std::string readOnly(const std::string& path) {
-  return "cannot write " + path + ": the file is read-only";
-}
-
-std::string notReplaceable(const std::string& path) {
-  return "cannot replace " + path +
-         ": it belongs to another user, and its folder lets only the owner "
-         "of a file replace it";
-}
-
-std::string ownerWouldChange(const std::string& path,
-                             const std::string& owner) {
-  return "cannot convert " + path + ": it belongs to " + owner +
-         ", and the converted file would belong to you instead, so that " +
-         owner + " could no longer change it; " +
-         (owner == "root" ? owner : owner + " or root") + " can convert it";
-}
-
-std::string cannotRenameTo(const std::string& from, const std::string& to,
-                           const SystemError& error) {
-  return "cannot rename " + from + " to " + to + ": " + error.text();
-}
-
-std::string cannotKeepOriginal(const std::string& backup,
-                               const SystemError& linkError,
-                               const std::string& copyFailure) {
-  return "cannot keep the original as " + backup +
-         ": a second name: " + linkError.text() + "; a copy: " + copyFailure;
-}
-
-std::string changedMeanwhile(const std::string& path,
-                             const std::string& backupNote) {
-  return path +
-         " changed during the conversion (another program wrote to it), and "
-         "was left as it is now" +
-         (backupNote.empty() ? "" : "; " + backupNote) + ".";
-}
-
-std::string backupAppeared(const std::string& backup, const std::string& path) {
-  return backup +
-         " appeared during the conversion, made by another program or run; " +
-         path + " was left as it is now. Run hudconv again.";
-}
-
 std::string notRemoved(const std::string& temporary) {
   return " (the temporary file " + temporary + " could not be removed)";
-}
-
-std::string backupRemoved(const std::string& backup) {
-  return "the backup " + backup + " made for it was removed again";
-}
-
-std::string backupNotRemoved(const std::string& backup,
-                             const SystemError& error) {
-  return "the backup " + backup + " made for it could not be removed (" +
-         error.text() + "), and holds the same bytes";
 }
 
 std::string leftUnchanged(const std::string& reason, const std::string& what) {
@@ -200,24 +288,48 @@ std::string cannotOpen(const std::string& path, const SystemError& error,
   return text;
 }
 
-std::string badValue(const std::string& path, std::size_t line,
-                     const std::string& reason, const std::string& property,
-                     const std::string& value) {
-  std::string text = path + ", line " + std::to_string(line) + ": " + reason;
-  if (property.empty()) return text;
+namespace {
+
+// The reason for a bad value, as rewriteLine and the converter give it.
+std::string reasonOf(ConversionError::Kind kind) {
+  switch (kind) {
+    case ConversionError::Kind::kNotANumber:
+      return "invalid stoi argument";
+    case ConversionError::Kind::kOutOfRange:
+      return "stoi argument out of range";
+    case ConversionError::Kind::kEndsAtValue:
+      return kEndsAtValueText;
+    case ConversionError::Kind::kWidthOverflow:
+      return kWidthOverflowText;
+    case ConversionError::Kind::kNulByte:
+      return kNulByteText;
+    case ConversionError::Kind::kSavedAsUtf16:
+      return kSavedAsUtf16;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string badValue(const std::string& path, const BadValue& bad) {
+  std::string text =
+      path + ", line " + std::to_string(bad.line) + ": " + reasonOf(bad.kind);
+  if (bad.property.empty()) return text;
   // What the reason means for the line.
-  const std::string shown = "the " + property + " value \"" + value + "\"";
-  if (reason == "invalid stoi argument")
-    text += ": " + shown + " is not a whole number";
-  else if (reason == "stoi argument out of range")
-    text += ": " + shown + " does not fit a 32-bit integer";
-  else if (reason == "invalid string position")
-    text += ": the " + property + " line ends right behind its Value";
-  else
-    text += ": " + shown +
-            ", scaled by its exception, does not fit a 32-bit "
-            "integer";
-  return text;
+  const std::string shown =
+      "the " + bad.property + " value \"" + bad.value + "\"";
+  switch (bad.kind) {
+    case ConversionError::Kind::kNotANumber:
+      return text + ": " + shown + " is not a whole number";
+    case ConversionError::Kind::kOutOfRange:
+      return text + ": " + shown + " does not fit a 32-bit integer";
+    case ConversionError::Kind::kEndsAtValue:
+      return text + ": the " + bad.property +
+             " line ends right behind its Value";
+    default:
+      return text + ": " + shown +
+             ", scaled by its exception, does not fit a 32-bit integer";
+  }
 }
 
 std::string neitherOriginalNorConverted(const std::string& path,
@@ -248,29 +360,6 @@ std::string unknownOption(const std::string& option) {
          " converts a file of that name)";
 }
 
-std::string notABackup(const std::string& backup, EntryKind kind) {
-  const char* const what = kind == EntryKind::kFolder ? "a folder"
-                           : kind == EntryKind::kLink ? "a symbolic link"
-                                                      : "a device or a pipe";
-  return backup + " is " + what +
-         ", not the original that hudconv keeps under that name: remove it "
-         "or rename it, and run hudconv again";
-}
-
-std::string backupNameTooLong(const std::string& path,
-                              const std::string& backup) {
-  return "cannot keep the original of " + path + " as " + backup +
-         ": that name is too long for the file system. Give " + path +
-         " a shorter name, and run hudconv again";
-}
-
-std::string backupChanged(const std::string& backup, const std::string& path) {
-  return backup +
-         " changed during the conversion, changed or removed by another "
-         "program; " +
-         path + " was left as it is now. Run hudconv again.";
-}
-
 std::string isABackup(const std::string& path, const std::string& original) {
   return path +
          " is the original that an earlier conversion kept, and is never "
@@ -298,20 +387,6 @@ std::string originalInPlace(const std::string& path,
          "them. Nothing was changed.";
 }
 
-std::string cannotLock(const std::string& path, const SystemError& error) {
-  if (error.source() != SystemError::Source::kLockHeld)
-    return "cannot lock " + path +
-           " against other runs of hudconv: " + error.text();
-  if (error.lockHolder() == SystemError::LockHolder::kReader)
-    return "another program is reading " + path +
-           " and keeps it locked against changes; close that program, then "
-           "run hudconv again";
-  return "another run of hudconv (or another program) has been working on " +
-         path +
-         " for a minute and still holds it; let it finish, or close the "
-         "console window it runs in, then run hudconv again";
-}
-
 std::string passedOverLink(const std::string& path) {
   return "passed over " + path +
          ": a symbolic link that another user made to a file that is not "
@@ -325,18 +400,17 @@ std::string tookFileNamedAsPattern(const std::string& path) {
          folderOf(path) + ").";
 }
 
-std::string noMatch(const std::string& pattern, const std::string& folder,
-                    bool restore) {
-  return std::string(restore ? "no file with a backup" : "no file") +
-         " matches " + pattern + " in " + folder + ".";
-}
-
-std::string noLayoutFileIn(const std::string& folder) {
-  return "no layout file (*.gui.xml) in " + folder + ".";
-}
-
-std::string noBackupIn(const std::string& folder) {
-  return "no file with a backup (.bak) in " + folder + ".";
+std::string noneNamed(const NoneNamed& none) {
+  switch (none.kind) {
+    case NoneNamed::Kind::kNoLayoutFile:
+      return "no layout file (*.gui.xml) in " + none.folder + ".";
+    case NoneNamed::Kind::kNoBackup:
+      return "no file with a backup (.bak) in " + none.folder + ".";
+    case NoneNamed::Kind::kNoMatch:
+      break;
+  }
+  return std::string(none.restore ? "no file with a backup" : "no file") +
+         " matches " + none.pattern + " in " + none.folder + ".";
 }
 
 std::string summary(const std::vector<Outcome>& outcomes, bool restore) {
@@ -363,12 +437,58 @@ std::string summary(const std::vector<Outcome>& outcomes, bool restore) {
          ".";
 }
 
+namespace {
+
+// Why a file was not done, in a few words.
+std::string reasonOf(const Outcome& outcome) {
+  switch (outcome.why) {
+    case Why::kDone:
+      return {};
+    case Why::kForeignLink:
+      return "a link of another user's, not followed";
+    case Why::kNothingNamed:
+      switch (outcome.none.kind) {
+        case NoneNamed::Kind::kNoLayoutFile:
+          return "no layout file (*.gui.xml)";
+        case NoneNamed::Kind::kNoBackup:
+          return "no file with a backup (.bak)";
+        case NoneNamed::Kind::kNoMatch:
+          break;
+      }
+      return std::string(outcome.none.restore ? "no file with a backup"
+                                              : "no file") +
+             " matches " + outcome.none.pattern;
+    case Why::kIsABackup:
+      return "a backup, which is never converted";
+    case Why::kCannotOpen:
+      return outcome.error.text();
+    case Why::kEdited:
+      return "edited after its conversion";
+    case Why::kChanged:
+      return "changed during the conversion";
+    case Why::kFailed:
+      return inFewWords(outcome.failure);
+    case Why::kBadValue:
+      return "line " + std::to_string(outcome.badValue.line) + ": " +
+             reasonOf(outcome.badValue.kind);
+    case Why::kNoBackup:
+      return "no backup";
+    case Why::kNotItsOriginal:
+      return "not what its backup became";
+    case Why::kCannotPutBack:
+      return "cannot put the backup back: " + outcome.error.text();
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string summaryLine(const Outcome& outcome, bool restore) {
   const char* const what = outcome.status == status::kNotConverted
                                ? (restore ? "not restored" : "not converted")
                                : "could not be opened";
   return std::string("  ") + what + ": " + outcome.path + " (" +
-         outcome.reason + ")";
+         reasonOf(outcome) + ")";
 }
 
 }  // namespace messages

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "driver/failure.h"
+
 // The exit statuses of one file; with several files the highest counts.
 namespace status {
 constexpr int kConverted = 0;     // converted, already converted, restored
@@ -9,10 +11,30 @@ constexpr int kNotConverted = 1;  // left as it was, and why
 constexpr int kCannotOpen = 2;    // could not be opened, or has no backup
 }  // namespace status
 
+// Why a file was not done.
+enum class Why {
+  kDone,
+  kForeignLink,     // a link of another user's, passed over
+  kNothingNamed,    // a folder or a pattern that named no file: `none`
+  kIsABackup,       // a backup, named to be converted
+  kCannotOpen,      // `error`
+  kEdited,          // neither its backup nor that converted
+  kChanged,         // another program changed it during the conversion
+  kFailed,          // `failure`
+  kBadValue,        // `badValue`
+  kNoBackup,        // nothing to restore it from
+  kNotItsOriginal,  // not what its backup became
+  kCannotPutBack,   // the backup's rename failed with `error`
+};
+
 // What became of one file, for the summary of a run over several.
 struct Outcome {
   int status = status::kConverted;
   bool already = false;  // found converted, or restored, already
   std::string path;      // as reported
-  std::string reason;    // where not done: why, in a few words
+  Why why = Why::kDone;
+  SystemError error;
+  Failure failure;
+  BadValue badValue;
+  NoneNamed none;
 };

@@ -3,21 +3,21 @@
 #include "driver/file_steps.h"
 
 PendingFile::PendingFile(const std::string& folder) : folder_(folder) {
-  ::check(createTemporary(folder_, file_, path_),
-          messages::Step::kCreateTemporaryIn, folder_);
+  ::check(createTemporary(folder_, file_, path_), Step::kCreateTemporaryIn,
+          folder_);
 }
 
 std::string PendingFile::name() const {
   return path_.empty() ? messages::temporaryFileIn(folder_) : path_;
 }
 
-void PendingFile::check(const SystemError& error, messages::Step step) const {
+void PendingFile::check(const SystemError& error, Step step) const {
   ::check(error, step, name());
 }
 
 void PendingFile::nameAndClose() {
-  check(nameTemporary(file_, folder_, path_), messages::Step::kName);
-  check(closeHolding(file_, hold_), messages::Step::kClose);
+  check(nameTemporary(file_, folder_, path_), Step::kName);
+  check(closeHolding(file_, hold_), Step::kClose);
 }
 
 SystemError PendingFile::renameOver(const std::string& target) {

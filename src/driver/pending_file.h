@@ -24,7 +24,7 @@ class PendingFile {
   // The file as a message names it.
   std::string name() const;
   // Throws FileError: "cannot STEP" the file, when `error` tells a failure.
-  void check(const SystemError& error, messages::Step step) const;
+  void check(const SystemError& error, Step step) const;
 
   // Gives it a name, where it had none, and closes it; where the system
   // allows, it stays held from other runs until it is renamed or removed.

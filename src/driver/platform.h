@@ -15,9 +15,9 @@
 // `argv`, whose code page cannot spell most of the world's letters.
 std::vector<std::string> programArguments(int argc, char** argv);
 
-// Spellings of --help that only this system's players type: /h and /help
-// on Windows; none elsewhere, where /h is a path.
-bool isSystemHelpOption(const std::string& arg);
+// Whether this system's players also write options with a slash (/help):
+// on Windows; not elsewhere, where /h is a path.
+bool takesSlashOptions();
 
 // Whether `path` is a full path (as a file manager passes for a file dropped
 // on the program) rather than a name below the Output folder.

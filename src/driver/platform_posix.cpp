@@ -25,7 +25,7 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return {argv, argv + argc};
 }
 
-bool isSystemHelpOption(const std::string& /*arg*/) { return false; }
+bool takesSlashOptions() { return false; }
 
 bool isFullPath(const std::string& path) {
   return !path.empty() && path[0] == '/';

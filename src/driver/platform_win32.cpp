@@ -103,12 +103,7 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return args;
 }
 
-bool isSystemHelpOption(const std::string& arg) {
-  std::string lower = arg;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower == "/h" || lower == "/help";
-}
+bool takesSlashOptions() { return true; }
 
 bool isFullPath(const std::string& path) {
   const auto separator = [&](std::size_t at) {

@@ -20,12 +20,37 @@ InheritedAttributes checkReplaceable(const std::string& target);
 
 class BlockWriter;
 
+// What the caller of ReplacementFile::commit() knows of the layout file.
+struct Expected {
+  FileVersion file;  // the layout file as it was read
+  // Where it has no backup yet, the original is kept as `backup` before the
+  // rename; where it has one, that is still as it was found (`backupFile`).
+  bool keepOriginal = true;
+  std::string backup;
+  FileVersion backupFile;
+};
+
 // The new contents of a layout file, written beside it while they are made,
 // into a pending file, which the writer's thread fills from the buffers the
-// converter is lent. The layout file changes only at replace(), in one
+// converter is lent. The layout file changes only at commit(), in one
 // rename, so it holds either its old or its new bytes whatever fails. Its
-// permissions and owner (attributes on Windows) are kept. Unless it replaced
-// the layout file, the new file is removed again.
+// permissions and owner (attributes on Windows) are kept.
+//
+// Calling sequence:
+//   ReplacementFile out(target, blockSize);  // checks, and creates the file
+//   ... a LayoutConverter writes through lend() and take() ...
+//   out.commit(in, expected);  // or, on any other way out, nothing: the
+//                              // destructor removes the new file
+//
+// commit() does, in this order: writes what is queued and flushes the new
+// file; closes the layout file `in` (Windows replaces no open file); takes
+// the layout file's lock; checks that the layout file is still as read, and
+// its backup as found; where it has none, keeps the original as the backup
+// and flushes the folder; names and closes the new file; renames it over the
+// layout file; flushes the folder. A crash leaves the layout file and its
+// backup (old, none), (old, old) or (new, old), never anything else; a
+// failure before the rename leaves the layout file as it was and removes a
+// backup that this run made, and the error says what became of that backup.
 class ReplacementFile final : public ByteSink {
  public:
   // Checks that the file at `target` (not a symbolic link) may be replaced,
@@ -40,24 +65,21 @@ class ReplacementFile final : public ByteSink {
   // Throw FileError.
   char* lend(std::size_t& size) override;
   void take(std::size_t used) override;
-  // Writes what is still queued and flushes the new file to disk. Throws
-  // FileError.
-  void finish();
-  // Unless the layout file is still the version `expected`, which it was when
-  // it was read, another program has written to it: it stays as that program
-  // left it, and the new file is removed (FileChangedError).
-  void checkUnchanged(const FileVersion& expected);
-  // Names the new file and renames it over the layout file, in that order
-  // and at once. Close the layout file first: Windows cannot replace a file
-  // that is open. Throws FileError, and FileChangedError where the rename
-  // failed because another program holds the file and changed it.
-  void replace(const FileVersion& expected);
+  // Puts the new file in place of the layout file, as above. Throws
+  // FileError; where another program changed a file meanwhile,
+  // failure().changed() is true.
+  void commit(SystemFile& in, const Expected& expected);
   // Removes the new file after a failure; false when it stays behind, at
   // tempPath().
   bool discard();
   const std::string& tempPath() const { return pending_.path(); }
 
  private:
+  void finish();
+  void checkUnchanged(const FileVersion& expected);
+  void replace(const FileVersion& expected);
+  // The steps from the check to the rename, under the lock.
+  void keepOriginalAndReplace(const Expected& expected);
   [[noreturn]] void failChanged();
 
   std::string target_;

@@ -1,0 +1,110 @@
+// The command line's options, in one table, and what is read from it.
+
+#include "driver/options.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "driver/messages.h"
+#include "driver/platform.h"
+
+namespace {
+
+struct Option {
+  const char* name;  // "--name"
+  // Other spellings: a short one, and those that players of one system
+  // type; Windows' are taken in any letter case, and only there.
+  std::vector<const char*> also;
+  std::vector<const char*> onWindows;
+  const char* help;  // its lines of the usage text
+  bool Options::*sets;
+};
+
+const Option kOptions[] = {
+    {"--dry-run",
+     {"-n"},
+     {},
+     "  hudconv --dry-run FILE...  (or -n)\n"
+     "                      shows what would change, and changes nothing\n",
+     &Options::preview},
+    {"--restore",
+     {},
+     {},
+     "  hudconv --restore FILE...\n"
+     "                      puts each original back from FILE.bak\n",
+     &Options::restore},
+    {"--help",
+     {"-h", "/?", "-?", "-help"},
+     {"/h", "/help"},
+     "  hudconv --help      shows this text\n",
+     &Options::help},
+    {"--version",
+     {},
+     {},
+     "  hudconv --version   shows the version\n",
+     &Options::version},
+};
+
+const char kEndOfOptions[] =
+    "  hudconv -- FILE...  takes every FILE as a file, even one named like\n"
+    "                      an option\n";
+
+bool sameIgnoringCase(const std::string& one, const char* other) {
+  return std::equal(
+      one.begin(), one.end(), other, other + std::strlen(other),
+      [](char a, char b) {
+        const auto lower = [](char c) {
+          return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        return lower(a) == lower(b);
+      });
+}
+
+const Option* optionNamed(const std::string& arg) {
+  for (const Option& option : kOptions) {
+    if (arg == option.name) return &option;
+    for (const char* spelling : option.also)
+      if (arg == spelling) return &option;
+    if (takesSlashOptions())
+      for (const char* spelling : option.onWindows)
+        if (sameIgnoringCase(arg, spelling)) return &option;
+  }
+  return nullptr;
+}
+
+// "--" and a word, or "-" and letters, as options are written; a file named
+// so is given behind "--".
+bool looksLikeAnOption(const std::string& arg) {
+  if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) return true;
+  if (arg.size() < 2 || arg[0] != '-') return false;
+  return std::all_of(arg.begin() + 1, arg.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
+}  // namespace
+
+Options parseOptions(const std::vector<std::string>& args) {
+  Options options;
+  bool reading = true;  // until "--"
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const Option* const option = reading ? optionNamed(arg) : nullptr;
+    if (reading && arg == "--") {
+      reading = false;
+    } else if (option) {
+      options.*(option->sets) = true;
+    } else if (reading && looksLikeAnOption(arg)) {
+      if (options.unknownOption.empty()) options.unknownOption = arg;
+    } else {
+      options.files.push_back(arg);
+    }
+  }
+  return options;
+}
+
+std::string usage() {
+  std::string text = messages::kUsageHead;
+  for (const Option& option : kOptions) text += option.help;
+  return text + kEndOfOptions + messages::kUsageTail;
+}
