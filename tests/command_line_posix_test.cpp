@@ -7,10 +7,34 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <memory>
+#include <vector>
 
 #include "command_line_fixture.h"
+#include "driver/pending_file.h"
 
 namespace {
+
+using PendingFileTest = ScratchTest;
+
+// A backup's copy and a new layout file at once, and more: every named one
+// goes when the run is stopped.
+TEST_F(PendingFileTest, EveryNamedPendingFileGoesOnASignal) {
+  const std::string folder = root_.string();
+  EXPECT_EXIT(
+      {
+        prepareProcess();
+        std::vector<std::unique_ptr<PendingFile>> files;
+        for (int i = 0; i < 3; ++i) {
+          files.push_back(std::make_unique<PendingFile>(folder));
+          files.back()->nameAndClose();
+        }
+        std::raise(SIGTERM);
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  EXPECT_TRUE(fs::is_empty(root_));
+}
 
 TEST_F(CommandLineTest, SignalsNeverDecideTheOutcome) {
   // A file-size limit stops the converted text, not the short messages: a

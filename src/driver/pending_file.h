@@ -3,13 +3,15 @@
 #include <cstddef>
 #include <string>
 
-#include "driver/messages.h"
+#include "driver/failure.h"
 #include "driver/platform.h"
 
 // A new file in the folder of the file it is to become: without a name while
 // it is written where the system allows, so that a run that is killed leaves
-// nothing behind, and removed again unless it was renamed into place. The
-// new layout file and the copy kept as a backup both start as one.
+// nothing behind, and removed again unless it was renamed into place. While
+// it has a name, it holds that name's cover against signals (SignalCleanup),
+// which it lets go of once it is renamed or removed. The new layout file and
+// the copy kept as a backup both start as one.
 class PendingFile {
  public:
   // Creates it in `folder`. Throws FileError.
@@ -38,7 +40,10 @@ class PendingFile {
   bool discard();
 
  private:
+  SystemError renamed(const SystemError& error);
+
   std::string folder_, path_;
   SystemFile file_, hold_;
+  SignalCleanup cleanup_;
   bool done_ = false;  // renamed, or removed
 };

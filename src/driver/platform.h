@@ -221,16 +221,42 @@ SystemError probeWriting(const std::string& path);
 // Whether this user may replace the file by a rename in its folder: a
 // sticky folder (/tmp, a shared folder) lets only its owners do that.
 SystemError probeReplacing(const std::string& path);
+// The name of a temporary file (and on Windows its handle, while it is
+// open) that an interrupt, a terminate or a closed console window removes
+// before the program ends. The owner of the file holds one: the calls that
+// make or name the file fill it while the signals are held back, and the
+// owner tells it when the file is about to close and when it is renamed or
+// removed; no other call changes it. Up to kMost files are covered at once,
+// and one more fails to be made.
+class SignalCleanup {
+ public:
+  static constexpr int kMost = 16;
+  SignalCleanup() = default;
+  ~SignalCleanup() { release(); }
+  SignalCleanup(const SignalCleanup&) = delete;
+  SignalCleanup& operator=(const SignalCleanup&) = delete;
+
+  // Covers the file at `path`, open as `file`, instead of what it covered.
+  SystemError cover(const std::string& path, const SystemFile& file);
+  // The file is closed next: its handle is no longer to be used.
+  void closing();
+  // The file is renamed or removed: nothing is left to remove.
+  void release();
+
+ private:
+  int slot_ = -1;
+};
+
 // A new file in `folder`, open for writing. Where the system allows, it has
 // no name (and `path` is empty), so that nothing is left of it if the
 // program is killed; otherwise it is named ".hudconv-" and a unique ending,
-// and removed on an interrupt until it is renamed or removed.
+// and `cleanup` covers it.
 SystemError createTemporary(const std::string& folder, SystemFile& file,
-                            std::string& path);
+                            std::string& path, SignalCleanup& cleanup);
 // Makes the new file one that stays when the program ends: gives an unnamed
-// one a name like the above, in `folder`.
+// one a name like the above, in `folder`, which `cleanup` covers.
 SystemError nameTemporary(const SystemFile& file, const std::string& folder,
-                          std::string& path);
+                          std::string& path, SignalCleanup& cleanup);
 // Gives a new file the mode, owner, group or attributes of the old one; the
 // group where this user may give it.
 SystemError inheritAttributes(const SystemFile& file,

@@ -33,29 +33,14 @@ bool isFullPath(const std::string& path) {
 
 namespace {
 
-// The named temporary files in progress (the new layout file, and a copy of
-// the old one for its backup), for the signal handler, which may only read
-// names prepared in advance.
-constexpr int kPendingSlots = 2;
-std::string pendingNames[kPendingSlots];
-std::atomic<const char*> pendingPaths[kPendingSlots];
-
-void setPending(const std::string& path) {
-  for (int slot = 0; slot < kPendingSlots; ++slot) {
-    if (pendingPaths[slot].load()) continue;
-    pendingNames[slot] = path;
-    pendingPaths[slot].store(pendingNames[slot].c_str());
-    return;
-  }
-}
-
-// After the rename or the removal: a signal just before this finds the name
-// gone already.
-void clearPending(const std::string& path) {
-  for (int slot = 0; slot < kPendingSlots; ++slot)
-    if (pendingPaths[slot].load() && path == pendingNames[slot])
-      pendingPaths[slot].store(nullptr);
-}
+// The named temporary files in progress, for the signal handler, which may
+// only read names prepared in advance.
+struct CleanupSlot {
+  std::string name;
+  std::atomic<const char*> path{nullptr};
+  std::atomic<bool> taken{false};
+};
+CleanupSlot cleanupSlots[SignalCleanup::kMost];
 
 // Holds back the signals that remove the pending file while a named one is
 // made and registered, so that none comes between the two.
@@ -78,14 +63,39 @@ class HoldSignals {
 };
 
 extern "C" void removePendingAndStop(int number) {
-  for (auto& pending : pendingPaths)
-    if (const char* path = pending.load()) ::unlink(path);
+  for (CleanupSlot& slot : cleanupSlots)
+    if (const char* path = slot.path.load()) ::unlink(path);
   // The handler was reset: the signal ends the program as it would have, so
   // the shell sees 128 + its number.
   ::raise(number);
 }
 
 }  // namespace
+
+SystemError SignalCleanup::cover(const std::string& path, const SystemFile&) {
+  release();
+  for (int slot = 0; slot < kMost; ++slot) {
+    bool taken = false;
+    if (!cleanupSlots[slot].taken.compare_exchange_strong(taken, true))
+      continue;
+    cleanupSlots[slot].name = path;
+    cleanupSlots[slot].path.store(cleanupSlots[slot].name.c_str());
+    slot_ = slot;
+    return {};
+  }
+  return {SystemError::Source::kErrno, EMFILE};
+}
+
+void SignalCleanup::closing() {}
+
+void SignalCleanup::release() {
+  if (slot_ < 0) return;
+  // After the rename or the removal: a signal just before this finds the
+  // name gone already.
+  cleanupSlots[slot_].path.store(nullptr);
+  cleanupSlots[slot_].taken.store(false);
+  slot_ = -1;
+}
 
 void prepareProcess() {
   ::signal(SIGPIPE, SIG_IGN);
@@ -419,7 +429,7 @@ std::string temporaryName(const std::string& folder) {
 }  // namespace
 
 SystemError createTemporary(const std::string& folder, SystemFile& file,
-                            std::string& path) {
+                            std::string& path, SignalCleanup& cleanup) {
   SystemFile unnamed(
       ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (unnamed.isOpen()) {
@@ -438,14 +448,17 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
   SystemFile created(::mkstemp(name.data()));
   if (!created.isOpen()) return SystemError::last();
   ::flock(fd(created), LOCK_EX | LOCK_NB);
-  setPending(name);
+  if (const SystemError error = cleanup.cover(name, created)) {
+    ::unlink(name.c_str());
+    return error;
+  }
   path = name;
   file = std::move(created);
   return {};
 }
 
 SystemError nameTemporary(const SystemFile& file, const std::string& folder,
-                          std::string& path) {
+                          std::string& path, SignalCleanup& cleanup) {
   if (!path.empty()) return {};
   // Linking through /proc needs no privilege, unlike AT_EMPTY_PATH.
   const std::string self = "/proc/self/fd/" + std::to_string(fd(file));
@@ -454,7 +467,10 @@ SystemError nameTemporary(const SystemFile& file, const std::string& folder,
     const HoldSignals held;
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(),
                  AT_SYMLINK_FOLLOW) == 0) {
-      setPending(name);
+      if (const SystemError error = cleanup.cover(name, file)) {
+        ::unlink(name.c_str());
+        return error;
+      }
       path = name;
       return {};
     }
@@ -520,9 +536,8 @@ SystemError setModified(const SystemFile& file, const FileVersion& state) {
 }
 
 SystemError renameOver(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return SystemError::last();
-  clearPending(from);
-  return {};
+  return ::rename(from.c_str(), to.c_str()) == 0 ? SystemError()
+                                                 : SystemError::last();
 }
 
 SystemError renameNoReplace(const std::string& from, const std::string& to) {
@@ -535,7 +550,6 @@ SystemError renameNoReplace(const std::string& from, const std::string& to) {
       return {SystemError::Source::kErrno, EEXIST};
     if (::rename(from.c_str(), to.c_str()) != 0) return SystemError::last();
   }
-  clearPending(from);
   return {};
 }
 
@@ -660,7 +674,5 @@ SystemError FileLock::lock(const std::string& path) {
 }
 
 SystemError removeFile(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) return SystemError::last();
-  clearPending(path);
-  return {};
+  return ::unlink(path.c_str()) == 0 ? SystemError() : SystemError::last();
 }

@@ -212,34 +212,18 @@ std::string pathIn(const std::string& folder, const std::string& name) {
 
 namespace {
 
-// The temporary files in progress (the new layout file, and a copy of the
-// old one for its backup), by name and by handle while open, for the
-// console's Ctrl+C and close handler.
-struct Pending {
+// The temporary files in progress, by name and by handle while open, for
+// the console's Ctrl+C and close handler.
+struct CleanupSlot {
   std::wstring name;
   std::atomic<bool> named{false};
   std::atomic<HANDLE> open{nullptr};
+  std::atomic<bool> taken{false};
 };
-Pending pending[2];
-
-void setPending(const std::wstring& name, HANDLE open) {
-  for (Pending& slot : pending) {
-    if (slot.named.load() || slot.open.load()) continue;
-    slot.name = name;
-    slot.named.store(true);
-    slot.open.store(open);
-    return;
-  }
-}
-
-void clearPending(const std::string& path) {
-  for (Pending& slot : pending)
-    if (slot.named.load() && systemPath(path) == slot.name)
-      slot.named.store(false);
-}
+CleanupSlot cleanupSlots[SignalCleanup::kMost];
 
 BOOL WINAPI removePending(DWORD) {
-  for (Pending& slot : pending) {
+  for (CleanupSlot& slot : cleanupSlots) {
     // While it is open, the file goes with its handle when the program ends;
     // closed, it goes by its name.
     if (const HANDLE open = slot.open.exchange(nullptr)) {
@@ -258,6 +242,35 @@ BOOL WINAPI removePending(DWORD) {
 }
 
 }  // namespace
+
+SystemError SignalCleanup::cover(const std::string& path,
+                                 const SystemFile& file) {
+  release();
+  for (int slot = 0; slot < kMost; ++slot) {
+    bool taken = false;
+    if (!cleanupSlots[slot].taken.compare_exchange_strong(taken, true))
+      continue;
+    cleanupSlots[slot].name = systemPath(path);
+    cleanupSlots[slot].named.store(true);
+    cleanupSlots[slot].open.store(handle(file));
+    slot_ = slot;
+    return {};
+  }
+  return {SystemError::Source::kWindows, ERROR_TOO_MANY_OPEN_FILES};
+}
+
+void SignalCleanup::closing() {
+  // A closed handle's number may be given to another file.
+  if (slot_ >= 0) cleanupSlots[slot_].open.store(nullptr);
+}
+
+void SignalCleanup::release() {
+  if (slot_ < 0) return;
+  cleanupSlots[slot_].open.store(nullptr);
+  cleanupSlots[slot_].named.store(false);
+  cleanupSlots[slot_].taken.store(false);
+  slot_ = -1;
+}
 
 void prepareProcess() { ::SetConsoleCtrlHandler(removePending, TRUE); }
 
@@ -304,10 +317,6 @@ bool SystemError::isNotFound() const {
 
 SystemError SystemFile::close() {
   if (!isOpen()) return {};
-  for (Pending& slot : pending) {
-    HANDLE expected = handle(*this);
-    slot.open.compare_exchange_strong(expected, nullptr);
-  }
   return ::CloseHandle(reinterpret_cast<HANDLE>(release())) ? SystemError()
                                                             : lastError();
 }
@@ -470,7 +479,7 @@ SystemError probeWriting(const std::string& path) {
 }
 
 SystemError createTemporary(const std::string& folder, SystemFile& file,
-                            std::string& path) {
+                            std::string& path, SignalCleanup& cleanup) {
   // Six letters or digits after the common stem, as mkstemp makes them.
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::uint32_t random = ::GetCurrentProcessId() ^ ::GetTickCount();
@@ -487,7 +496,7 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
       // Gone with the handle unless kept, also when the program is killed;
       // where the file system cannot, it stays named as it is.
       (void)setDeleteOnClose(created, true);
-      setPending(systemPath(name), handle(created));
+      if (const SystemError error = cleanup.cover(name, created)) return error;
       path = name;
       file = std::move(created);
       return {};
@@ -498,7 +507,8 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
 }
 
 SystemError nameTemporary(const SystemFile& file, const std::string&,
-                          std::string&) {
+                          std::string&, SignalCleanup&) {
+  // Named from the start, and covered since.
   return setDeleteOnClose(file, false);
 }
 
@@ -559,7 +569,6 @@ SystemError renameOver(const std::string& from, const std::string& to) {
   if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return lastError();
-  clearPending(from);
   return {};
 }
 
@@ -567,7 +576,6 @@ SystemError renameNoReplace(const std::string& from, const std::string& to) {
   if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(),
                      MOVEFILE_WRITE_THROUGH))
     return lastError();
-  clearPending(from);
   return {};
 }
 
@@ -652,6 +660,5 @@ SystemError removeFile(const std::string& path) {
   if (!::DeleteFileW(systemPath(path).c_str()) &&
       ::GetLastError() != ERROR_FILE_NOT_FOUND)
     return lastError();
-  clearPending(path);
   return {};
 }
