@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/platform.h"
+#include "driver/platform_process.h"
 #include "support/program.h"
 #include "support/same_bytes.h"
 

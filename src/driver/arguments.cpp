@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "driver/backup.h"
-#include "driver/platform.h"
+#include "driver/platform_files.h"
 
 namespace {
 
@@ -88,6 +88,11 @@ bool matchesPattern(const std::string& name, const std::string& pattern) {
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+std::string layoutFilePath(const std::string& home, const std::string& name) {
+  // With its separator also where `name` is empty, as it always was.
+  return pathIn(pathIn(home, "Output"), name);
 }
 
 std::vector<std::string> placesOf(const std::string& name,

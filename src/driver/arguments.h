@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "driver/failure.h"
-#include "driver/platform.h"
+#include "driver/platform_files.h"
 
 // One file that an argument names: where it is, or where it was looked for
 // when it is nowhere; and the argument as it was given.
@@ -35,6 +35,10 @@ struct Named {
 // belongs, below the Output folder.
 Named expandArgument(const std::string& argument, const std::string& home,
                      bool restore);
+
+// The layout file `name` inside the Output folder of `home`, which holds the
+// files named by a bare name.
+std::string layoutFilePath(const std::string& home, const std::string& name);
 
 // Whether `argument` begins with ./, ../, .\ or ..\: a path from here,
 // looked for here first.

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "driver/platform.h"
+#include "driver/platform_files.h"
 
 // Where the original of the layout file `target` is kept.
 std::string backupOf(const std::string& target);

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "driver/platform.h"
+#include "driver/platform_files.h"
 
 // Writes the buffers a converter fills to a file, from a thread of its own
 // once there is more than one, so that the disk is fed while the next ones

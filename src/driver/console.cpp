@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "driver/platform.h"
+#include "driver/platform_console.h"
 
 void say(const std::string& line) {
   writeText(stdout, line + "\n");

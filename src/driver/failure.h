@@ -10,7 +10,7 @@
 #include <string>
 
 #include "convert/layout_converter.h"
-#include "driver/platform.h"
+#include "driver/platform_files.h"
 
 // The step of a file operation that failed.
 enum class Step {

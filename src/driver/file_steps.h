@@ -10,7 +10,8 @@
 
 #include "convert/layout_converter.h"
 #include "driver/failure.h"
-#include "driver/platform.h"
+#include "driver/platform_files.h"
+#include "driver/platform_process.h"
 
 // Buffers fitted to a file of `size` bytes: a small file needs no megabyte.
 std::size_t blockSizeFor(std::uint64_t size);

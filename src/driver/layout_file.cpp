@@ -15,7 +15,8 @@
 #include "driver/console.h"
 #include "driver/file_steps.h"
 #include "driver/messages.h"
-#include "driver/platform.h"
+#include "driver/platform_files.h"
+#include "driver/platform_process.h"
 #include "driver/replacement_file.h"
 
 namespace {

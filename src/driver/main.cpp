@@ -14,7 +14,9 @@
 #include "driver/layout_file.h"
 #include "driver/messages.h"
 #include "driver/options.h"
-#include "driver/platform.h"
+#include "driver/platform_console.h"
+#include "driver/platform_files.h"
+#include "driver/platform_process.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "convert/layout_converter.h"
 #include "driver/failure.h"
 #include "driver/outcome.h"
-#include "driver/platform.h"
+#include "driver/platform_files.h"
 
 namespace messages {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "driver/messages.h"
-#include "driver/platform.h"
+#include "driver/platform_console.h"
 
 namespace {
 

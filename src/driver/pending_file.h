@@ -4,7 +4,8 @@
 #include <string>
 
 #include "driver/failure.h"
-#include "driver/platform.h"
+#include "driver/platform_files.h"
+#include "driver/platform_process.h"
 
 // A new file in the folder of the file it is to become: without a name while
 // it is written where the system allows, so that a run that is killed leaves

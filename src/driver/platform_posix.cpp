@@ -19,7 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/platform.h"
+#include "driver/platform_console.h"
+#include "driver/platform_files.h"
+#include "driver/platform_process.h"
 
 std::vector<std::string> programArguments(int argc, char** argv) {
   return {argv, argv + argc};
@@ -145,10 +147,6 @@ std::string executableDirectory() {
     }
     buffer.resize(buffer.size() * 2);
   }
-}
-
-std::string layoutFilePath(const std::string& home, const std::string& name) {
-  return home + "/Output/" + name;
 }
 
 void createFolder(const std::string& path) { ::mkdir(path.c_str(), 0777); }

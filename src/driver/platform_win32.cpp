@@ -14,7 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/platform.h"
+#include "driver/platform_console.h"
+#include "driver/platform_files.h"
+#include "driver/platform_process.h"
 
 namespace {
 
@@ -171,10 +173,6 @@ std::string executableDirectory() {
       throw std::runtime_error("the executable's path is too long");
     path.resize(path.size() * 2);
   }
-}
-
-std::string layoutFilePath(const std::string& home, const std::string& name) {
-  return home + "\\Output\\" + name;
 }
 
 void createFolder(const std::string& path) {

@@ -8,7 +8,7 @@
 #include "driver/file_steps.h"
 #include "driver/messages.h"
 #include "driver/pending_file.h"
-#include "driver/platform.h"
+#include "driver/platform_files.h"
 
 // The file that `path` leads to, symbolic links followed: the one that is
 // replaced, with its backup beside it. Throws FileError.

@@ -2,22 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-// Everything that differs between operating systems. One implementation file
-// per platform is chosen by the build. Paths and text are UTF-8 here; on
-// Windows they meet the system as UTF-16, which every script fits.
-
-// The command-line arguments, the program's name first. Windows hands them
-// over in UTF-16, so there they are read from the system rather than from
-// `argv`, whose code page cannot spell most of the world's letters.
-std::vector<std::string> programArguments(int argc, char** argv);
-
-// Whether this system's players also write options with a slash (/help):
-// on Windows; not elsewhere, where /h is a path.
-bool takesSlashOptions();
+// Files, folders and paths, and their errors: the part of what differs
+// between operating systems that concerns files. One implementation file per
+// platform, chosen by the build, holds this and the console's and the
+// process's parts (platform_console.h, platform_process.h). Paths are UTF-8
+// here; on Windows they meet the system as UTF-16, which every script fits.
 
 // Whether `path` is a full path (as a file manager passes for a file dropped
 // on the program) rather than a name below the Output folder.
@@ -29,24 +21,6 @@ bool isFullPath(const std::string& path);
 std::string fileNameOf(const std::string& path);
 std::string folderOf(const std::string& path);
 
-// Writes `text` to standard output or standard error. A Windows console is
-// handed it as UTF-16, so that a path in any script reads right; everywhere
-// else the bytes go out as they are.
-void writeText(std::FILE* stream, const std::string& text);
-
-// True when the program's console window is its own and closes when it ends,
-// so that nothing it printed could be read: on Windows, started from Explorer
-// or by dropping a file on it, with its input still that console.
-bool consoleClosesWithProgram();
-
-// The folder that holds the running executable, without a trailing
-// separator. Throws std::runtime_error when the system cannot tell.
-std::string executableDirectory();
-
-// The layout file `name` inside the Output folder of `home`, written with the
-// system's own separator.
-std::string layoutFilePath(const std::string& home, const std::string& name);
-
 // Whether `path` leads to a folder, symbolic links followed.
 bool isFolder(const std::string& path);
 // The file `name` in `folder`, written with the system's own separator.
@@ -54,17 +28,6 @@ std::string pathIn(const std::string& folder, const std::string& name);
 
 // Creates a folder; an existing folder or any failure is silently ignored.
 void createFolder(const std::string& path);
-
-// Sets the process up for a run: a closed output pipe or a file-size limit
-// becomes a failed write rather than a signal that ends the program, and
-// an interrupt, a terminate or a closed console window first removes the
-// named temporary file of a replacement in progress.
-void prepareProcess();
-
-// Waits for one key press: the command interpreter's "pause" on Windows; on
-// other systems only when standard input is a terminal. Flush standard output
-// first, so that the message before it is already visible.
-void waitForKeyPress();
 
 // What stands at a path that is not a regular file.
 enum class EntryKind {
@@ -221,36 +184,11 @@ SystemError probeWriting(const std::string& path);
 // Whether this user may replace the file by a rename in its folder: a
 // sticky folder (/tmp, a shared folder) lets only its owners do that.
 SystemError probeReplacing(const std::string& path);
-// The name of a temporary file (and on Windows its handle, while it is
-// open) that an interrupt, a terminate or a closed console window removes
-// before the program ends. The owner of the file holds one: the calls that
-// make or name the file fill it while the signals are held back, and the
-// owner tells it when the file is about to close and when it is renamed or
-// removed; no other call changes it. Up to kMost files are covered at once,
-// and one more fails to be made.
-class SignalCleanup {
- public:
-  static constexpr int kMost = 16;
-  SignalCleanup() = default;
-  ~SignalCleanup() { release(); }
-  SignalCleanup(const SignalCleanup&) = delete;
-  SignalCleanup& operator=(const SignalCleanup&) = delete;
-
-  // Covers the file at `path`, open as `file`, instead of what it covered.
-  SystemError cover(const std::string& path, const SystemFile& file);
-  // The file is closed next: its handle is no longer to be used.
-  void closing();
-  // The file is renamed or removed: nothing is left to remove.
-  void release();
-
- private:
-  int slot_ = -1;
-};
-
 // A new file in `folder`, open for writing. Where the system allows, it has
 // no name (and `path` is empty), so that nothing is left of it if the
 // program is killed; otherwise it is named ".hudconv-" and a unique ending,
 // and `cleanup` covers it.
+class SignalCleanup;  // platform_process.h
 SystemError createTemporary(const std::string& folder, SystemFile& file,
                             std::string& path, SignalCleanup& cleanup);
 // Makes the new file one that stays when the program ends: gives an unnamed
@@ -292,29 +230,6 @@ SystemError syncFolder(const std::string& folder, const std::string& fileInIt);
 // before or after, for a clock may have been set back. Best effort.
 void removeLeftovers(const std::string& folder);
 
-// Held by one run of hudconv at a time for the file at `path` (its full
-// path, symbolic links followed), so that the decisive steps of two runs on
-// one file never interleave. Runs on other files never wait for it. It
-// leaves nothing behind, and goes with the program however that ends. On
-// POSIX systems it is a lock on the file itself, which only a user who may
-// write the file can hold (a run that may only read it takes a reader's
-// lock, which keeps writers out), and it is held on the file that `path`
-// names once it is held; on Windows a named mutex of the user's session,
-// letter case aside.
-class FileLock {
- public:
-  FileLock() = default;
-  ~FileLock();
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  // Waits until no other run holds the lock of `path`, up to a minute; one
-  // that only reads the file is not waited for. Tells "not found" for a
-  // file that is gone.
-  SystemError lock(const std::string& path);
-
- private:
-  std::intptr_t handle_ = -1;
-};
 SystemError removeFile(const std::string& path);
 
 // One name in a folder, and whether it leads to a folder, or is a link that
