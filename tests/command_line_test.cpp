@@ -1,3 +1,6 @@
+// The program as a player runs it: each case starts the real executable in
+// a scratch folder of its own and compares what it wrote, byte for byte.
+
 #include <chrono>
 #include <optional>
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -65,123 +66,180 @@ std::string copies(const std::string& text, std::size_t count) {
   return result;
 }
 
-TEST_F(FaultTest, EachFailingStepOfTheReplaceKeepsTheFile) {
+// One step of the replacement failing, with the file system giving the new
+// file no name (as most do) or a name from the start: what the message says
+// where, {folder} and the others filled in by the case.
+struct FailingStep {
+  const char* name;   // the case's name
+  const char* fault;  // as HUDCONV_FAULT takes it
+  const char* says;
+  const char* saysWhenNamed;  // empty: the case needs an unnamed file
+  const char* reason;         // the system's words
+  // Fails after the original was kept, which is removed again.
+  bool removesBackup;
+};
+
+const FailingStep kFailingSteps[] = {
+    {"Create", "create",
+     "cannot create a temporary file in {folder}: Too many open files",
+     "cannot create a temporary file in {folder}: Too many open files",
+     "Too many open files", false},
+    {"Permissions", "chmod", "cannot set the permissions of {unnamed}",
+     "cannot set the permissions of {named}", "Operation not permitted", false},
+    {"Write", "write", "cannot write {unnamed}No space left on device",
+     "cannot write {named}", "No space left on device", false},
+    {"Flush", "flush", "cannot flush {unnamed}Input/output error",
+     "cannot flush {named}", "Input/output error", false},
+    // A file system that names it from the start has no such step.
+    {"Name", "name", "cannot name {unnamed}Operation not permitted", "",
+     "Operation not permitted", true},
+    {"Close", "close", "cannot close {named}", "cannot close {named}",
+     "Input/output error", true},
+    {"Rename", "rename", "cannot rename {named}", "cannot rename {named}",
+     "Invalid cross-device link", true},
+    // A file system that has neither hard links nor room for a copy.
+    {"NoLinkNoCopy", "no-link,no-copy", "{noBackup}", "{noBackup}",
+     "to {backup}: Operation not permitted", false},
+    // Neither the folder nor its file system can be flushed: the backup
+    // might not survive a power cut, so nothing is renamed.
+    {"FolderFlush", "folder-flush,syncfs",
+     "cannot flush the folder {folder}: Input/output error",
+     "cannot flush the folder {folder}: Input/output error",
+     "Input/output error", true},
+};
+
+// A failing case is named by its step, not by its bytes.
+void PrintTo(const FailingStep& step, std::ostream* out) { *out << step.name; }
+
+class FailingStepTest : public FaultTest,
+                        public ::testing::WithParamInterface<FailingStep> {
+ protected:
+  // `text` with the case's places filled in.
+  std::string filled(std::string text) const {
+    const std::string folder = output().string();
+    const std::string named = folder + "/.hudconv-";
+    const std::string backup = folder + "/" + kName + ".bak";
+    const std::pair<std::string, std::string> places[] = {
+        {"{noBackup}", "cannot keep the original as " + backup +
+                           ": a second name: Operation not permitted; a "
+                           "copy: cannot rename " +
+                           named},
+        // An unnamed new file is named by its folder, a named one by its
+        // path.
+        {"{unnamed}", "the temporary file in " + folder + ": "},
+        {"{named}", named},
+        {"{backup}", backup},
+        {"{folder}", folder},
+    };
+    for (const auto& [place, value] : places)
+      for (std::size_t at = text.find(place); at != std::string::npos;
+           at = text.find(place, at + value.size()))
+        text.replace(at, place.size(), value);
+    return text;
+  }
+};
+
+TEST_P(FailingStepTest, KeepsTheFileAndSaysWhy) {
+  const FailingStep& step = GetParam();
   writeBytes(output() / kName, kLayout);
-  const std::string folder = output().string();
-  // An unnamed new file is named by its folder, a named one by its path.
-  const std::string unnamed = "the temporary file in " + folder + ": ";
-  const std::string named = folder + "/.hudconv-";
-  const std::string backup = folder + "/" + kName + ".bak";
-  const std::string noBackup = "cannot keep the original as " + backup +
-                               ": a second name: Operation not permitted; a "
-                               "copy: cannot rename " +
-                               named;
-  const struct {
-    const char* fault;
-    std::string says, saysWhenNamed;
-    // Fails after the original was kept, which is removed again.
-    bool removesBackup = false;
-  } cases[] = {
-      {"create",
-       "cannot create a temporary file in " + folder + ": Too many open files",
-       "cannot create a temporary file in " + folder + ": Too many open files"},
-      {"chmod", "cannot set the permissions of " + unnamed,
-       "cannot set the permissions of " + named},
-      {"write", "cannot write " + unnamed + "No space left on device",
-       "cannot write " + named},
-      {"flush", "cannot flush " + unnamed + "Input/output error",
-       "cannot flush " + named},
-      {"name", "cannot name " + unnamed + "Operation not permitted",
-       "the file system gives it a name from the start", true},
-      {"close", "cannot close " + named, "cannot close " + named, true},
-      {"rename", "cannot rename " + named, "cannot rename " + named, true},
-      // A file system that has neither hard links nor room for a copy.
-      {"no-link,no-copy", noBackup, noBackup},
-      // Neither the folder nor its file system can be flushed: the backup
-      // might not survive a power cut, so nothing is renamed.
-      {"folder-flush,syncfs",
-       "cannot flush the folder " + folder + ": Input/output error",
-       "cannot flush the folder " + folder + ": Input/output error", true},
-  };
-  const std::string reasons[] = {
-      "Too many open files",       "Operation not permitted",
-      "No space left on device",   "Input/output error",
-      "Operation not permitted",   "Input/output error",
-      "Invalid cross-device link", "to " + backup + ": Operation not permitted",
-      "Input/output error"};
-  int i = 0;
-  for (const auto& c : cases) {
-    const std::string err = expectFailureLeavesFile(kName, withFault(c.fault));
-    EXPECT_NE(err.find(c.says), std::string::npos) << c.fault << ": " << err;
-    EXPECT_NE(err.find(reasons[i]), std::string::npos) << c.fault << err;
-    EXPECT_EQ(err.find("; the backup " + backup +
-                       " made for it was removed again. ") != std::string::npos,
-              c.removesBackup)
-        << c.fault << err;
-    // Where the file system has no unnamed files, a named one is used.
-    if (std::string(c.fault) != "name") {
-      const std::string alone = expectFailureLeavesFile(
-          kName, withFault(c.fault + std::string(",no-tmpfile")));
-      EXPECT_NE(alone.find(c.saysWhenNamed), std::string::npos)
-          << c.fault << ": " << alone;
-      EXPECT_NE(alone.find(reasons[i]), std::string::npos) << c.fault << alone;
-    }
-    ++i;
-  }
-  // And when nothing fails: the new file gets the old one's owner (another
-  // user's where the tests run as root); the backup is on the disk before
-  // the new file is named and renamed, and the rename itself after it.
-  // Without hard links, the backup is a copy with the original's owner, mode
-  // and time. A folder that cannot be flushed has its file system flushed.
-  const std::string log = (root_ / "steps").string();
-  for (const std::string fault :
-       {"", "no-tmpfile", "no-link", "no-link,no-tmpfile", "folder-flush"}) {
-    writeBytes(output() / kName, kLayout);
-    (void)!::chown((output() / kName).c_str(), 65534, 65534);
-    ::chmod((output() / kName).c_str(), 0640);
-    struct stat before {};
-    ASSERT_EQ(::stat((output() / kName).c_str(), &before), 0);
-    ProgramOptions options = withFault(fault);
-    options.environment.push_back("HUDCONV_FAULT_LOG=" + log);
-    EXPECT_EQ(run({kName}, options).status, 0);
-    EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
-    const std::string owner = "fchown " + std::to_string(before.st_uid) + " " +
-                              std::to_string(before.st_gid) + "\n";
-    const std::string naming =
-        fault.find("no-tmpfile") == std::string::npos ? "name\n" : "";
-    const std::string copied =
-        fault.find("no-link") == std::string::npos ? "" : owner + naming;
-    const std::string flushed =
-        fault == "folder-flush" ? "syncfs\n" : "fsync-folder\n";
-    std::string steps = owner + copied;
-    steps += "backup\n";
-    steps += flushed;
-    steps += naming;
-    steps += "rename\n";
-    steps += flushed;
-    EXPECT_EQ(readBytes(log), steps) << fault;
-    struct stat after {};
-    ASSERT_EQ(::stat((output() / kName).c_str(), &after), 0);
-    EXPECT_EQ(after.st_uid, before.st_uid);
-    EXPECT_EQ(after.st_gid, before.st_gid);
-    const fs::path backupFile = output() / (kName + ".bak");
-    EXPECT_SAME_BYTES(readBytes(backupFile), kLayout) << fault;
-    struct stat kept {};
-    ASSERT_EQ(::stat(backupFile.c_str(), &kept), 0);
-    EXPECT_EQ(kept.st_uid, before.st_uid) << fault;
-    EXPECT_EQ(kept.st_mode, before.st_mode) << fault;
-    EXPECT_EQ(kept.st_mtim.tv_sec, before.st_mtim.tv_sec) << fault;
-    EXPECT_EQ(kept.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << fault;
-    EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
-    // Putting the original back is flushed to the disk as well.
-    fs::remove(log);
-    EXPECT_EQ(run({"--restore", kName}, options).status, 0) << fault;
-    EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout) << fault;
-    EXPECT_EQ(readBytes(log), "restore\n" + flushed) << fault;
-    EXPECT_EQ(outputEntries(), std::set<std::string>{kName}) << fault;
-    fs::remove(log);
-  }
+  const std::string backup = output().string() + "/" + kName + ".bak";
+  const std::string err = expectFailureLeavesFile(kName, withFault(step.fault));
+  EXPECT_NE(err.find(filled(step.says)), std::string::npos) << err;
+  EXPECT_NE(err.find(filled(step.reason)), std::string::npos) << err;
+  EXPECT_EQ(err.find("; the backup " + backup +
+                     " made for it was removed again. ") != std::string::npos,
+            step.removesBackup)
+      << err;
+  if (*step.saysWhenNamed == '\0') return;
+  // Where the file system has no unnamed files, a named one is used.
+  const std::string alone = expectFailureLeavesFile(
+      kName, withFault(step.fault + std::string(",no-tmpfile")));
+  EXPECT_NE(alone.find(filled(step.saysWhenNamed)), std::string::npos) << alone;
+  EXPECT_NE(alone.find(filled(step.reason)), std::string::npos) << alone;
 }
+
+INSTANTIATE_TEST_SUITE_P(Steps, FailingStepTest,
+                         ::testing::ValuesIn(kFailingSteps),
+                         [](const ::testing::TestParamInfo<FailingStep>& step) {
+                           return std::string(step.param.name);
+                         });
+
+// When nothing fails: the new file gets the old one's owner (another user's
+// where the tests run as root); the backup is on the disk before the new
+// file is named and renamed, and the rename itself after it. Without hard
+// links, the backup is a copy with the original's owner, mode and time. A
+// folder that cannot be flushed has its file system flushed.
+class StepOrderTest : public FaultTest,
+                      public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(StepOrderTest, TheOriginalIsOnDiskBeforeTheRename) {
+  const std::string fault = GetParam();
+  const std::string log = (root_ / "steps").string();
+  writeBytes(output() / kName, kLayout);
+  (void)!::chown((output() / kName).c_str(), 65534, 65534);
+  ::chmod((output() / kName).c_str(), 0640);
+  struct stat before {};
+  ASSERT_EQ(::stat((output() / kName).c_str(), &before), 0);
+  ProgramOptions options = withFault(fault);
+  options.environment.push_back("HUDCONV_FAULT_LOG=" + log);
+  EXPECT_EQ(run({kName}, options).status, 0);
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
+  const std::string owner = "fchown " + std::to_string(before.st_uid) + " " +
+                            std::to_string(before.st_gid) + "\n";
+  const std::string naming =
+      fault.find("no-tmpfile") == std::string::npos ? "name\n" : "";
+  const std::string copied =
+      fault.find("no-link") == std::string::npos ? "" : owner + naming;
+  const std::string flushed =
+      fault == "folder-flush" ? "syncfs\n" : "fsync-folder\n";
+  std::string steps = owner + copied;
+  steps += "backup\n";
+  steps += flushed;
+  steps += naming;
+  steps += "rename\n";
+  steps += flushed;
+  EXPECT_EQ(readBytes(log), steps);
+  struct stat after {};
+  ASSERT_EQ(::stat((output() / kName).c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  const fs::path backupFile = output() / (kName + ".bak");
+  EXPECT_SAME_BYTES(readBytes(backupFile), kLayout);
+  struct stat kept {};
+  ASSERT_EQ(::stat(backupFile.c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_uid, before.st_uid);
+  EXPECT_EQ(kept.st_mode, before.st_mode);
+  EXPECT_EQ(kept.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(kept.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
+  // Putting the original back is flushed to the disk as well.
+  fs::remove(log);
+  EXPECT_EQ(run({"--restore", kName}, options).status, 0);
+  EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout);
+  EXPECT_EQ(readBytes(log), "restore\n" + flushed);
+  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, StepOrderTest,
+                         ::testing::Values("", "no-tmpfile", "no-link",
+                                           "no-link,no-tmpfile",
+                                           "folder-flush"),
+                         [](const auto& way) {
+                           // "no-link,no-tmpfile" as NoLinkNoTmpfile.
+                           std::string name;
+                           bool start = true;
+                           for (const char* c = way.param; *c; ++c) {
+                             if (*c == '-' || *c == ',') {
+                               start = true;
+                             } else {
+                               name += start
+                                           ? static_cast<char>(std::toupper(*c))
+                                           : *c;
+                               start = false;
+                             }
+                           }
+                           return name.empty() ? std::string("Plain") : name;
+                         });
 
 TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
   // Found before the rename, by the file's size or its time alone; or when

@@ -1,3 +1,6 @@
+// A whole file converted in pieces, cut anywhere: the same bytes as the
+// line-by-line reference, line breaks and cut lines included.
+
 #include "convert/layout_converter.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// One line rewritten: the numbers it gets and the errors it raises.
+
 #include "convert/line_rewriter.h"
 
 #include <gtest/gtest.h>

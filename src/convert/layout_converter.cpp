@@ -1,3 +1,6 @@
+// A whole layout file converted as it is fed in pieces: lines found, cut
+// lines joined, line breaks kept, and each changed value told.
+
 #include "convert/layout_converter.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// One property line rewritten: the LEFT or WIDTH value moved onto the
+// centre monitor, by the built-in exceptions where one applies.
+
 #include "convert/line_rewriter.h"
 
 #include <cfloat>

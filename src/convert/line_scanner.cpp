@@ -1,3 +1,5 @@
+// Which markers a line holds, and the mask of the bytes that end a block.
+
 #include "convert/line_scanner.h"
 
 Markers findMarkers(std::string_view line) {

@@ -1,3 +1,5 @@
+// The built-in exceptions, and the lookup of the one that applies to a line.
+
 #include "convert/rule_table.h"
 
 std::vector<FileRule> ruleTable;

@@ -1,3 +1,6 @@
+// The original that the first conversion keeps beside a layout file: where,
+// how it is kept, and what the file is next to it.
+
 #include "driver/backup.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The report on standard output and the errors on standard error, each a
+// whole line.
+
 #include "driver/console.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Every text a player reads, made from the values that say what happened.
+
 #include "driver/messages.h"
 
 namespace messages {
@@ -92,28 +94,30 @@ std::string restored(const std::string& backup) {
 
 namespace {
 
-const char* const kSteps[] = {
-    "cannot read",
-    "cannot read the attributes of",
-    "cannot read the backup",
-    "cannot write",
-    "cannot create a temporary file in",
-    "cannot set the permissions of",
-    "cannot set the time of",
-    "cannot flush",
-    "cannot name",
-    "cannot close",
-    "cannot rename",
-    "cannot find",
-    "cannot find the backup",
-    "cannot flush the folder",
+// What each step did, as "cannot VERB[ WHAT] PATH" tells it; the summary
+// keeps the verb alone.
+struct StepWords {
+  const char* verb;
+  const char* what;
+};
+const StepWords kSteps[] = {
+    {"cannot read", ""},
+    {"cannot read", " the attributes of"},
+    {"cannot read", " the backup"},
+    {"cannot write", ""},
+    {"cannot create", " a temporary file in"},
+    {"cannot set", " the permissions of"},
+    {"cannot set", " the time of"},
+    {"cannot flush", ""},
+    {"cannot name", ""},
+    {"cannot close", ""},
+    {"cannot rename", ""},
+    {"cannot find", ""},
+    {"cannot find", " the backup"},
+    {"cannot flush", " the folder"},
 };
 
-// The first two words of a step: "cannot read".
-std::string verbOf(Step step) {
-  const std::string text = kSteps[static_cast<int>(step)];
-  return text.substr(0, text.find(' ', 7));
-}
+const StepWords& wordsOf(Step step) { return kSteps[static_cast<int>(step)]; }
 
 std::string whatStandsAt(EntryKind kind) {
   return kind == EntryKind::kFolder ? "a folder"
@@ -158,8 +162,8 @@ std::string describeItself(const Failure& f) {
   using Kind = Failure::Kind;
   switch (f.kind) {
     case Kind::kStep:
-      return kSteps[static_cast<int>(f.step)] + (" " + f.path) + ": " +
-             f.error.text();
+      return std::string(wordsOf(f.step).verb) + wordsOf(f.step).what + " " +
+             f.path + ": " + f.error.text();
     case Kind::kReadOnly:
       return "cannot write " + f.path + ": the file is read-only";
     case Kind::kNotReplaceable:
@@ -230,7 +234,7 @@ std::string inFewWords(const Failure& f) {
   using Kind = Failure::Kind;
   switch (f.kind) {
     case Kind::kStep:
-      return verbOf(f.step) + ": " + f.error.text();
+      return wordsOf(f.step).verb + (": " + f.error.text());
     case Kind::kReadOnly:
       return "cannot write: the file is read-only";
     case Kind::kNotReplaceable:

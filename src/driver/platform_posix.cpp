@@ -1,3 +1,5 @@
+// Files, the console and the process on Linux and other POSIX systems.
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>

@@ -1,3 +1,6 @@
+// Files, the console and the process on Windows, through the system's
+// UTF-16 calls.
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

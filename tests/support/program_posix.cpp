@@ -1,3 +1,5 @@
+// Starts the program under test on POSIX systems and collects what it wrote.
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>

@@ -1,3 +1,5 @@
+// Starts the program under test on Windows and collects what it wrote.
+
 #include <windows.h>
 
 #include <map>
