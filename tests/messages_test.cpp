@@ -204,7 +204,7 @@ TEST(MessagesTest, EachBadValueSaysWhatItMeansForTheLine) {
     outcome.status = status::kNotConverted;
     outcome.path = "F";
     outcome.why = Why::kBadValue;
-    outcome.badValue = c.bad;
+    outcome.detail = c.bad;
     EXPECT_EQ(messages::summaryLine(outcome, false),
               std::string("  not converted: F (") + c.few + ")");
   }

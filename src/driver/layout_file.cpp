@@ -152,27 +152,29 @@ Outcome convert(SystemFile& in, const FileVersion& state,
     if (expected.keepOriginal) say(messages::originalKept(expected.backup));
     return done(inputPath);
   } catch (const ConversionError& e) {
-    Outcome outcome = notDone(status::kNotConverted, inputPath, Why::kBadValue);
-    outcome.badValue = {e.line(), e.kind(), e.property(), e.value()};
+    BadValue bad{e.line(), e.kind(), e.property(), e.value()};
     // Notepad's "Unicode": told in words a player can act on.
     if (e.kind() == ConversionError::Kind::kNulByte && savedAsUtf16(in))
-      outcome.badValue.kind = ConversionError::Kind::kSavedAsUtf16;
-    std::string error = messages::badValue(inputPath, outcome.badValue);
+      bad.kind = ConversionError::Kind::kSavedAsUtf16;
+    std::string error = messages::badValue(inputPath, bad);
     // A replacement that could not be made has cleaned up after itself.
     if (out && !out->discard()) error += messages::notRemoved(out->tempPath());
-    return fail(messages::leftUnchanged(error, inputPath), outcome);
+    Outcome outcome = notDone(status::kNotConverted, inputPath, Why::kBadValue);
+    outcome.detail = std::move(bad);
+    return fail(messages::leftUnchanged(error, inputPath), std::move(outcome));
   } catch (const FileError& e) {
     if (e.failure().changed()) {
       if (out) out->discard();
       return fail(messages::describe(e.failure()),
                   notDone(status::kNotConverted, inputPath, Why::kChanged));
     }
+    Failure failure = e.failure();
+    if (out && !out->discard()) failure.leftBehind = out->tempPath();
+    const std::string message =
+        messages::leftUnchanged(messages::describe(failure), inputPath);
     Outcome outcome = notDone(status::kNotConverted, inputPath, Why::kFailed);
-    outcome.failure = e.failure();
-    if (out && !out->discard()) outcome.failure.leftBehind = out->tempPath();
-    return fail(
-        messages::leftUnchanged(messages::describe(outcome.failure), inputPath),
-        outcome);
+    outcome.detail = std::move(failure);
+    return fail(message, std::move(outcome));
   }
 }
 
@@ -195,7 +197,7 @@ Outcome convertLayoutFile(const NamedFile& file, const std::string& home,
     say(messages::cannotOpenInputFile(path));
     const bool missing = error.isNotFound() && !isFullPath(argument);
     Outcome outcome = notDone(status::kCannotOpen, path, Why::kCannotOpen);
-    outcome.error = error;
+    outcome.detail = error;
     return fail(
         messages::cannotOpen(
             path, error, missing ? folderOf(layoutFilePath(home, "x")) : ""),
@@ -262,7 +264,7 @@ Outcome restoreLayoutFile(const NamedFile& file) {
     if (const SystemError renamed = renameOver(backup, target)) {
       Outcome outcome =
           notDone(status::kNotConverted, path, Why::kCannotPutBack);
-      outcome.error = renamed;
+      outcome.detail = renamed;
       return fail(messages::cannotRestore(
                       path, messages::cannotPutBack(backup, renamed)),
                   outcome);
@@ -270,9 +272,9 @@ Outcome restoreLayoutFile(const NamedFile& file) {
     (void)syncFolder(folderOf(target), target);
   } catch (const FileError& e) {
     Outcome outcome = notDone(status::kNotConverted, path, Why::kFailed);
-    outcome.failure = e.failure();
+    outcome.detail = e.failure();
     return fail(messages::cannotRestore(path, messages::describe(e.failure())),
-                outcome);
+                std::move(outcome));
   }
   say(messages::restored(backup));
   return done(path);

@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "convert/rule_table.h"
@@ -71,7 +72,7 @@ int run(const Options& command) {
       passed.status = status::kNotConverted;
       passed.path = link;
       passed.why = Why::kForeignLink;
-      outcomes.push_back(passed);
+      outcomes.push_back(std::move(passed));
     }
     if (named.many && named.files.empty() && named.passedOver.empty()) {
       sayError(messages::noneNamed(named.none));
@@ -79,8 +80,8 @@ int run(const Options& command) {
       none.status = status::kCannotOpen;
       none.path = argument;
       none.why = Why::kNothingNamed;
-      none.none = named.none;
-      outcomes.push_back(none);
+      none.detail = named.none;
+      outcomes.push_back(std::move(none));
     }
     for (const NamedFile& file : named.files) {
       outcomes.push_back(handle(file));

@@ -451,7 +451,7 @@ std::string reasonOf(const Outcome& outcome) {
     case Why::kForeignLink:
       return "a link of another user's, not followed";
     case Why::kNothingNamed:
-      switch (outcome.none.kind) {
+      switch (outcome.none().kind) {
         case NoneNamed::Kind::kNoLayoutFile:
           return "no layout file (*.gui.xml)";
         case NoneNamed::Kind::kNoBackup:
@@ -459,28 +459,28 @@ std::string reasonOf(const Outcome& outcome) {
         case NoneNamed::Kind::kNoMatch:
           break;
       }
-      return std::string(outcome.none.restore ? "no file with a backup"
-                                              : "no file") +
-             " matches " + outcome.none.pattern;
+      return std::string(outcome.none().restore ? "no file with a backup"
+                                                : "no file") +
+             " matches " + outcome.none().pattern;
     case Why::kIsABackup:
       return "a backup, which is never converted";
     case Why::kCannotOpen:
-      return outcome.error.text();
+      return outcome.error().text();
     case Why::kEdited:
       return "edited after its conversion";
     case Why::kChanged:
       return "changed during the conversion";
     case Why::kFailed:
-      return inFewWords(outcome.failure);
+      return inFewWords(outcome.failure());
     case Why::kBadValue:
-      return "line " + std::to_string(outcome.badValue.line) + ": " +
-             reasonOf(outcome.badValue.kind);
+      return "line " + std::to_string(outcome.badValue().line) + ": " +
+             reasonOf(outcome.badValue().kind);
     case Why::kNoBackup:
       return "no backup";
     case Why::kNotItsOriginal:
       return "not what its backup became";
     case Why::kCannotPutBack:
-      return "cannot put the backup back: " + outcome.error.text();
+      return "cannot put the backup back: " + outcome.error().text();
   }
   return {};
 }

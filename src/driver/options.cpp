@@ -3,7 +3,7 @@
 #include "driver/options.h"
 
 #include <algorithm>
-#include <cstring>
+#include <string_view>
 
 #include "driver/messages.h"
 #include "driver/platform_console.h"
@@ -11,16 +11,16 @@
 namespace {
 
 struct Option {
-  const char* name;  // "--name"
+  std::string_view name;  // "--name"
   // Other spellings: a short one, and those that players of one system
   // type; Windows' are taken in any letter case, and only there.
-  std::vector<const char*> also;
-  std::vector<const char*> onWindows;
+  std::string_view also[4];
+  std::string_view onWindows[2];
   const char* help;  // its lines of the usage text
   bool Options::*sets;
 };
 
-const Option kOptions[] = {
+constexpr Option kOptions[] = {
     {"--dry-run",
      {"-n"},
      {},
@@ -49,10 +49,9 @@ const char kEndOfOptions[] =
     "  hudconv -- FILE...  takes every FILE as a file, even one named like\n"
     "                      an option\n";
 
-bool sameIgnoringCase(const std::string& one, const char* other) {
+bool sameIgnoringCase(std::string_view one, std::string_view other) {
   return std::equal(
-      one.begin(), one.end(), other, other + std::strlen(other),
-      [](char a, char b) {
+      one.begin(), one.end(), other.begin(), other.end(), [](char a, char b) {
         const auto lower = [](char c) {
           return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         };
@@ -60,14 +59,17 @@ bool sameIgnoringCase(const std::string& one, const char* other) {
       });
 }
 
-const Option* optionNamed(const std::string& arg) {
+const Option* optionNamed(std::string_view arg) {
+  // Every option begins with a dash or a slash; a file name seldom does.
+  if (arg.empty() || (arg[0] != '-' && arg[0] != '/')) return nullptr;
   for (const Option& option : kOptions) {
     if (arg == option.name) return &option;
-    for (const char* spelling : option.also)
-      if (arg == spelling) return &option;
+    for (const std::string_view spelling : option.also)
+      if (!spelling.empty() && arg == spelling) return &option;
     if (takesSlashOptions())
-      for (const char* spelling : option.onWindows)
-        if (sameIgnoringCase(arg, spelling)) return &option;
+      for (const std::string_view spelling : option.onWindows)
+        if (!spelling.empty() && sameIgnoringCase(arg, spelling))
+          return &option;
   }
   return nullptr;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <variant>
 
 #include "driver/failure.h"
 
@@ -33,8 +34,14 @@ struct Outcome {
   bool already = false;  // found converted, or restored, already
   std::string path;      // as reported
   Why why = Why::kDone;
-  SystemError error;
-  Failure failure;
-  BadValue badValue;
-  NoneNamed none;
+  // What the reason is made from, as `why` tells: the system's error
+  // (kCannotOpen, kCannotPutBack), the failure (kFailed), the bad value
+  // (kBadValue), or why nothing was named (kNothingNamed).
+  std::variant<std::monostate, SystemError, Failure, BadValue, NoneNamed>
+      detail;
+
+  const SystemError& error() const { return std::get<SystemError>(detail); }
+  const Failure& failure() const { return std::get<Failure>(detail); }
+  const BadValue& badValue() const { return std::get<BadValue>(detail); }
+  const NoneNamed& none() const { return std::get<NoneNamed>(detail); }
 };
