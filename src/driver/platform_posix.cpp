@@ -76,7 +76,8 @@ extern "C" void removePendingAndStop(int number) {
 
 }  // namespace
 
-SystemError SignalCleanup::cover(const std::string& path, const SystemFile&) {
+SystemError SignalCleanup::cover(const std::string& path,
+                                 const SystemFile& /*file*/) {
   release();
   for (int slot = 0; slot < kMost; ++slot) {
     bool taken = false;

@@ -6,7 +6,8 @@
 // also cut in two at every offset within 64 bytes. Checks, beyond "no crash, no
 // sanitizer report":
 //   - fed in pieces, the output is the same as fed in one piece;
-//   - a failure is a ConversionError with one of the known texts;
+//   - a failure is a ConversionError with one of the known texts, and the
+//     kind that goes with it;
 //   - otherwise there is exactly one output line per input line;
 //   - a line without a LEFT or WIDTH marker comes back unchanged;
 //   - a changed line keeps everything before its value text, and the new
@@ -165,12 +166,18 @@ struct CutsTold final : ChangeListener {
   }
 };
 
-bool isKnownError(const char* text) {
-  for (const char* known :
-       {"invalid stoi argument", "stoi argument out of range",
-        "invalid string position", kWidthOverflowText, kNulByteText}) {
-    if (std::strcmp(text, known) == 0) return true;
-  }
+// A known text, and the kind that goes with it.
+bool isKnownError(const ConversionError& e) {
+  using Kind = ConversionError::Kind;
+  const std::pair<Kind, const char*> known[] = {
+      {Kind::kNotANumber, "invalid stoi argument"},
+      {Kind::kOutOfRange, "stoi argument out of range"},
+      {Kind::kEndsAtValue, "invalid string position"},
+      {Kind::kWidthOverflow, kWidthOverflowText},
+      {Kind::kNulByte, kNulByteText},
+  };
+  for (const auto& [kind, text] : known)
+    if (std::strcmp(e.what(), text) == 0) return e.kind() == kind;
   return false;
 }
 
@@ -190,7 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   try {
     whole = convertInPieces(text, text.size() + 1, 2 * text.size() + 64);
   } catch (const ConversionError& e) {
-    require(isKnownError(e.what()), "errors carry a known text", e.what());
+    require(isKnownError(e), "errors carry a known text and its kind",
+            e.what());
     try {
       convertInPieces(text, pieceSize, blockSize);
     } catch (const ConversionError& again) {
