@@ -281,21 +281,27 @@ TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
     EXPECT_SAME_BYTES(readBytes(output() / kName), c.after);
     EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
   }
-  // The backup of a file that is its original, removed meanwhile: the file
-  // would be left converted without it.
-  writeBytes(output() / kName, kLayout);
-  writeBytes(output() / (kName + ".bak"), kLayout);
-  ProgramOptions options = withFault("remove-backup");
-  options.environment.push_back("HUDCONV_FAULT_FILE=" +
-                                (output() / kName).string());
-  const Result removed = run({kName}, options);
-  EXPECT_EQ(removed.status, 1);
-  EXPECT_NE(
-      removed.err.find(pathOf(kName) + ".bak changed during the conversion"),
-      std::string::npos)
-      << removed.err;
-  EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout);
-  EXPECT_EQ(outputEntries(), std::set<std::string>{kName});
+  // The backup of a file that is its original, removed or changed
+  // meanwhile: the file would be left converted without its original.
+  for (const std::string fault : {"remove-backup", "change-backup"}) {
+    writeBytes(output() / kName, kLayout);
+    writeBytes(output() / (kName + ".bak"), kLayout);
+    ProgramOptions options = withFault(fault);
+    options.environment.push_back("HUDCONV_FAULT_FILE=" +
+                                  (output() / kName).string());
+    const Result r = run({kName}, options);
+    EXPECT_EQ(r.status, 1) << fault;
+    EXPECT_NE(r.err.find(pathOf(kName) + ".bak changed during the conversion"),
+              std::string::npos)
+        << fault << ": " << r.err;
+    EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout) << fault;
+    if (fault == "change-backup") {
+      EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")),
+                        kLayout + "changed\r\n");
+      fs::remove(output() / (kName + ".bak"));
+    }
+    EXPECT_EQ(outputEntries(), std::set<std::string>{kName}) << fault;
+  }
   // A backup of other bytes, made meanwhile, is never taken for the
   // original, not even one of the same size: the file is left as it is.
   // Without hard links it appears just before the copy is named, and the

@@ -42,6 +42,7 @@
 //   remove-input  the layout file disappears before it is replaced
 //   remove-backup the backup of the layout file named by HUDCONV_FAULT_FILE
 //                 is removed while the file is converted
+//   change-backup that backup gets more bytes while the file is converted
 //   no-link       the file system has no hard links (EPERM): the backup of
 //                 the layout file is a copy
 //   no-copy       naming that copy fails (EPERM)
@@ -304,9 +305,16 @@ int fsync(int fd) {
     if (faultIs("change-input")) changeLayoutFile();
     if (faultIs("change-in-place")) changeLayoutFile(true);
     if (faultIs("change-keep-time")) changeLayoutFileKeepingItsTime();
-    if (faultIs("remove-backup"))
-      ::unlink(
-          (std::string(std::getenv("HUDCONV_FAULT_FILE")) + ".bak").c_str());
+    const std::string backup =
+        faultIs("remove-backup") || faultIs("change-backup")
+            ? std::string(std::getenv("HUDCONV_FAULT_FILE")) + ".bak"
+            : "";
+    if (faultIs("remove-backup")) ::unlink(backup.c_str());
+    if (faultIs("change-backup")) {
+      const int changed = ::open(backup.c_str(), O_WRONLY | O_APPEND);
+      (void)!::write(changed, "changed\r\n", 9);
+      ::close(changed);
+    }
   }
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
