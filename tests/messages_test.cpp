@@ -163,7 +163,7 @@ TEST(MessagesTest, EachFailureIsToldInFullAndInAFewWords) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(messages::describe(c.failure), c.full);
-    EXPECT_EQ(messages::inFewWords(c.failure), c.few);
+    EXPECT_EQ(messages::shortReason(c.failure), c.few);
   }
 }
 

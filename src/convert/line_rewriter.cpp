@@ -19,6 +19,8 @@ std::string currentTagText;
 const char* const kWidthOverflowText =
     "scaled width does not fit a 32-bit integer";
 const char* const kEndsAtValueText = "invalid string position";
+const char* const kNotANumberText = "invalid stoi argument";
+const char* const kOutOfRangeText = "stoi argument out of range";
 
 namespace {
 
@@ -60,9 +62,9 @@ std::int32_t readNumber(std::string_view line, std::size_t pos,
   for (; pos < line.size() && line[pos] >= '0' && line[pos] <= '9'; ++pos) {
     magnitude = magnitude * 10 + (line[pos] - '0');
     if (magnitude > limit)
-      throw std::out_of_range("stoi argument out of range");
+      throw std::out_of_range(kOutOfRangeText);
   }
-  if (pos == firstDigit) throw std::invalid_argument("invalid stoi argument");
+  if (pos == firstDigit) throw std::invalid_argument(kNotANumberText);
   end = pos;
   return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
@@ -119,10 +121,10 @@ std::uint32_t longMagnitude(const char* at, const char* end, bool negative) {
   while (at != end && *at == '0') ++at;
   const std::uint64_t limit =
       negative ? std::uint64_t{1} << 31 : std::uint64_t{INT32_MAX};
-  if (end - at > 10) throw std::out_of_range("stoi argument out of range");
+  if (end - at > 10) throw std::out_of_range(kOutOfRangeText);
   std::uint64_t magnitude = 0;
   for (; at != end; ++at) magnitude = magnitude * 10 + (*at - '0');
-  if (magnitude > limit) throw std::out_of_range("stoi argument out of range");
+  if (magnitude > limit) throw std::out_of_range(kOutOfRangeText);
   return static_cast<std::uint32_t>(magnitude);
 }
 
@@ -144,7 +146,7 @@ std::int32_t readShortNumber(std::string_view line, std::size_t pos,
   std::uint32_t magnitude = 0;
   for (; at != shortEnd && isDigit(*at); ++at)
     magnitude = magnitude * 10 + static_cast<std::uint32_t>(*at - '0');
-  if (at == first) throw std::invalid_argument("invalid stoi argument");
+  if (at == first) throw std::invalid_argument(kNotANumberText);
   if (at == shortEnd && at != lineEnd && isDigit(*at)) {
     while (at != lineEnd && isDigit(*at)) ++at;
     magnitude = longMagnitude(first, at, negative);

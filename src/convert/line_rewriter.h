@@ -17,10 +17,13 @@ extern std::string inputFileName;
 // closing quote included. Empty until the first such line.
 extern std::string currentTagText;
 
-// The error texts of a scaled width that does not fit 32 bits, and of a line
-// that ends within two characters of its `Value`.
+// The error texts of rewriteLine, below: a scaled width that does not fit
+// 32 bits, a line that ends within two characters of its `Value`, a value
+// with no number, a number beyond 32 bits.
 extern const char* const kWidthOverflowText;
 extern const char* const kEndsAtValueText;
+extern const char* const kNotANumberText;
+extern const char* const kOutOfRangeText;
 
 // Returns the line to write in place of `line` (given without its line
 // break): LEFT and WIDTH values are moved onto the centre monitor, every

@@ -230,7 +230,7 @@ std::string describe(const Failure& failure) {
   return text;
 }
 
-std::string inFewWords(const Failure& f) {
+std::string shortReason(const Failure& f) {
   using Kind = Failure::Kind;
   switch (f.kind) {
     case Kind::kStep:
@@ -298,9 +298,9 @@ namespace {
 std::string reasonOf(ConversionError::Kind kind) {
   switch (kind) {
     case ConversionError::Kind::kNotANumber:
-      return "invalid stoi argument";
+      return kNotANumberText;
     case ConversionError::Kind::kOutOfRange:
-      return "stoi argument out of range";
+      return kOutOfRangeText;
     case ConversionError::Kind::kEndsAtValue:
       return kEndsAtValueText;
     case ConversionError::Kind::kWidthOverflow:
@@ -471,7 +471,7 @@ std::string reasonOf(const Outcome& outcome) {
     case Why::kChanged:
       return "changed during the conversion";
     case Why::kFailed:
-      return inFewWords(outcome.failure());
+      return shortReason(outcome.failure());
     case Why::kBadValue:
       return "line " + std::to_string(outcome.badValue().line) + ": " +
              reasonOf(outcome.badValue().kind);

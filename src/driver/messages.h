@@ -42,7 +42,7 @@ std::string restored(const std::string& backup);
 // became of a backup made for it, or of a temporary file), and in the few
 // words of a summary ("cannot STEP: REASON").
 std::string describe(const Failure& failure);
-std::string inFewWords(const Failure& failure);
+std::string shortReason(const Failure& failure);
 // How a temporary file without a name is named in a message.
 std::string temporaryFileIn(const std::string& folder);
 std::string notRemoved(const std::string& temporary);
