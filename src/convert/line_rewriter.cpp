@@ -61,8 +61,7 @@ std::int32_t readNumber(std::string_view line, std::size_t pos,
   const std::size_t firstDigit = pos;
   for (; pos < line.size() && line[pos] >= '0' && line[pos] <= '9'; ++pos) {
     magnitude = magnitude * 10 + (line[pos] - '0');
-    if (magnitude > limit)
-      throw std::out_of_range(kOutOfRangeText);
+    if (magnitude > limit) throw std::out_of_range(kOutOfRangeText);
   }
   if (pos == firstDigit) throw std::invalid_argument(kNotANumberText);
   end = pos;
