@@ -111,18 +111,20 @@ TEST_F(CommandLineTest, KeepsPermissionsAndSymbolicLinks) {
   EXPECT_TRUE(fs::is_symlink(output() / "link_p.gui.xml"));
   EXPECT_SAME_BYTES(readBytes(home_ / "real" / "target.xml"),
                     kDefaultConverted);
-  // The original is kept beside the file the link points to.
+  // The original is kept beside the file the link points to, and so is the
+  // record of what was written there.
   EXPECT_SAME_BYTES(readBytes(home_ / "real" / "target.xml.bak"), kLayout);
+  EXPECT_TRUE(fs::exists(home_ / "real" / ".hudconv.record"));
   EXPECT_EQ(std::distance(fs::directory_iterator(home_ / "real"),
                           fs::directory_iterator()),
-            2);
+            3);
   // And put back there.
   EXPECT_EQ(run({"--restore", "link_p.gui.xml"}).status, 0);
   EXPECT_TRUE(fs::is_symlink(output() / "link_p.gui.xml"));
   EXPECT_SAME_BYTES(readBytes(home_ / "real" / "target.xml"), kLayout);
   EXPECT_EQ(std::distance(fs::directory_iterator(home_ / "real"),
                           fs::directory_iterator()),
-            1);
+            2);
 }
 
 TEST_F(CommandLineTest, WhatTheFolderRefusesIsFoundBeforeAnythingIsMade) {

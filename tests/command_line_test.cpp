@@ -432,7 +432,7 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
        edited,
        {name},
        1,
-       error + pathOf(name) + " is neither its backup",
+       error + pathOf(name) + " was changed since its conversion",
        edited,
        kLayout},
       // Putting the original back would lose the edit.
@@ -440,8 +440,8 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
        {},
        {"--restore", name},
        1,
-       error + "cannot restore " + pathOf(name) + ": it is neither " +
-           pathOf(name) + ".bak converted nor the same bytes",
+       error + "cannot restore " + pathOf(name) +
+           ": it was changed since its conversion",
        edited,
        kLayout},
       // Named by its backup, as a select-all drop does.
@@ -562,7 +562,7 @@ TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
       // Converted into nothing, so not into the file either.
       {"a backup with a bad value", "a\r\n", kBytes,
        "Label=\"LEFT\" Value=\"abc\" />\r\n", false,
-       path + " is neither its backup " + path + ".bak nor that backup"},
+       path + " was changed since its conversion"},
       {"a folder", kLayout, kFolder, "", false,
        path + ".bak is a folder" + notABackup + path + " was left unchanged."},
       {"a folder, restored", kLayout, kFolder, "", true,
@@ -570,9 +570,7 @@ TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
            "Nothing was changed."},
       // Edited and never converted, or the backup is another file's.
       {"another file's original, restored", kLayout, kBytes, "<other/>\r\n",
-       true,
-       restoring + "it is neither " + path +
-           ".bak converted nor the same bytes"},
+       true, restoring + "it is a new original"},
   };
   if (!kOnWindows) {
     const std::vector<Case> links = {
@@ -641,8 +639,8 @@ TEST_P(AnyHomeTest, ADroppedFileIsConvertedWhereItIs) {
     std::set<std::string> beside;
     for (const auto& entry : fs::directory_iterator(folder))
       if (entry.is_regular_file()) beside.insert(utf8(entry.path().filename()));
-    EXPECT_EQ(beside,
-              (std::set<std::string>{"map_p.gui.xml", "map_p.gui.xml.bak"}));
+    EXPECT_EQ(beside, (std::set<std::string>{".hudconv.record", "map_p.gui.xml",
+                                             "map_p.gui.xml.bak"}));
   }
   EXPECT_TRUE(fs::is_directory(home_ / "Override"));
 }

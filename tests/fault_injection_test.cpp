@@ -198,6 +198,8 @@ TEST_P(StepOrderTest, TheOriginalIsOnDiskBeforeTheRename) {
   steps += naming;
   steps += "rename\n";
   steps += flushed;
+  // Then the record of what was written, by the same steps.
+  steps += naming + "rename\n" + flushed;
   EXPECT_EQ(readBytes(log), steps);
   struct stat after {};
   ASSERT_EQ(::stat((output() / kName).c_str(), &after), 0);

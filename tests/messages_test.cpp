@@ -33,9 +33,9 @@ TEST(MessagesTest, TheSummaryCountsEachFileUnderWhatBecameOfIt) {
             "5 files: 1 restored, 2 already in place, 1 not restored, 1 "
             "without a backup or not opened.");
   EXPECT_EQ(messages::summaryLine(outcomes[3], false),
-            "  not converted: d (edited after its conversion)");
+            "  not converted: d (changed since its conversion)");
   EXPECT_EQ(messages::summaryLine(outcomes[3], true),
-            "  not restored: d (edited after its conversion)");
+            "  not restored: d (changed since its conversion)");
   EXPECT_EQ(messages::summaryLine(outcomes[4], true),
             "  could not be opened: e (no backup)");
 }

@@ -8,6 +8,7 @@
 
 #include "driver/backup.h"
 #include "driver/platform_files.h"
+#include "driver/record.h"
 
 namespace {
 
@@ -42,7 +43,10 @@ std::vector<std::string> namesIn(const std::string& folder, bool restore,
   std::vector<std::string> names;
   std::vector<std::string> foreign;
   for (const FolderEntry& entry : entries) {
-    if (entry.folder || entry.name.rfind(".hudconv-", 0) == 0) continue;
+    // Nor what hudconv keeps in a folder: its leftovers and its record.
+    if (entry.folder || entry.name.rfind(".hudconv-", 0) == 0 ||
+        isRecordName(entry.name))
+      continue;
     if (!isBackupName(entry.name)) {
       if (!restore && keep(entry.name))
         (entry.foreignLink ? foreign : names).push_back(entry.name);
@@ -122,9 +126,9 @@ namespace {
 // of its places where anything stands; where none does, below Output.
 NamedFile oneFile(const std::string& argument, const std::string& home,
                   const std::string& found) {
-  if (!found.empty()) return {found, argument};
+  if (!found.empty()) return {found, argument, true};
   return {isFullPath(argument) ? argument : layoutFilePath(home, argument),
-          argument};
+          argument, true};
 }
 
 // Where one file named `argument` is for a restore: the backup named stands
@@ -138,8 +142,9 @@ NamedFile oneFileToRestore(const std::string& argument,
   for (const std::string& place : placesOf(named, home))
     if (exists(place, Links::kRefuse) ||
         exists(backupOf(place), Links::kRefuse))
-      return {place, argument};
-  return {isFullPath(named) ? named : layoutFilePath(home, named), argument};
+      return {place, argument, true};
+  return {isFullPath(named) ? named : layoutFilePath(home, named), argument,
+          true};
 }
 
 bool opens(const std::string& path) {
@@ -151,7 +156,7 @@ bool opens(const std::string& path) {
 std::vector<NamedFile> asFiles(const std::vector<std::string>& paths) {
   std::vector<NamedFile> files;
   files.reserve(paths.size());
-  for (const std::string& path : paths) files.push_back({path, path});
+  for (const std::string& path : paths) files.push_back({path, path, false});
   return files;
 }
 

@@ -11,6 +11,7 @@
 struct NamedFile {
   std::string path;
   std::string argument;
+  bool byName = false;  // named by itself, not found by a folder or pattern
 };
 
 // What a file argument stands for. Players convert a whole HUD, and cmd.exe

@@ -110,9 +110,11 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
   }
 }
 
-// Keeps a copy of `target`, with its bytes, mode and time, as `backup`,
-// unless that name is taken: then returns the error that says so.
-SystemError keepCopy(const std::string& target, const std::string& backup) {
+// Keeps a copy of `target`, with its bytes, mode and time, as `backup`: in
+// place of what is there where `replace`, and otherwise unless that name is
+// taken: then returns the error that says so.
+SystemError keepCopy(const std::string& target, const std::string& backup,
+                     bool replace) {
   PendingFile copy(folderOf(target));
   SystemFile in;
   FileVersion state;
@@ -127,11 +129,37 @@ SystemError keepCopy(const std::string& target, const std::string& backup) {
   copy.check(setModified(copy.file(), state), Step::kSetTime);
   copy.check(flushToDisk(copy.file()), Step::kFlush);
   copy.nameAndClose();
-  const SystemError error = copy.renameNoReplace(backup);
+  const SystemError error =
+      replace ? copy.renameOver(backup) : copy.renameNoReplace(backup);
   if (error && !error.isAlreadyThere())
     throw FileError(
         failureOf(Failure::Kind::kRenameTo, copy.path(), backup, error));
   return error;
+}
+
+std::string readWhole(const SystemFile& file, const std::string& path,
+                      std::uint64_t size) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(size));
+  readBlocks(
+      file, path, blockSizeFor(size),
+      [&](const char* data, std::size_t got) { text.append(data, got); });
+  return text;
+}
+
+// Whether the backup made or replaced for `target`, read as `expected`,
+// holds it: a link, or a copy with the file's time.
+Kept keptAs(const std::string& backup, const FileVersion& expected,
+            bool madeElsewhere) {
+  FileVersion kept;
+  const SystemError keptError = readVersion(backup, kept, Links::kRefuse);
+  // Something else under that name, made meanwhile: never taken for it.
+  if (keptError.source() == SystemError::Source::kNotARegularFile)
+    return Kept::kOtherBackup;
+  check(keptError, Step::kFindBackup, backup);
+  if (kept.size == expected.size && kept.modified == expected.modified)
+    return Kept::kKept;
+  return madeElsewhere ? Kept::kOtherBackup : Kept::kFileChanged;
 }
 
 }  // namespace
@@ -200,7 +228,7 @@ Kept keepOriginal(const std::string& target, const FileVersion& expected,
     // A file system without hard links (FAT, exFAT) gets a copy.
     const SystemError linkError = error;
     try {
-      error = keepCopy(target, backup);
+      error = keepCopy(target, backup, false);
     } catch (const FileError& e) {
       Failure failure =
           failureOf(Failure::Kind::kKeepOriginal, backup, "", linkError);
@@ -208,15 +236,40 @@ Kept keepOriginal(const std::string& target, const FileVersion& expected,
       throw FileError(std::move(failure));
     }
   }
-  FileVersion kept;
-  const SystemError keptError = readVersion(backup, kept, Links::kRefuse);
-  // Something else under that name, made meanwhile: never taken for it.
-  if (keptError.source() == SystemError::Source::kNotARegularFile)
-    return Kept::kOtherBackup;
-  check(keptError, Step::kFindBackup, backup);
   // Made by this run or by another one that read the same file: a link, or
   // a copy with the file's time.
-  if (kept.size == expected.size && kept.modified == expected.modified)
-    return Kept::kKept;
-  return error ? Kept::kOtherBackup : Kept::kFileChanged;
+  return keptAs(backup, expected, static_cast<bool>(error));
+}
+
+Kept replaceOriginal(const std::string& target, const FileVersion& expected,
+                     const std::string& backup) {
+  keepCopy(target, backup, true);
+  return keptAs(backup, expected, false);
+}
+
+DriftReport judgeAgainstBackup(const SystemFile& in, const FileVersion& state,
+                               const std::string& path,
+                               const std::string& backup,
+                               const FileVersion& backupState) {
+  // Far beyond any layout file; what is larger is not held in memory.
+  constexpr std::uint64_t kLargest = std::uint64_t{64} << 20;
+  if (state.size > kLargest || backupState.size > kLargest) return {};
+  SystemFile original;
+  FileVersion now;
+  check(openBackup(backup, original, now), Step::kReadBackup, backup);
+  if (now != backupState)
+    throw FileError(failureOf(Failure::Kind::kBackupChanged, backup, path));
+  rewind(in, path);
+  const std::string file = readWhole(in, path, state.size);
+  rewind(in, path);
+  const std::string before = readWhole(original, backup, now.size);
+  StringSink converted;
+  LayoutConverter converter(converted);
+  try {
+    converter.feed(before.data(), before.size());
+    converter.finish();
+  } catch (const ConversionError&) {
+    return {};  // it was never converted into anything
+  }
+  return judgeDrift(file, before, converted.text);
 }

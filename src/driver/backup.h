@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "convert/drift.h"
 #include "driver/platform_files.h"
 
 // Where the original of the layout file `target` is kept.
@@ -58,3 +59,17 @@ enum class Kept {
 // can be made.
 Kept keepOriginal(const std::string& target, const FileVersion& expected,
                   const std::string& backup);
+// The same in place of the backup there, for a new original: a flushed copy
+// renamed over it, in one step. Throws FileError.
+Kept replaceOriginal(const std::string& target, const FileVersion& expected,
+                     const std::string& backup);
+
+// Judges the layout file open as `in`, in the state `state`, at `path`,
+// which compareWithBackup() found neither its backup nor that converted,
+// line by line against both (see judgeDrift). The backup must still be as
+// `backupState` tells. Files beyond 64 MiB, held in memory here, are judged
+// changed. Leaves `in` at its start. Throws FileError.
+DriftReport judgeAgainstBackup(const SystemFile& in, const FileVersion& state,
+                               const std::string& path,
+                               const std::string& backup,
+                               const FileVersion& backupState);

@@ -48,8 +48,9 @@ struct Failure {
     kBackupAppeared,    // it made the backup `path` of `other`
     kBackupChanged,     // it changed or removed the backup `path` of `other`
   };
-  // What became of a backup that was made for a replacement that failed.
-  enum class MadeBackup { kNone, kRemoved, kNotRemoved };
+  // What became of a backup that was made for a replacement that failed:
+  // removed again, or not; or one put in place of the old, which stays.
+  enum class MadeBackup { kNone, kRemoved, kNotRemoved, kReplaced };
 
   Kind kind = Kind::kStep;
   Step step = Step::kRead;

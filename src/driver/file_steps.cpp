@@ -12,11 +12,23 @@ std::size_t blockSizeFor(std::uint64_t size) {
 }
 
 void convertFile(const SystemFile& in, const std::string& path,
-                 std::size_t blockSize, LayoutConverter& converter) {
+                 std::size_t blockSize, LayoutConverter& converter,
+                 ContentHash* hash) {
   readBlocks(in, path, blockSize, [&](const char* data, std::size_t size) {
+    if (hash) hash->feed(data, size);
     converter.feed(data, size);
   });
   converter.finish();
+}
+
+bool holdsDigest(const SystemFile& in, std::uint64_t size,
+                 const std::string& path, const Digest& digest) {
+  if (size != digest.size) return false;
+  ContentHash hash;
+  readBlocks(in, path, blockSizeFor(size),
+             [&](const char* data, std::size_t got) { hash.feed(data, got); });
+  check(rewindFile(in), Step::kRead, path);
+  return hash.digest() == digest;
 }
 
 void lockFile(FileLock& held, const std::string& target) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "convert/content_hash.h"
 #include "convert/layout_converter.h"
 #include "driver/failure.h"
 #include "driver/platform_files.h"
@@ -31,10 +32,17 @@ void readBlocks(const SystemFile& in, const std::string& path,
 }
 
 // Reads all of `in` in blocks of `blockSize` into `converter` and finishes
-// it. Throws FileError naming `path` when reading fails, and what the
-// converter throws.
+// it; `hash`, where given, is fed the same bytes. Throws FileError naming
+// `path` when reading fails, and what the converter throws.
 void convertFile(const SystemFile& in, const std::string& path,
-                 std::size_t blockSize, LayoutConverter& converter);
+                 std::size_t blockSize, LayoutConverter& converter,
+                 ContentHash* hash = nullptr);
+
+// Whether `in`, of `size` bytes, at `path`, holds the bytes of `digest`;
+// read only where the sizes agree. Leaves `in` at its start. Throws
+// FileError.
+bool holdsDigest(const SystemFile& in, std::uint64_t size,
+                 const std::string& path, const Digest& digest);
 
 // Holds the lock of the layout file `target` while it is replaced or
 // restored, so that another run of hudconv never comes between the steps.

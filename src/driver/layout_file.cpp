@@ -17,6 +17,7 @@
 #include "driver/messages.h"
 #include "driver/platform_files.h"
 #include "driver/platform_process.h"
+#include "driver/record.h"
 #include "driver/replacement_file.h"
 
 namespace {
@@ -104,31 +105,101 @@ class DiscardingSink final : public BufferedSink {
   void write(const char* /*data*/, std::size_t /*size*/) override {}
 };
 
+// The folder's record, told once in a run where it is not trusted.
+Record recordOf(const std::string& folder) {
+  Record record = Record::read(folder);
+  if (record.state() == Record::State::kIgnored && !toldIgnoredBefore(folder))
+    sayWarning(messages::recordIgnored(record.path()));
+  return record;
+}
+
+// What to do with a layout file, judged from its backup and its folder's
+// record before anything is written.
+struct Judged {
+  std::optional<Outcome> ended;  // nothing to write: what became of it
+  bool noBackup = false;         // the first conversion: keep the original
+  bool newOriginal = false;      // kept in place of its backup, converted
+};
+
+Judged judge(const SystemFile& in, const FileVersion& state,
+             const NamedFile& file, const std::string& target,
+             const Options& options, Expected& expected) {
+  const std::string& path = file.path;
+  const std::string& backup = expected.backup;
+  const Standing standing =
+      compareWithBackup(in, state, path, backup, expected.backupFile);
+  Judged judged;
+  if (standing == Standing::kConverted) {
+    say(messages::alreadyConverted(backup));
+    judged.ended = done(path, true);
+    return judged;
+  }
+  judged.noBackup = standing == Standing::kNoBackup;
+  const Record record = recordOf(folderOf(target));
+  const RecordEntry* entry = record.find(fileNameOf(target));
+  // Bytes that hudconv wrote, whatever became of the backup.
+  if (entry && standing != Standing::kSameFile &&
+      holdsDigest(in, state.size, path, entry->written)) {
+    say(standing == Standing::kNoBackup
+            ? messages::alreadyConvertedBackupGone(backup)
+            : messages::alreadyConvertedBackupNotItsOriginal(backup));
+    judged.ended = done(path, true);
+    return judged;
+  }
+  // The update itself is never judged again: a file named with --update
+  // that is neither is taken as the new original.
+  const bool named = options.update && file.byName;
+  if (judged.noBackup) {
+    // Converted once, and neither what was written nor its original now:
+    // without the backup, a file tuned by hand and a game update's look
+    // alike, and neither may move twice.
+    if (entry && !holdsDigest(in, state.size, path, entry->original) && !named)
+      judged.ended = fail(messages::changedSinceConversion(path, backup, true),
+                          notDone(status::kNotConverted, path, Why::kEdited));
+    return judged;
+  }
+  if (standing != Standing::kDifferent) return judged;
+  const DriftReport drift =
+      judgeAgainstBackup(in, state, path, backup, expected.backupFile);
+  if (drift.drift == Drift::kTuned) {
+    say(messages::tunedKept(drift.changedValues));
+    Outcome kept = done(path, true);
+    kept.why = Why::kTuned;
+    judged.ended = std::move(kept);
+  } else if (drift.drift == Drift::kNewOriginal && !options.update) {
+    judged.ended =
+        fail(messages::newOriginal(path, backup),
+             notDone(status::kNotConverted, path, Why::kNewOriginal));
+  } else if (drift.drift == Drift::kChanged && !named) {
+    judged.ended = fail(messages::changedSinceConversion(path, backup, false),
+                        notDone(status::kNotConverted, path, Why::kEdited));
+  } else {
+    judged.newOriginal = true;
+  }
+  return judged;
+}
+
 // Streams the open layout file through the converter into its replacement,
 // which takes its place only once all of it is converted and on disk; the
-// first conversion keeps the original. A file that has a backup is compared
-// with it first, and converted only when it is that original.
-Outcome convert(SystemFile& in, const FileVersion& state,
-                const std::string& inputPath, bool preview) {
+// first conversion keeps the original, and a new original takes the place
+// of the old. A file is judged by its backup and its folder's record first,
+// and converted only when it is an original.
+Outcome convert(SystemFile& in, const FileVersion& state, const NamedFile& file,
+                const Options& options) {
+  const std::string& inputPath = file.path;
   std::optional<ReplacementFile> out;
   try {
     const std::string target = replacedFile(inputPath);
     Expected expected;
     expected.file = state;
     expected.backup = backupOf(target);
-    const Standing standing = compareWithBackup(
-        in, state, inputPath, expected.backup, expected.backupFile);
-    if (standing == Standing::kConverted) {
-      say(messages::alreadyConverted(expected.backup));
-      return done(inputPath, true);
-    }
-    if (standing == Standing::kDifferent)
-      return fail(
-          messages::neitherOriginalNorConverted(inputPath, expected.backup),
-          notDone(status::kNotConverted, inputPath, Why::kEdited));
-    expected.keepOriginal = standing == Standing::kNoBackup;
+    const Judged judged = judge(in, state, file, target, options, expected);
+    if (judged.ended) return *judged.ended;
+    expected.keepOriginal = judged.noBackup;
+    expected.replaceBackup = judged.newOriginal;
+    if (judged.newOriginal) say(messages::takenAsNewOriginal(options.preview));
     const std::size_t blockSize = blockSizeFor(state.size);
-    if (preview) {
+    if (options.preview) {
       ChangeReport report(inputPath, true);
       // Everything but the writing.
       DiscardingSink discarded(blockSize);
@@ -144,12 +215,16 @@ Outcome convert(SystemFile& in, const FileVersion& state,
     // instructions (callgrind, 4 MB).
     ChangeReport report(inputPath, false);
     LayoutConverter converter(*out, &report, LayoutConverter::Told::kCuts);
-    convertFile(in, inputPath, blockSize, converter);
-    out->commit(in, expected);
+    ContentHash original;
+    convertFile(in, inputPath, blockSize, converter, &original);
+    expected.original = original.digest();
+    const std::optional<Failure> recordFailure = out->commit(in, expected);
     report.finish(converter.changes());
     say(messages::changesMade(converter.changes()));
     // Players delete what looks like clutter; this one must stay.
     if (expected.keepOriginal) say(messages::originalKept(expected.backup));
+    if (expected.replaceBackup) say(messages::newOriginalKept(expected.backup));
+    if (recordFailure) sayWarning(messages::recordNotUpdated(*recordFailure));
     return done(inputPath);
   } catch (const ConversionError& e) {
     BadValue bad{e.line(), e.kind(), e.property(), e.value()};
@@ -193,6 +268,9 @@ Outcome convertLayoutFile(const NamedFile& file, const std::string& home,
     return fail(
         messages::isABackup(path, argument.substr(0, argument.size() - 4)),
         notDone(status::kNotConverted, path, Why::kIsABackup));
+  if (isRecordName(fileNameOf(argument)))
+    return fail(messages::isARecord(path),
+                notDone(status::kNotConverted, path, Why::kIsARecord));
   if (error) {
     say(messages::cannotOpenInputFile(path));
     const bool missing = error.isNotFound() && !isFullPath(argument);
@@ -205,16 +283,17 @@ Outcome convertLayoutFile(const NamedFile& file, const std::string& home,
   }
   // The exceptions go by the file's bare name, whatever folder it is in.
   inputFileName = fileNameOf(path);
-  return convert(in, state, path, options.preview);
+  return convert(in, state, file, options);
 }
 
 namespace {
 
 // Whether the layout file `target`, with its backup open as `original`, may
 // be put back from it: it is missing, or the backup converted, or the same
-// bytes. Tells when the two are one file already. Throws FileError.
+// bytes. Tells when the two are one file already, and otherwise what the
+// file became since its conversion. Throws FileError.
 bool mayRestore(const std::string& target, const std::string& backup,
-                const FileVersion& backupState, bool& sameFile) {
+                const FileVersion& backupState, bool& sameFile, Drift& drift) {
   SystemFile file;
   FileVersion state;
   const SystemError error = openForReading(target, file, state);
@@ -227,6 +306,8 @@ bool mayRestore(const std::string& target, const std::string& backup,
   if (compared != backupState)
     throw FileError(failureOf(Failure::Kind::kBackupChanged, backup, target));
   sameFile = standing == Standing::kSameFile;
+  if (standing == Standing::kDifferent)
+    drift = judgeAgainstBackup(file, state, target, backup, compared).drift;
   return standing == Standing::kConverted || standing == Standing::kOriginal;
 }
 
@@ -251,11 +332,19 @@ Outcome restoreLayoutFile(const NamedFile& file) {
       return fail(messages::noBackup(path, backup, error),
                   notDone(status::kCannotOpen, path, Why::kNoBackup));
     checkBackupOpened(error, path, backup);
+    // What hudconv wrote is no original, whatever its name.
+    const Record record = recordOf(folderOf(target));
+    const RecordEntry* entry = record.find(fileNameOf(target));
+    if (entry &&
+        holdsDigest(original, backupState.size, backup, entry->written))
+      return fail(messages::backupIsConverted(path, backup),
+                  notDone(status::kNotConverted, path, Why::kBackupConverted));
     original.close();
     bool sameFile = false;
-    if (!mayRestore(target, backup, backupState, sameFile)) {
+    Drift drift = Drift::kChanged;
+    if (!mayRestore(target, backup, backupState, sameFile, drift)) {
       if (!sameFile)
-        return fail(messages::notItsOriginal(path, backup),
+        return fail(messages::notItsOriginal(path, backup, drift),
                     notDone(status::kNotConverted, path, Why::kNotItsOriginal));
       // Left by a run stopped before its rename: the file is the original.
       say(messages::originalInPlace(path, backup));

@@ -92,9 +92,13 @@ int run(const Options& command) {
   // Several files: what became of them, on screen when the window waits.
   if (outcomes.size() > 1) {
     say(messages::summary(outcomes, command.restore));
-    for (const Outcome& outcome : outcomes)
-      if (outcome.status != status::kConverted)
+    std::size_t newOriginals = 0;
+    for (const Outcome& outcome : outcomes) {
+      if (outcome.status != status::kConverted || outcome.why == Why::kTuned)
         say(messages::summaryLine(outcome, command.restore));
+      newOriginals += outcome.why == Why::kNewOriginal ? 1 : 0;
+    }
+    if (newOriginals > 0) say(messages::updateAdvice(newOriginals));
   }
   int highest = status::kConverted;
   for (const Outcome& outcome : outcomes)

@@ -83,6 +83,88 @@ std::string alreadyConverted(const std::string& backup) {
          backup + ".";
 }
 
+std::string alreadyConvertedBackupGone(const std::string& backup) {
+  return "Already converted (hudconv wrote these bytes), so nothing was "
+         "written. Its original cannot be put back with --restore: " +
+         backup + " was deleted.";
+}
+
+std::string alreadyConvertedBackupNotItsOriginal(const std::string& backup) {
+  return "Already converted (hudconv wrote these bytes), so nothing was "
+         "written. " +
+         backup +
+         " is not the original it was converted from, and --restore will "
+         "not put it back.";
+}
+
+std::string tunedKept(std::size_t changed) {
+  return "Already converted; " + std::to_string(changed) +
+         (changed == 1 ? " value was" : " values were") +
+         " changed after the conversion and " + (changed == 1 ? "is" : "are") +
+         " kept. Nothing was written.";
+}
+
+std::string newOriginal(const std::string& path, const std::string& backup) {
+  return path +
+         " is a new original, as a game update brings: its values are not "
+         "the converted ones. It was left unchanged. To convert it, keeping "
+         "it as " +
+         backup + " in place of the old original, run: hudconv --update " +
+         path;
+}
+
+std::string changedSinceConversion(const std::string& path,
+                                   const std::string& backup, bool backupGone) {
+  if (backupGone)
+    return path + " was changed since hudconv converted it, and its backup " +
+           backup +
+           " was deleted, so whether it was tuned by hand or replaced by a "
+           "game update cannot be told. It was left unchanged. If a game "
+           "update replaced it, run: hudconv --update " +
+           path;
+  return path +
+         " was changed since its conversion: it is neither its original " +
+         backup +
+         " nor that converted, with or without values tuned by hand. It was "
+         "left unchanged. If a game update replaced it, run: hudconv "
+         "--update " +
+         path + " ; to go back to the original instead, move " + path +
+         " away and run: hudconv --restore " + path;
+}
+
+std::string takenAsNewOriginal(bool preview) {
+  return preview ? "A new original (game update?): it would be kept as the "
+                   "backup in place of the old one, and converted."
+                 : "A new original (game update?): kept as the backup in "
+                   "place of the old one, and converted.";
+}
+
+std::string newOriginalKept(const std::string& backup) {
+  return "The new original is kept as " + backup +
+         "; hudconv needs it there to know that the file is converted.";
+}
+
+std::string recordIgnored(const std::string& path) {
+  return path +
+         " (hudconv's record of the files it converted there) is damaged or "
+         "of another version, and is ignored; the backups still tell what "
+         "is converted, and the record is written anew at the next "
+         "conversion there";
+}
+
+std::string isARecord(const std::string& path) {
+  return path +
+         " is hudconv's record of the files it converted in its folder, not "
+         "a layout file: it is never converted.";
+}
+
+std::string recordNotUpdated(const Failure& failure) {
+  return "the conversion stands, but hudconv's record of it could not be "
+         "written: " +
+         describe(failure) +
+         ". The backup still tells that the file is converted";
+}
+
 std::string originalKept(const std::string& backup) {
   return "The original is kept as " + backup +
          "; hudconv needs it there to know that the file is converted.";
@@ -150,6 +232,10 @@ std::string lockHeldBy(const std::string& path,
 }
 
 std::string madeBackupNote(const Failure& failure) {
+  if (failure.madeBackup == Failure::MadeBackup::kReplaced)
+    return failure.backup +
+           " now holds the file as it is, as its new original; run hudconv "
+           "again to convert it";
   if (failure.madeBackup == Failure::MadeBackup::kRemoved)
     return "the backup " + failure.backup + " made for it was removed again";
   return "the backup " + failure.backup +
@@ -336,18 +422,6 @@ std::string badValue(const std::string& path, const BadValue& bad) {
   }
 }
 
-std::string neitherOriginalNorConverted(const std::string& path,
-                                        const std::string& backup) {
-  return path + " is neither its backup " + backup +
-         " nor that backup converted: it was edited after its conversion, or "
-         "it is a new original. It was left unchanged. To convert it as a "
-         "new original, delete " +
-         backup +
-         " and run hudconv again; to go back to the original, run hudconv "
-         "--restore " +
-         path + ".";
-}
-
 std::string noBackup(const std::string& path, const std::string& backup,
                      const SystemError& error) {
   return "cannot restore " + path + ": no backup " + backup + " (" +
@@ -375,13 +449,34 @@ std::string cannotRestore(const std::string& path, const std::string& reason) {
   return "cannot restore " + path + ": " + reason + ". Nothing was changed.";
 }
 
-std::string notItsOriginal(const std::string& path, const std::string& backup) {
+std::string notItsOriginal(const std::string& path, const std::string& backup,
+                           Drift drift) {
+  const std::string anyway = "to put the original back all the same, move " +
+                             path + " away and run: hudconv --restore " + path;
+  if (drift == Drift::kTuned)
+    return cannotRestore(path,
+                         "values were tuned by hand in it since its "
+                         "conversion, and putting " +
+                             backup + " back would lose them; " + anyway);
+  const std::string update =
+      "to convert the new one instead, run: hudconv --update " + path + " ; ";
+  if (drift == Drift::kNewOriginal)
+    return cannotRestore(
+        path, "it is a new original, as a game update brings, and putting " +
+                  backup + " back would put an older file in its place; " +
+                  update + anyway);
   return cannotRestore(
-      path, "it is neither " + backup +
-                " converted nor the same bytes: it was edited, or " + backup +
-                " is not its original. To put " + backup +
-                " back all the same, delete " + path + " and rename " + backup +
-                " to it by hand");
+      path, "it was changed since its conversion, and putting " + backup +
+                " back would lose that. If a game update replaced it, " +
+                update + anyway);
+}
+
+std::string backupIsConverted(const std::string& path,
+                              const std::string& backup) {
+  return cannotRestore(path, backup +
+                                 " holds the file as hudconv converted it, not "
+                                 "its original: put back, each control would "
+                                 "move again");
 }
 
 std::string originalInPlace(const std::string& path,
@@ -464,10 +559,16 @@ std::string reasonOf(const Outcome& outcome) {
              " matches " + outcome.none().pattern;
     case Why::kIsABackup:
       return "a backup, which is never converted";
+    case Why::kIsARecord:
+      return "hudconv's record, which is never converted";
     case Why::kCannotOpen:
       return outcome.error().text();
     case Why::kEdited:
-      return "edited after its conversion";
+      return "changed since its conversion";
+    case Why::kNewOriginal:
+      return "new original (game update?)";
+    case Why::kTuned:
+      return "tuned by hand, kept";
     case Why::kChanged:
       return "changed during the conversion";
     case Why::kFailed:
@@ -478,7 +579,9 @@ std::string reasonOf(const Outcome& outcome) {
     case Why::kNoBackup:
       return "no backup";
     case Why::kNotItsOriginal:
-      return "not what its backup became";
+      return "changed since its conversion";
+    case Why::kBackupConverted:
+      return "its backup is converted, not an original";
     case Why::kCannotPutBack:
       return "cannot put the backup back: " + outcome.error().text();
   }
@@ -488,11 +591,22 @@ std::string reasonOf(const Outcome& outcome) {
 }  // namespace
 
 std::string summaryLine(const Outcome& outcome, bool restore) {
-  const char* const what = outcome.status == status::kNotConverted
+  const char* const what = outcome.status == status::kConverted
+                               ? "already converted"
+                           : outcome.status == status::kNotConverted
                                ? (restore ? "not restored" : "not converted")
                                : "could not be opened";
   return std::string("  ") + what + ": " + outcome.path + " (" +
          reasonOf(outcome) + ")";
+}
+
+std::string updateAdvice(std::size_t newOriginals) {
+  return std::to_string(newOriginals) +
+         (newOriginals == 1 ? " file is a new original"
+                            : " files are new originals") +
+         ", as a game update brings: to convert " +
+         (newOriginals == 1 ? "it" : "them") +
+         ", run the same command again with --update.";
 }
 
 }  // namespace messages

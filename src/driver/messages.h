@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/drift.h"
 #include "convert/layout_converter.h"
 #include "driver/failure.h"
 #include "driver/outcome.h"
@@ -35,6 +36,24 @@ std::string wouldBeMade(const ChangeCounts& changes);
 std::string textCut(const std::string& path, const ValueChange& change);
 std::string moreTextCut(const std::string& path, std::size_t more);
 std::string alreadyConverted(const std::string& backup);
+// Converted already, as the folder's record tells: its backup deleted, or
+// not the original that it was converted from.
+std::string alreadyConvertedBackupGone(const std::string& backup);
+std::string alreadyConvertedBackupNotItsOriginal(const std::string& backup);
+// Converted already, with `changed` values tuned by hand since.
+std::string tunedKept(std::size_t changed);
+// A file that is neither its backup nor that converted: a new original, or
+// changed in other ways (`backupGone`: there is no backup to tell which).
+std::string newOriginal(const std::string& path, const std::string& backup);
+std::string changedSinceConversion(const std::string& path,
+                                   const std::string& backup, bool backupGone);
+// A new original taken by --update; in a preview, what would be done.
+std::string takenAsNewOriginal(bool preview);
+std::string newOriginalKept(const std::string& backup);
+// The folder's record: not trusted, named to be converted, not updated.
+std::string recordIgnored(const std::string& path);
+std::string isARecord(const std::string& path);
+std::string recordNotUpdated(const Failure& failure);
 std::string originalKept(const std::string& backup);
 std::string restored(const std::string& backup);
 
@@ -55,8 +74,6 @@ std::string cannotOpen(const std::string& path, const SystemError& error,
 // "PATH, line N: REASON", with what the reason means for the property's
 // value where the converter told them.
 std::string badValue(const std::string& path, const BadValue& bad);
-std::string neitherOriginalNorConverted(const std::string& path,
-                                        const std::string& backup);
 std::string noBackup(const std::string& path, const std::string& backup,
                      const SystemError& error);
 std::string cannotPutBack(const std::string& backup, const SystemError& error);
@@ -65,7 +82,12 @@ std::string unknownOption(const std::string& option);
 std::string isABackup(const std::string& path, const std::string& original);
 // "cannot restore PATH: REASON. Nothing was changed."
 std::string cannotRestore(const std::string& path, const std::string& reason);
-std::string notItsOriginal(const std::string& path, const std::string& backup);
+// A file that --restore leaves, for it is not what its backup became: tuned
+// by hand, a new original, or changed in other ways.
+std::string notItsOriginal(const std::string& path, const std::string& backup,
+                           Drift drift);
+std::string backupIsConverted(const std::string& path,
+                              const std::string& backup);
 std::string originalInPlace(const std::string& path, const std::string& backup);
 // A link that a folder or a pattern found, and that is not followed.
 std::string passedOverLink(const std::string& path);
@@ -77,5 +99,8 @@ std::string noneNamed(const NoneNamed& none);
 // line for each one that was not done.
 std::string summary(const std::vector<Outcome>& outcomes, bool restore);
 std::string summaryLine(const Outcome& outcome, bool restore);
+// After the summary, where some files are new originals: the one command
+// that takes them.
+std::string updateAdvice(std::size_t newOriginals);
 
 }  // namespace messages

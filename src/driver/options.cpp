@@ -27,6 +27,13 @@ constexpr Option kOptions[] = {
      "  hudconv --dry-run FILE...  (or -n)\n"
      "                      shows what would change, and changes nothing\n",
      &Options::preview},
+    {"--update",
+     {"-u"},
+     {},
+     "  hudconv --update FILE...  (or -u)\n"
+     "                      also takes each file that a game update replaced\n"
+     "                      as its new original: kept as FILE.bak, converted\n",
+     &Options::update},
     {"--restore",
      {},
      {},

@@ -7,7 +7,8 @@
 // in options.cpp, from which parsing, the usage text and the refusal of an
 // unknown option come.
 struct Options {
-  bool help = false, version = false, restore = false, preview = false;
+  bool help = false, version = false, restore = false, preview = false,
+       update = false;
   std::string unknownOption;  // the first one given, if any
   std::vector<std::string> files;
 

@@ -231,6 +231,9 @@ SystemError syncFolder(const std::string& folder, const std::string& fileInIt);
 void removeLeftovers(const std::string& folder);
 
 SystemError removeFile(const std::string& path);
+// Hides the file from a plain listing, where its name does not already: the
+// Windows attribute.
+SystemError hideFile(const SystemFile& file);
 
 // One name in a folder, and whether it leads to a folder, or is a link that
 // Links::kOwned would refuse.

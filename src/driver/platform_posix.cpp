@@ -674,6 +674,27 @@ SystemError FileLock::lock(const std::string& path) {
   }
 }
 
+SystemError FileLock::lockFolder(const std::string& folder) {
+  // flock() takes a folder opened only for reading, and lets go of it with
+  // the descriptor.
+  SystemFile held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!held.isOpen()) return SystemError::last();
+  const std::int64_t deadline = steadyMilliseconds() + 60000;
+  while (::flock(fd(held), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return SystemError::last();
+    if (steadyMilliseconds() >= deadline)
+      return SystemError::lockHeld(SystemError::LockHolder::kWriter);
+    const timespec millisecond{0, 1000000};
+    ::nanosleep(&millisecond, nullptr);
+  }
+  handle_ = held.release();
+  return {};
+}
+
+SystemError hideFile(const SystemFile& /*file*/) {
+  return {};  // a name that begins with a dot is hidden already
+}
+
 SystemError removeFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0 ? SystemError() : SystemError::last();
 }

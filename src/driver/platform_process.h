@@ -64,6 +64,9 @@ class FileLock {
   // that only reads the file is not waited for. Tells "not found" for a
   // file that is gone.
   SystemError lock(const std::string& path);
+  // The same for the lock of the folder `folder` itself, which a run holds
+  // while it replaces a file that stands for the whole folder.
+  SystemError lockFolder(const std::string& folder);
 
  private:
   std::intptr_t handle_ = -1;

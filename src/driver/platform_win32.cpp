@@ -656,6 +656,23 @@ SystemError FileLock::lock(const std::string& path) {
   return {};
 }
 
+SystemError FileLock::lockFolder(const std::string& folder) {
+  // A name that no file's lock has: a path cannot end with a separator.
+  return lock(folder + "\\");
+}
+
+SystemError hideFile(const SystemFile& file) {
+  FILE_BASIC_INFO info{};
+  if (!::GetFileInformationByHandleEx(handle(file), FileBasicInfo, &info,
+                                      sizeof(info)))
+    return lastError();
+  info.FileAttributes |= FILE_ATTRIBUTE_HIDDEN;
+  return ::SetFileInformationByHandle(handle(file), FileBasicInfo, &info,
+                                      sizeof(info))
+             ? SystemError()
+             : lastError();
+}
+
 SystemError removeFile(const std::string& path) {
   // A temporary file marked for deletion is gone once closed.
   if (!::DeleteFileW(systemPath(path).c_str()) &&

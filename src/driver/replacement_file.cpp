@@ -8,6 +8,7 @@
 #include "driver/backup.h"
 #include "driver/block_writer.h"
 #include "driver/messages.h"
+#include "driver/record.h"
 
 std::string replacedFile(const std::string& path) {
   std::string target;
@@ -45,9 +46,13 @@ ReplacementFile::ReplacementFile(const std::string& target,
 
 ReplacementFile::~ReplacementFile() { discard(); }
 
-char* ReplacementFile::lend(std::size_t& size) { return writer_->lend(size); }
+char* ReplacementFile::lend(std::size_t& size) {
+  lent_ = writer_->lend(size);
+  return lent_;
+}
 
 void ReplacementFile::take(std::size_t used) {
+  written_.feed(lent_, used);
   pending_.check(writer_->take(used), Step::kWrite);
 }
 
@@ -56,7 +61,8 @@ void ReplacementFile::finish() {
   pending_.check(flushToDisk(pending_.file()), Step::kFlush);
 }
 
-void ReplacementFile::commit(SystemFile& in, const Expected& expected) {
+std::optional<Failure> ReplacementFile::commit(SystemFile& in,
+                                               const Expected& expected) {
   finish();
   in.close();
   FileLock held;
@@ -68,10 +74,33 @@ void ReplacementFile::commit(SystemFile& in, const Expected& expected) {
         now != expected.backupFile)
       throw FileError(
           failureOf(Failure::Kind::kBackupChanged, expected.backup, target_));
-    replace(expected.file);
-    return;
   }
-  keepOriginalAndReplace(expected);
+  if (expected.keepOriginal)
+    keepOriginalAndReplace(expected);
+  else if (expected.replaceBackup)
+    replaceOriginalAndReplace(expected);
+  else
+    replace(expected.file);
+  return updateRecord(
+      folderOf(target_),
+      {fileNameOf(target_), written_.digest(), expected.original});
+}
+
+void ReplacementFile::replaceOriginalAndReplace(const Expected& expected) {
+  const std::string& backup = expected.backup;
+  const Kept kept = replaceOriginal(target_, expected.file, backup);
+  try {
+    if (kept != Kept::kKept) failChanged();
+    const std::string folder = folderOf(target_);
+    check(syncFolder(folder, backup), Step::kFlushFolder, folder);
+    replace(expected.file);
+  } catch (FileError& e) {
+    // The backup holds the file as it is now: it stays, and is its
+    // original from now on.
+    e.failure().backup = backup;
+    e.failure().madeBackup = Failure::MadeBackup::kReplaced;
+    throw;
+  }
 }
 
 void ReplacementFile::keepOriginalAndReplace(const Expected& expected) {

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "convert/content_hash.h"
 #include "convert/layout_converter.h"
 #include "driver/file_steps.h"
 #include "driver/messages.h"
@@ -24,10 +26,13 @@ class BlockWriter;
 struct Expected {
   FileVersion file;  // the layout file as it was read
   // Where it has no backup yet, the original is kept as `backup` before the
-  // rename; where it has one, that is still as it was found (`backupFile`).
+  // rename; where it has one, that is still as it was found (`backupFile`),
+  // and where the file is a new original, it is kept in place of that one.
   bool keepOriginal = true;
+  bool replaceBackup = false;
   std::string backup;
   FileVersion backupFile;
+  Digest original;  // of the layout file as it was read, for the record
 };
 
 // The new contents of a layout file, written beside it while they are made,
@@ -45,12 +50,17 @@ struct Expected {
 // commit() does, in this order: writes what is queued and flushes the new
 // file; closes the layout file `in` (Windows replaces no open file); takes
 // the layout file's lock; checks that the layout file is still as read, and
-// its backup as found; where it has none, keeps the original as the backup
-// and flushes the folder; names and closes the new file; renames it over the
-// layout file; flushes the folder. A crash leaves the layout file and its
-// backup (old, none), (old, old) or (new, old), never anything else; a
-// failure before the rename leaves the layout file as it was and removes a
-// backup that this run made, and the error says what became of that backup.
+// its backup as found; where it has none, keeps the original as the backup,
+// or for a new original, keeps it in place of the backup, and flushes the
+// folder; names and closes the new file; renames it over the layout file;
+// flushes the folder; puts what it wrote and the original in the folder's
+// record. A crash leaves the layout file and its backup (old, none), (old,
+// old) or (new, old), and for a new original N with the backup B (N, B),
+// (N, N) or (new, N), never anything else; each is judged right by the next
+// run from the backup alone, the record as it was or not. A failure before
+// the rename leaves the layout file as it was and removes a backup that this
+// run made (one put in place of another stays: it holds the file as it is),
+// and the error says what became of that backup.
 class ReplacementFile final : public ByteSink {
  public:
   // Checks that the file at `target` (not a symbolic link) may be replaced,
@@ -65,10 +75,11 @@ class ReplacementFile final : public ByteSink {
   // Throw FileError.
   char* lend(std::size_t& size) override;
   void take(std::size_t used) override;
-  // Puts the new file in place of the layout file, as above. Throws
+  // Puts the new file in place of the layout file, as above, and returns
+  // what failed of the record's update, which undoes nothing. Throws
   // FileError; where another program changed a file meanwhile,
   // failure().changed() is true.
-  void commit(SystemFile& in, const Expected& expected);
+  std::optional<Failure> commit(SystemFile& in, const Expected& expected);
   // Removes the new file after a failure; false when it stays behind, at
   // tempPath().
   bool discard();
@@ -80,10 +91,13 @@ class ReplacementFile final : public ByteSink {
   void replace(const FileVersion& expected);
   // The steps from the check to the rename, under the lock.
   void keepOriginalAndReplace(const Expected& expected);
+  void replaceOriginalAndReplace(const Expected& expected);
   [[noreturn]] void failChanged();
 
   std::string target_;
   InheritedAttributes attributes_;
   PendingFile pending_;
   std::unique_ptr<BlockWriter> writer_;
+  char* lent_ = nullptr;
+  ContentHash written_;
 };

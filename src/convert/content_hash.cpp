@@ -1,0 +1,91 @@
+// The hash that knows a file again by its bytes.
+
+#include "convert/content_hash.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kLanes = 8;
+constexpr std::size_t kStripe = kLanes * 8;
+
+// Adds each word of a stripe at `data` to its lane and folds the sum onto
+// itself, shifted down on even stripes and up on odd ones, so that a change
+// in any bit spreads both ways. Each step can be undone, so no difference is
+// ever lost.
+template <bool kUp>
+void addStripe(std::uint64_t* lanes, const unsigned char* data) {
+  for (std::size_t i = 0; i < kLanes; ++i) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, data + 8 * i, 8);
+    const std::uint64_t sum = lanes[i] + word;
+    lanes[i] = kUp ? sum ^ (sum << 23) : sum ^ (sum >> 29);
+  }
+}
+
+// Adds `count` stripes at `data`, the first of which is odd where `odd`,
+// and tells whether the next one is.
+bool addStripes(std::uint64_t* lanes, const unsigned char* data,
+                std::size_t count, bool odd) {
+  std::uint64_t local[kLanes];
+  std::memcpy(local, lanes, sizeof(local));
+  if (odd && count > 0) {
+    addStripe<true>(local, data);
+    data += kStripe;
+    --count;
+    odd = false;
+  }
+  for (; count >= 2; count -= 2, data += 2 * kStripe) {
+    addStripe<false>(local, data);
+    addStripe<true>(local, data + kStripe);
+  }
+  if (count == 1) {
+    addStripe<false>(local, data);
+    odd = true;
+  }
+  std::memcpy(lanes, local, sizeof(local));
+  return odd;
+}
+
+// Spreads every bit of `x` over the whole word.
+std::uint64_t mix(std::uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xFF51AFD7ED558CCDu;
+  x ^= x >> 33;
+  x *= 0xC4CEB9FE1A85EC53u;
+  x ^= x >> 33;
+  return x;
+}
+
+}  // namespace
+
+void ContentHash::feed(const char* data, std::size_t size) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  size_ += size;
+  if (heldSize_ > 0) {
+    const std::size_t piece = std::min(size, kStripe - heldSize_);
+    std::memcpy(held_.data() + heldSize_, bytes, piece);
+    heldSize_ += piece;
+    bytes += piece;
+    size -= piece;
+    if (heldSize_ < kStripe) return;
+    odd_ = addStripes(lanes_.data(), held_.data(), 1, odd_);
+    heldSize_ = 0;
+  }
+  odd_ = addStripes(lanes_.data(), bytes, size / kStripe, odd_);
+  const std::size_t rest = size % kStripe;
+  std::memcpy(held_.data(), bytes + size - rest, rest);
+  heldSize_ = rest;
+}
+
+Digest ContentHash::digest() const {
+  std::array<std::uint64_t, kLanes> lanes = lanes_;
+  // The last bytes, padded with zeros; the size tells them from the zeros.
+  std::array<unsigned char, kStripe> last{};
+  std::memcpy(last.data(), held_.data(), heldSize_);
+  addStripes(lanes.data(), last.data(), 1, odd_);
+  std::uint64_t hash = mix(size_ + 0x9E3779B97F4A7C15u);
+  for (const std::uint64_t lane : lanes) hash = mix(hash ^ mix(lane)) + lane;
+  return {size_, hash};
+}

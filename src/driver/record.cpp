@@ -1,0 +1,185 @@
+// The record of what hudconv wrote in a folder: read, trusted whole or not
+// at all, and replaced in one rename.
+
+#include "driver/record.h"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+#include <string_view>
+
+#include "driver/file_steps.h"
+#include "driver/pending_file.h"
+#include "driver/platform_files.h"
+#include "driver/platform_process.h"
+
+namespace {
+
+constexpr std::string_view kHead = "hudconv record 1\n";
+constexpr std::string_view kEnd = "end ";
+// No record of a folder's layout files comes near this.
+constexpr std::uint64_t kLargest = std::uint64_t{16} << 20;
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+bool sameName(std::string_view one, std::string_view other) {
+  return one.size() == other.size() &&
+         std::equal(one.begin(), one.end(), other.begin(),
+                    [](char a, char b) { return lower(a) == lower(b); });
+}
+
+std::uint64_t hashOf(std::string_view text) {
+  ContentHash hash;
+  hash.feed(text.data(), text.size());
+  return hash.digest().hash;
+}
+
+void appendNumber(std::string& text, std::uint64_t number, int base) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof(digits), number, base);
+  text.append(digits, end.ptr);
+}
+
+// Reads a number and the one space behind it from the front of `text`.
+bool takeNumber(std::string_view& text, std::uint64_t& number, int base) {
+  const auto read =
+      std::from_chars(text.data(), text.data() + text.size(), number, base);
+  if (read.ec != std::errc() || read.ptr == text.data() ||
+      read.ptr == text.data() + text.size() || *read.ptr != ' ')
+    return false;
+  text.remove_prefix(static_cast<std::size_t>(read.ptr - text.data()) + 1);
+  return true;
+}
+
+}  // namespace
+
+bool isRecordName(const std::string& name) {
+  return sameName(name, kRecordName);
+}
+
+std::string recordText(const std::vector<RecordEntry>& entries) {
+  std::string text(kHead);
+  for (const RecordEntry& entry : entries) {
+    for (const Digest& digest : {entry.written, entry.original}) {
+      appendNumber(text, digest.size, 10);
+      text += ' ';
+      appendNumber(text, digest.hash, 16);
+      text += ' ';
+    }
+    text += entry.name;
+    text += '\n';
+  }
+  // The last line vouches for all before it: a record cut short or
+  // changed by hand is not taken for a whole one.
+  const std::uint64_t hash = hashOf(text);
+  text += kEnd;
+  appendNumber(text, hash, 16);
+  text += '\n';
+  return text;
+}
+
+bool parseRecord(const std::string& text, std::vector<RecordEntry>& entries) {
+  entries.clear();
+  std::string_view rest(text);
+  if (rest.substr(0, kHead.size()) != kHead) return false;
+  const std::size_t endLine = rest.rfind(kEnd);
+  if (endLine == std::string_view::npos || rest.back() != '\n' ||
+      (endLine > 0 && rest[endLine - 1] != '\n'))
+    return false;
+  std::string_view last = rest.substr(endLine + kEnd.size());
+  last.remove_suffix(1);
+  std::uint64_t hash = 0;
+  const auto read =
+      std::from_chars(last.data(), last.data() + last.size(), hash, 16);
+  if (read.ec != std::errc() || read.ptr != last.data() + last.size() ||
+      last.empty() || hash != hashOf(rest.substr(0, endLine)))
+    return false;
+  rest = rest.substr(kHead.size(), endLine - kHead.size());
+  while (!rest.empty()) {
+    const std::size_t lineEnd = rest.find('\n');
+    std::string_view line = rest.substr(0, lineEnd);
+    rest.remove_prefix(lineEnd + 1);
+    RecordEntry entry;
+    if (!takeNumber(line, entry.written.size, 10) ||
+        !takeNumber(line, entry.written.hash, 16) ||
+        !takeNumber(line, entry.original.size, 10) ||
+        !takeNumber(line, entry.original.hash, 16) || line.empty())
+      return false;
+    entry.name = line;
+    entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
+Record Record::read(const std::string& folder) {
+  Record record;
+  record.path_ = pathIn(folder, kRecordName);
+  SystemFile file;
+  FileVersion state;
+  const SystemError error =
+      openForReading(record.path_, file, state, Links::kRefuse);
+  if (error.isNotFound()) return record;
+  record.state_ = State::kIgnored;
+  if (error || state.size > kLargest) return record;
+  std::string text;
+  try {
+    readBlocks(file, record.path_, blockSizeFor(state.size),
+               [&](const char* data, std::size_t size) {
+                 if (text.size() + size <= kLargest) text.append(data, size);
+               });
+  } catch (const FileError&) {
+    return record;
+  }
+  if (parseRecord(text, record.entries_)) record.state_ = State::kRead;
+  return record;
+}
+
+const RecordEntry* Record::find(const std::string& name) const {
+  for (const RecordEntry& entry : entries_)
+    if (sameName(entry.name, name)) return &entry;
+  return nullptr;
+}
+
+void Record::put(const RecordEntry& entry) {
+  // A name that would break its line is not kept; its backup still guards.
+  if (entry.name.empty() ||
+      entry.name.find_first_of("\r\n") != std::string::npos)
+    return;
+  entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                [&](const RecordEntry& kept) {
+                                  return sameName(kept.name, entry.name);
+                                }),
+                 entries_.end());
+  entries_.push_back(entry);
+}
+
+std::string Record::text() const { return recordText(entries_); }
+
+bool toldIgnoredBefore(const std::string& folder) {
+  static std::set<std::string> told;
+  return !told.insert(folder).second;
+}
+
+std::optional<Failure> updateRecord(const std::string& folder,
+                                    const RecordEntry& entry) {
+  try {
+    // Another run that converts in the same folder waits here: neither
+    // loses the other's entry.
+    FileLock held;
+    if (const SystemError error = held.lockFolder(folder))
+      throw FileError(failureOf(Failure::Kind::kLock, folder, "", error));
+    Record record = Record::read(folder);
+    record.put(entry);
+    const std::string text = record.text();
+    PendingFile next(folder);
+    next.check(writeAll(next.file(), text.data(), text.size()), Step::kWrite);
+    next.check(hideFile(next.file()), Step::kSetPermissions);
+    next.check(flushToDisk(next.file()), Step::kFlush);
+    next.nameAndClose();
+    next.check(next.renameOver(record.path()), Step::kRename);
+    check(syncFolder(folder, record.path()), Step::kFlushFolder, folder);
+    return std::nullopt;
+  } catch (const FileError& e) {
+    return e.failure();
+  }
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+// Each folder in which hudconv converts holds a small record of what it
+// wrote there: for each file converted, the size and hash of the bytes
+// written and of the original kept. The backup beside a file is the first
+// guard against moving a control twice; the record is the second, which
+// still knows a converted file once its backup is deleted. It is never a
+// reason to convert or to restore what the backup would not allow.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "convert/content_hash.h"
+#include "driver/failure.h"
+
+// The record's name in each folder: hidden, and neither a layout file, a
+// backup nor a leftover of a run.
+inline constexpr const char* kRecordName = ".hudconv.record";
+
+// Whether a file's bare `name` is that of a record, in any letter case.
+bool isRecordName(const std::string& name);
+
+struct RecordEntry {
+  std::string name;  // the bare name of the file converted
+  Digest written;    // what hudconv wrote
+  Digest original;   // the original it kept as the backup
+};
+
+class Record {
+ public:
+  enum class State {
+    kNone,     // no record in the folder
+    kRead,     // read whole
+    kIgnored,  // damaged, cut short, of another version, or unreadable
+  };
+  // Reads the record of `folder`. One that cannot be trusted whole is
+  // trusted in no part.
+  static Record read(const std::string& folder);
+
+  State state() const { return state_; }
+  const std::string& path() const { return path_; }
+  // The entry of the file named `name` (ASCII letter case aside, as the
+  // game's file system takes names), or null.
+  const RecordEntry* find(const std::string& name) const;
+  // Puts `entry` in place of the one of its name.
+  void put(const RecordEntry& entry);
+  // The record as it is stored.
+  std::string text() const;
+
+ private:
+  std::string path_;
+  State state_ = State::kNone;
+  std::vector<RecordEntry> entries_;
+};
+
+// Whether the record of `folder` was found ignored before in this run:
+// where it is, it is told once.
+bool toldIgnoredBefore(const std::string& folder);
+
+// Puts `entry` in the record of `folder`, crash-safely: under the folder's
+// lock, the record is read again, written anew beside it, flushed, renamed
+// over it, and the folder flushed. A crash leaves the old record or the
+// new. Returns what failed, which never undoes the conversion told in it.
+std::optional<Failure> updateRecord(const std::string& folder,
+                                    const RecordEntry& entry);
+
+// The record's text for `entries`, and the entries of a record's `text`,
+// false where it cannot be trusted whole.
+std::string recordText(const std::vector<RecordEntry>& entries);
+bool parseRecord(const std::string& text, std::vector<RecordEntry>& entries);
