@@ -2,6 +2,9 @@
 
 #include "convert/rule_table.h"
 
+#include <iterator>
+#include <string_view>
+
 std::vector<FileRule> ruleTable;
 
 namespace {
@@ -89,16 +92,48 @@ bool sameFileName(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+namespace {
+
+bool sameFile(const Row& one, const Row& other) {
+  return std::string_view(one.fileName) == other.fileName;
+}
+bool sameControl(const Row& one, const Row& other) {
+  return sameFile(one, other) && one.control == other.control;
+}
+
+// How many of the rows from `first` on, up to the end of the rows that are
+// `within` it, begin a new group as `same` tells.
+template <typename Same, typename Within>
+std::size_t groupsFrom(const Row* first, Same same, Within within) {
+  std::size_t groups = 1;
+  for (const Row* row = first + 1;
+       row != std::end(kRows) && within(*row, *first); ++row)
+    if (!same(*row, *(row - 1))) ++groups;
+  return groups;
+}
+
+}  // namespace
+
 void buildRuleTable() {
   ruleTable.clear();
+  // Each vector is made at its size at once: the table is built at every
+  // start, and growing it cost more than a tenth of a small file's run.
+  ruleTable.reserve(groupsFrom(std::begin(kRows), sameFile,
+                               [](const Row&, const Row&) { return true; }));
   const Row* previous = nullptr;
   for (const Row& row : kRows) {
-    const bool newFile =
-        !previous || std::string(previous->fileName) != row.fileName;
-    if (newFile) ruleTable.push_back({row.fileName, {}});
+    const bool newFile = !previous || !sameFile(*previous, row);
+    if (newFile) {
+      ruleTable.push_back({row.fileName, {}});
+      ruleTable.back().controls.reserve(
+          groupsFrom(&row, sameControl, sameFile));
+    }
     std::vector<ControlRule>& controls = ruleTable.back().controls;
-    if (newFile || previous->control != row.control)
+    if (newFile || previous->control != row.control) {
       controls.push_back({row.tag, {}});
+      controls.back().properties.reserve(groupsFrom(
+          &row, [](const Row&, const Row&) { return false; }, sameControl));
+    }
     controls.back().properties.push_back({row.label, row.amount});
     previous = &row;
   }
