@@ -2,6 +2,7 @@
 // a scratch folder of its own and compares what it wrote, byte for byte.
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 #include "command_line_fixture.h"
@@ -536,6 +537,180 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
                                 "changed."));
   EXPECT_SAME_BYTES(readBytes(file), kLayout);
   EXPECT_TRUE(fs::equivalent(file, backup));
+}
+
+// What a player does after the first conversion of a whole HUD: deletes the
+// backups as clutter, puts originals back by hand, gets a game update over
+// part of it, tunes a value by hand, and converts the whole HUD again each
+// time. No control ever moves twice, and each file ends as the player
+// expects.
+TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
+  const std::string hud = utf8(output());
+  const std::vector<std::string> names = {"a_p.gui.xml", "b_p.gui.xml",
+                                          "c_p.gui.xml"};
+  const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
+  const std::string patchedConverted =
+      "<GuiScreen Patched=\"1\">" + kDefaultConverted.substr(11);
+  std::string tuned = kDefaultConverted;
+  tuned.replace(tuned.find("367"), 3, "370");
+  // What the three files and their backups hold after each step; empty:
+  // no backup.
+  struct Files {
+    std::string a, b, c, aBackup, bBackup, cBackup;
+  };
+  const Files converted = {kDefaultConverted, kDefaultConverted,
+                           kDefaultConverted, kLayout,
+                           kLayout,           kLayout};
+  const Files tidied = {
+      kDefaultConverted, kDefaultConverted, kDefaultConverted, "", "", ""};
+  const Files updated = {patched, kDefaultConverted, tuned,
+                         kLayout, kLayout,           kLayout};
+  const Files taken = {patchedConverted, kDefaultConverted, tuned,
+                       patched,          kLayout,           kLayout};
+  const struct Step {
+    const char* what;
+    std::function<void()> before;
+    std::vector<std::string> args;
+    int status;
+    Files after;
+    std::vector<std::string> says;  // each in the output or the errors
+  } steps[] = {
+      {"the first conversion", [] {}, {hud}, 0, converted, {}},
+      {"backups deleted, the whole HUD again",
+       [&] {
+         for (const std::string& name : names)
+           fs::remove(output() / (name + ".bak"));
+       },
+       {hud},
+       0,
+       tidied,
+       {"Already converted (hudconv wrote these bytes), so nothing was "
+        "written. Its original cannot be put back with --restore: " +
+            pathOf("a_p.gui.xml.bak") + " was deleted.",
+        "3 files: 0 converted, 3 already converted, 0 not converted"}},
+      {"no converted file is restored as an original",
+       [] {},
+       {"--restore", hud},
+       2,
+       tidied,
+       {"no file with a backup (.bak) in " + hud + "."}},
+      // The record knows the originals it converted.
+      {"originals put back by hand",
+       [&] {
+         for (const std::string& name : names)
+           writeBytes(output() / name, kLayout);
+       },
+       {hud},
+       0,
+       converted,
+       {"3 files: 3 converted"}},
+      {"a game update over one file, a value tuned in another",
+       [&] {
+         writeBytes(output() / "a_p.gui.xml", patched);
+         writeBytes(output() / "c_p.gui.xml", tuned);
+       },
+       {hud},
+       1,
+       updated,
+       {pathOf("a_p.gui.xml") +
+            " is a new original, as a game update brings: its values are "
+            "not the converted ones. It was left unchanged. To convert it, "
+            "keeping it as " +
+            pathOf("a_p.gui.xml.bak") +
+            " in place of the old original, run: hudconv --update " +
+            pathOf("a_p.gui.xml"),
+        "Already converted; 1 value was changed after the conversion and is "
+        "kept. Nothing was written.",
+        "3 files: 0 converted, 2 already converted, 1 not converted, 0 could "
+        "not be opened.",
+        "  not converted: " + pathOf("a_p.gui.xml") +
+            " (new original (game update?))",
+        "  already converted: " + pathOf("c_p.gui.xml") +
+            " (tuned by hand, kept)",
+        "1 file is a new original, as a game update brings: to convert it, "
+        "run the same command again with --update."}},
+      {"the update previewed",
+       [] {},
+       {"--dry-run", "--update", hud},
+       0,
+       updated,
+       {"A new original (game update?): it would be kept as the backup in "
+        "place of the old one, and converted."}},
+      {"the update",
+       [] {},
+       {"-u", hud},
+       0,
+       taken,
+       {"A new original (game update?): kept as the backup in place of the "
+        "old one, and converted.",
+        "The new original is kept as " + pathOf("a_p.gui.xml.bak") + ";"}},
+      {"the update again",
+       [] {},
+       {"--update", hud},
+       0,
+       taken,
+       {"3 files: 0 converted, 3 already converted, 0 not converted"}},
+      {"a tuned file is not restored over",
+       [] {},
+       {"--restore", "c_p.gui.xml"},
+       1,
+       taken,
+       {"cannot restore " + pathOf("c_p.gui.xml") +
+        ": values were tuned by hand in it since its conversion, and "
+        "putting " +
+        pathOf("c_p.gui.xml.bak") + " back would lose them; to put the " +
+        "original back all the same, move " + pathOf("c_p.gui.xml") +
+        " away and run: hudconv --restore " + pathOf("c_p.gui.xml") +
+        ". Nothing was changed."}},
+  };
+  for (const std::string& name : names) writeBytes(output() / name, kLayout);
+  for (const Step& step : steps) {
+    step.before();
+    const Result r = run(step.args);
+    EXPECT_EQ(r.status, step.status) << step.what << ": " << r.err;
+    for (const std::string& says : step.says)
+      EXPECT_TRUE(r.out.find(console(says)) != std::string::npos ||
+                  r.err.find(console(says)) != std::string::npos)
+          << step.what << ": " << says << "\n"
+          << r.out << r.err;
+    const Files& after = step.after;
+    const std::string files[] = {after.a, after.b, after.c};
+    const std::string backups[] = {after.aBackup, after.bBackup, after.cBackup};
+    std::set<std::string> entries;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      EXPECT_SAME_BYTES(readBytes(output() / names[i]), files[i])
+          << step.what << ": " << names[i];
+      entries.insert(names[i]);
+      if (backups[i].empty()) continue;
+      EXPECT_SAME_BYTES(readBytes(output() / (names[i] + ".bak")), backups[i])
+          << step.what << ": " << names[i];
+      entries.insert(names[i] + ".bak");
+    }
+    EXPECT_EQ(outputEntries(), entries) << step.what;
+  }
+  // Without its backup, a file tuned by hand and a game update's look
+  // alike: it is left as it is, whatever else is deleted.
+  fs::remove(output() / "c_p.gui.xml.bak");
+  const Result alike = run({"c_p.gui.xml"});
+  EXPECT_EQ(alike.status, 1);
+  EXPECT_NE(alike.err.find("was changed since hudconv converted it"),
+            std::string::npos)
+      << alike.err;
+  EXPECT_SAME_BYTES(readBytes(output() / "c_p.gui.xml"), tuned);
+  // A damaged record is told once and trusted in no part: the backups still
+  // tell what is converted.
+  writeBytes(output() / "c_p.gui.xml.bak", kLayout);
+  writeBytes(output() / ".hudconv.record",
+             "hudconv record 1\n0 0 0 0 a_p.gui.xml\n");
+  const Result damaged = run({hud});
+  EXPECT_EQ(damaged.status, 0) << damaged.err;
+  const std::string ignored = "is damaged or of another version";
+  const std::size_t first = damaged.err.find(ignored);
+  EXPECT_NE(first, std::string::npos) << damaged.err;
+  EXPECT_EQ(damaged.err.find(ignored, first + 1), std::string::npos)
+      << damaged.err;
+  EXPECT_SAME_BYTES(readBytes(output() / "a_p.gui.xml"), patchedConverted);
+  EXPECT_SAME_BYTES(readBytes(output() / "c_p.gui.xml"), tuned);
 }
 
 TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {

@@ -39,6 +39,8 @@ TEST_F(CommandLineTest, AFileAnotherProgramHoldsOpenIsLeftAlone) {
   EXPECT_SAME_BYTES(readBytes(output() / name), kLayout);
 }
 
+// The file hidden by the player stays so; the record that hudconv keeps
+// beside it is hidden from the start.
 TEST_F(CommandLineTest, KeepsTheFileHidden) {
   const std::string name = "map_p.gui.xml";
   const fs::path path = output() / name;
@@ -47,6 +49,10 @@ TEST_F(CommandLineTest, KeepsTheFileHidden) {
   EXPECT_EQ(run({name}).status, 0);
   EXPECT_SAME_BYTES(readBytes(output() / name), kConverted);
   EXPECT_TRUE(::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  const DWORD record =
+      ::GetFileAttributesW((output() / ".hudconv.record").c_str());
+  EXPECT_NE(record, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(record & FILE_ATTRIBUTE_HIDDEN);
 }
 
 TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {

@@ -394,6 +394,100 @@ TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
   }
 }
 
+// Removes what a killed run left named in Output: temporary files, which a
+// later run removes once they are a few seconds old.
+void removeNamedLeftovers(const fs::path& folder) {
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().filename().string().rfind(".hudconv-", 0) == 0)
+      fs::remove(entry.path());
+}
+
+// The record fails at each step of its update, or the run is killed just
+// before its rename: the conversion stands with its backup, nothing of a
+// new record is left, and the next run finds the file converted.
+TEST_F(FaultTest, ARecordThatCannotBeWrittenUndoesNoConversion) {
+  const struct {
+    const char* fault;
+    const char* reason;  // null: the run is killed
+  } cases[] = {
+      {"record-lock", "cannot lock "},
+      {"record-write", "No space left on device"},
+      {"record-flush", "Input/output error"},
+      {"record-rename", "Invalid cross-device link"},
+      {"kill-at-record", nullptr},
+  };
+  const fs::path backup = output() / (kName + ".bak");
+  const fs::path record = output() / ".hudconv.record";
+  const std::string stands =
+      "hudconv: warning: the conversion stands, but hudconv's record of it "
+      "could not be written: ";
+  for (const auto& c : cases) {
+    fs::remove(backup);
+    fs::remove(record);
+    writeBytes(output() / kName, kLayout);
+    const Result r = run({kName}, withFault(c.fault));
+    if (c.reason) {
+      EXPECT_EQ(r.status, 0) << c.fault;
+      EXPECT_NE(r.err.find(stands), std::string::npos) << c.fault << r.err;
+      EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.fault << r.err;
+    } else {
+      EXPECT_NE(r.status, 0) << c.fault;
+      removeNamedLeftovers(output());
+    }
+    EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted) << c.fault;
+    EXPECT_SAME_BYTES(readBytes(backup), kLayout) << c.fault;
+    EXPECT_FALSE(fs::exists(record)) << c.fault;
+    EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}))
+        << c.fault;
+    const Result again = run({kName});
+    EXPECT_EQ(again.status, 0) << c.fault;
+    EXPECT_EQ(again.out,
+              reportOf(pathOf(kName),
+                       "Already converted, so nothing was written. The "
+                       "original is kept as " +
+                           pathOf(kName) + ".bak."))
+        << c.fault;
+    EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted) << c.fault;
+  }
+}
+
+// An update killed at each of its steps: before the new original is kept,
+// before the rename over the file, before the record. Each leaves the old
+// pair, the new original with its new backup, or its conversion with it;
+// the same command again converts it exactly once.
+TEST_F(FaultTest, AnUpdateKilledAtAnyStepIsDoneOnceByTheNextRun) {
+  const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
+  const std::string patchedConverted =
+      "<GuiScreen Patched=\"1\">" + kConverted.substr(11);
+  const fs::path backup = output() / (kName + ".bak");
+  const struct {
+    const char* fault;
+    std::string file, backup;  // as the kill leaves them
+  } cases[] = {
+      {"kill-at-backup", patched, kLayout},
+      {"kill-at-backup,no-link", patched, kLayout},
+      {"kill-at-rename", patched, patched},
+      {"kill-at-record", patchedConverted, patched},
+  };
+  for (const auto& c : cases) {
+    const char* fault = c.fault;
+    fs::remove(backup);
+    fs::remove(output() / ".hudconv.record");
+    writeBytes(output() / kName, kLayout);
+    ASSERT_EQ(run({kName}).status, 0);
+    writeBytes(output() / kName, patched);
+    EXPECT_NE(run({"--update", kName}, withFault(fault)).status, 0) << fault;
+    removeNamedLeftovers(output());
+    EXPECT_SAME_BYTES(readBytes(output() / kName), c.file) << fault;
+    EXPECT_SAME_BYTES(readBytes(backup), c.backup) << fault;
+    EXPECT_EQ(run({"--update", kName}).status, 0) << fault;
+    EXPECT_SAME_BYTES(readBytes(output() / kName), patchedConverted) << fault;
+    EXPECT_SAME_BYTES(readBytes(backup), patched) << fault;
+    EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}))
+        << fault;
+  }
+}
+
 TEST_F(FaultTest, AFileRemovedBeforeTheReplaceIsNotRecreated) {
   writeBytes(output() / kName, kLayout);
   const Result r = run({kName}, withFault("remove-input"));

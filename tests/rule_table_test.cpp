@@ -31,7 +31,7 @@ TEST_F(RuleTableTest, EveryRowIsFoundByItsOwnControlAndLabel) {
         file.fileName.size() > 10 &&
         file.fileName.compare(file.fileName.size() - 10, 10, "_p.gui.xml") == 0)
         << file.fileName;
-    files.push_back(file.fileName);
+    files.emplace_back(file.fileName);
     for (const ControlRule& rule : file.controls) {
       EXPECT_FALSE(rule.tag.empty()) << file.fileName;
       for (const PropertyRule& property : rule.properties) {
@@ -42,10 +42,11 @@ TEST_F(RuleTableTest, EveryRowIsFoundByItsOwnControlAndLabel) {
         EXPECT_TRUE(left ? property.amount == static_cast<int>(property.amount)
                          : property.amount > 0.0f)
             << rule.tag;
-        const std::string line =
-            "<Property Label=\"" + property.label + "\" Value=\"120\" />";
+        const std::string line = "<Property Label=\"" +
+                                 std::string(property.label) +
+                                 "\" Value=\"120\" />";
         const RuleMatch match =
-            lookupRule(file.fileName, rule.tag + "\" />", line);
+            lookupRule(file.fileName, std::string(rule.tag) + "\" />", line);
         EXPECT_TRUE(match.found) << file.fileName << " " << rule.tag;
         EXPECT_EQ(match.amount, property.amount)
             << file.fileName << " " << rule.tag;

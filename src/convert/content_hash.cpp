@@ -10,42 +10,23 @@ namespace {
 constexpr std::size_t kLanes = 8;
 constexpr std::size_t kStripe = kLanes * 8;
 
-// Adds each word of a stripe at `data` to its lane and folds the sum onto
-// itself, shifted down on even stripes and up on odd ones, so that a change
-// in any bit spreads both ways. Each step can be undone, so no difference is
+// Adds each word of `count` stripes at `data` to its lane and turns the lane
+// by 23 bits, so that a change moves on to other bits at every stripe and a
+// later one cannot cancel it; both steps can be undone, so no difference is
 // ever lost.
-template <bool kUp>
-void addStripe(std::uint64_t* lanes, const unsigned char* data) {
-  for (std::size_t i = 0; i < kLanes; ++i) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, data + 8 * i, 8);
-    const std::uint64_t sum = lanes[i] + word;
-    lanes[i] = kUp ? sum ^ (sum << 23) : sum ^ (sum >> 29);
-  }
-}
-
-// Adds `count` stripes at `data`, the first of which is odd where `odd`,
-// and tells whether the next one is.
-bool addStripes(std::uint64_t* lanes, const unsigned char* data,
-                std::size_t count, bool odd) {
+void addStripes(std::uint64_t* lanes, const unsigned char* data,
+                std::size_t count) {
   std::uint64_t local[kLanes];
   std::memcpy(local, lanes, sizeof(local));
-  if (odd && count > 0) {
-    addStripe<true>(local, data);
-    data += kStripe;
-    --count;
-    odd = false;
-  }
-  for (; count >= 2; count -= 2, data += 2 * kStripe) {
-    addStripe<false>(local, data);
-    addStripe<true>(local, data + kStripe);
-  }
-  if (count == 1) {
-    addStripe<false>(local, data);
-    odd = true;
+  for (std::size_t s = 0; s < count; ++s, data += kStripe) {
+    for (std::size_t i = 0; i < kLanes; ++i) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, data + 8 * i, 8);
+      const std::uint64_t sum = local[i] + word;
+      local[i] = (sum << 23) | (sum >> 41);
+    }
   }
   std::memcpy(lanes, local, sizeof(local));
-  return odd;
 }
 
 // Spreads every bit of `x` over the whole word.
@@ -70,10 +51,10 @@ void ContentHash::feed(const char* data, std::size_t size) {
     bytes += piece;
     size -= piece;
     if (heldSize_ < kStripe) return;
-    odd_ = addStripes(lanes_.data(), held_.data(), 1, odd_);
+    addStripes(lanes_.data(), held_.data(), 1);
     heldSize_ = 0;
   }
-  odd_ = addStripes(lanes_.data(), bytes, size / kStripe, odd_);
+  addStripes(lanes_.data(), bytes, size / kStripe);
   const std::size_t rest = size % kStripe;
   std::memcpy(held_.data(), bytes + size - rest, rest);
   heldSize_ = rest;
@@ -84,7 +65,7 @@ Digest ContentHash::digest() const {
   // The last bytes, padded with zeros; the size tells them from the zeros.
   std::array<unsigned char, kStripe> last{};
   std::memcpy(last.data(), held_.data(), heldSize_);
-  addStripes(lanes.data(), last.data(), 1, odd_);
+  addStripes(lanes.data(), last.data(), 1);
   std::uint64_t hash = mix(size_ + 0x9E3779B97F4A7C15u);
   for (const std::uint64_t lane : lanes) hash = mix(hash ^ mix(lane)) + lane;
   return {size_, hash};

@@ -16,8 +16,9 @@ struct Digest {
 // instruction a byte: eight lanes take one 8-byte word each of every 64
 // bytes, in a loop the compiler makes vector code of, and are mixed into one
 // hash at the end. No step of a lane can lose a difference, so files that
-// differ in one 8-byte word always hash differently; it tells files changed
-// by accident or by hand apart, not one made to collide with another.
+// differ in one 8-byte word always hash differently, and a change is turned
+// onto other bits before the next word comes; it tells files changed by
+// accident or by hand apart, not one made to collide with another.
 class ContentHash {
  public:
   void feed(const char* data, std::size_t size);
@@ -35,5 +36,4 @@ class ContentHash {
   std::array<unsigned char, kStripe> held_{};  // a stripe begun
   std::size_t heldSize_ = 0;
   std::uint64_t size_ = 0;
-  bool odd_ = false;  // the next stripe is an odd one
 };

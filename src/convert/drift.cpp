@@ -21,7 +21,16 @@ std::vector<std::string_view> linesOf(std::string_view text) {
   return lines;
 }
 
-// Whether two lines differ only in the text of their first Value="...".
+// Whether `text` is a number as a player writes one: digits, perhaps a
+// minus sign before them.
+bool isNumber(std::string_view text) {
+  if (!text.empty() && text[0] == '-') text.remove_prefix(1);
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
+}
+
+// Whether two lines differ only in the number of their first Value="...".
 bool differInValueOnly(std::string_view one, std::string_view other) {
   constexpr std::string_view kValue = "Value=\"";
   const std::size_t at = one.find(kValue);
@@ -33,7 +42,9 @@ bool differInValueOnly(std::string_view one, std::string_view other) {
   const std::size_t otherEnd = other.find('"', start);
   return oneEnd != std::string_view::npos &&
          otherEnd != std::string_view::npos &&
-         one.substr(oneEnd) == other.substr(otherEnd);
+         one.substr(oneEnd) == other.substr(otherEnd) &&
+         isNumber(one.substr(start, oneEnd - start)) &&
+         isNumber(other.substr(start, otherEnd - start));
 }
 
 }  // namespace

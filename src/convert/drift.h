@@ -6,7 +6,7 @@
 // What became of a converted layout file that is now neither its original
 // (the backup) nor that original converted: compared line by line with both.
 enum class Drift {
-  // The lines of the original converted, some values changed by hand
+  // The lines of the original converted, some numbers changed by hand
   // (`changedValues`); never converted again.
   kTuned,
   // A new original, as a game update brings: its values are mostly the

@@ -9,11 +9,12 @@ std::vector<FileRule> ruleTable;
 
 namespace {
 
+// Views, whose lengths are known when the program is built.
 struct Row {
-  const char* fileName;
+  std::string_view fileName;
   int control;  // counts the controls within a file; equal numbers share one
-  const char* tag;
-  const char* label;
+  std::string_view tag;
+  std::string_view label;
   float amount;
 };
 
@@ -60,7 +61,7 @@ const Row kRows[] = {
 
 // Whether `fragment`, of two bytes or more, occurs in the short text `text`:
 // each place is tried by its first two bytes before the rest is compared.
-bool containsInShort(std::string_view text, const std::string& fragment) {
+bool containsInShort(std::string_view text, std::string_view fragment) {
   if (text.size() < fragment.size()) return false;
   const char first = fragment[0];
   const char second = fragment[1];
@@ -73,7 +74,7 @@ bool containsInShort(std::string_view text, const std::string& fragment) {
   return false;
 }
 
-bool contains(std::string_view text, const std::string& fragment) {
+bool contains(std::string_view text, std::string_view fragment) {
   return findText(text, fragment) != std::string_view::npos;
 }
 
@@ -95,7 +96,7 @@ bool sameFileName(std::string_view a, std::string_view b) {
 namespace {
 
 bool sameFile(const Row& one, const Row& other) {
-  return std::string_view(one.fileName) == other.fileName;
+  return one.fileName == other.fileName;
 }
 bool sameControl(const Row& one, const Row& other) {
   return sameFile(one, other) && one.control == other.control;
@@ -163,7 +164,7 @@ RuleMatch lookupRule(std::string_view fileName, std::string_view tagText,
 }
 
 FileRuleLookup::FileRuleLookup(std::string_view fileName) {
-  const std::string* lastTag = nullptr;
+  const std::string_view* lastTag = nullptr;
   for (const FileRule& file : ruleTable) {
     if (!sameFileName(file.fileName, fileName)) continue;
     for (const ControlRule& control : file.controls) {

@@ -46,7 +46,7 @@ const std::vector<std::string>& fileNames() {
   static const std::vector<std::string> names = [] {
     buildRuleTable();
     std::vector<std::string> result;
-    for (const FileRule& file : ruleTable) result.push_back(file.fileName);
+    for (const FileRule& file : ruleTable) result.emplace_back(file.fileName);
     result.push_back("unlisted_p.gui.xml");
     return result;
   }();

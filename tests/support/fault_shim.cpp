@@ -50,6 +50,16 @@
 //                 another program makes a backup of other bytes just
 //                 before the layout file is linked to its backup, or (with
 //                 no-link) before the copy of it is named so
+//   record-lock   locking the folder for its record fails (EIO)
+//   record-write  writing the new record fails as on a full disk (ENOSPC)
+//   record-flush  flushing the new record fails (EIO)
+//   record-rename the rename of the new record over the old fails (EXDEV)
+//   kill-at-record
+//                 the program is killed just before that rename, once the
+//                 layout file is replaced
+//   kill-at-backup, kill-at-rename
+//                 the program is killed just before a copy is renamed to
+//                 the backup, or just before the rename over the layout file
 // Several are given separated by commas.
 //
 // With HUDCONV_FAULT_LOG naming a file, it also records there, a line each,
@@ -61,6 +71,8 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -112,6 +124,30 @@ std::string pathOf(int fd) {
 bool isTempFile(int fd) {
   const std::string path = pathOf(fd);
   return isTempPath(path.c_str()) || path.find("/#") != std::string::npos;
+}
+
+bool isRecordPath(const char* path) {
+  const char ending[] = "/.hudconv.record";
+  const std::size_t length = path ? std::strlen(path) : 0;
+  return length >= sizeof(ending) - 1 &&
+         std::strcmp(path + length - (sizeof(ending) - 1), ending) == 0;
+}
+
+const char kRecordHead[] = "hudconv record ";
+
+// A temporary file that holds a new record: by its first bytes, read
+// through a descriptor of its own, for it is open for writing only.
+bool isRecordTemp(int fd) {
+  if (!isTempFile(fd)) return false;
+  char entry[64];
+  std::snprintf(entry, sizeof(entry), "/proc/self/fd/%d", fd);
+  const int own = ::open(entry, O_RDONLY | O_CLOEXEC);
+  if (own < 0) return false;
+  char head[sizeof(kRecordHead) - 1];
+  const bool holds = ::pread(own, head, sizeof(head), 0) == sizeof(head) &&
+                     std::memcmp(head, kRecordHead, sizeof(head)) == 0;
+  ::close(own);
+  return holds;
 }
 
 bool isLayoutFile(int fd) {
@@ -293,11 +329,18 @@ ssize_t write(int fd, const void* data, size_t size) {
     errno = ENOSPC;
     return -1;
   }
+  if (faultIs("record-write") && isTempFile(fd) &&
+      size >= sizeof(kRecordHead) - 1 &&
+      std::memcmp(data, kRecordHead, sizeof(kRecordHead) - 1) == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
   return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, data, size);
 }
 
 int fsync(int fd) {
-  if (faultIs("flush") && isTempFile(fd)) {
+  if ((faultIs("flush") && isTempFile(fd)) ||
+      (faultIs("record-flush") && isRecordTemp(fd))) {
     errno = EIO;
     return -1;
   }
@@ -345,6 +388,14 @@ int close(int fd) {
 }
 
 int rename(const char* from, const char* to) {
+  if (isTempPath(from) && (isRecordPath(to)   ? faultIs("kill-at-record")
+                           : isBackupPath(to) ? faultIs("kill-at-backup")
+                                              : faultIs("kill-at-rename")))
+    ::kill(::getpid(), SIGKILL);
+  if (faultIs("record-rename") && isRecordPath(to)) {
+    errno = EXDEV;
+    return -1;
+  }
   if (faultIs("slow-rename") && isTempPath(from)) ::usleep(300000);
   if (faultIs("rename") && isTempPath(from)) {
     errno = EXDEV;
@@ -360,6 +411,16 @@ int rename(const char* from, const char* to) {
   if (result == 0 && isTempPath(from)) record("rename");
   if (result == 0 && isBackupPath(from)) record("restore");
   return result;
+}
+
+int flock(int fd, int operation) {
+  struct stat info {};
+  if (faultIs("record-lock") && ::fstat(fd, &info) == 0 &&
+      S_ISDIR(info.st_mode)) {
+    errno = EIO;
+    return -1;
+  }
+  return real<int (*)(int, int)>("flock")(fd, operation);
 }
 
 int fchmod(int fd, mode_t mode) {

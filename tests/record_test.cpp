@@ -1,0 +1,170 @@
+// What hudconv keeps of what it wrote: the hash that knows a file again,
+// the record that is trusted whole or not at all, and the judgement of a
+// file that is neither its original nor that converted.
+
+#include "driver/record.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "convert/drift.h"
+
+namespace {
+
+Digest digestOf(const std::string& text, std::size_t piece) {
+  ContentHash hash;
+  for (std::size_t at = 0; at < text.size(); at += piece)
+    hash.feed(text.data() + at, std::min(piece, text.size() - at));
+  return hash.digest();
+}
+
+TEST(ContentHashTest, TellsEveryChangedByteAndNoPieceSize) {
+  std::string text;
+  for (int i = 0; text.size() < 1000; ++i)
+    text += "<Property Label=\"LEFT\" Value=\"" + std::to_string(i) + "\" />\n";
+  const Digest whole = digestOf(text, text.size());
+  EXPECT_EQ(whole.size, text.size());
+  // Fed in pieces that cut its stripes anywhere, the same.
+  for (const std::size_t piece : {1, 7, 63, 64, 65, 200, 256, 257})
+    EXPECT_EQ(digestOf(text, piece), whole) << piece;
+  // A digit put one up, anywhere; a byte more or fewer; two lines swapped;
+  // a +1 and a -1 a stripe apart, which would cancel in a sum.
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    std::string changed = text;
+    ++changed[at];
+    ASSERT_NE(digestOf(changed, 100).hash, whole.hash) << at;
+  }
+  EXPECT_NE(digestOf(text + '\0', 100), whole);
+  EXPECT_NE(digestOf(text.substr(0, text.size() - 1), 100), whole);
+  std::string swapped = text;
+  std::swap_ranges(swapped.begin(), swapped.begin() + 32, swapped.begin() + 64);
+  EXPECT_NE(digestOf(swapped, 100).hash, whole.hash);
+  for (std::size_t at = 0; at + 64 < text.size(); ++at) {
+    std::string pair = text;
+    ++pair[at];
+    --pair[at + 64];
+    ASSERT_NE(digestOf(pair, 100).hash, whole.hash) << at;
+  }
+}
+
+TEST(RecordTest, IsTrustedWholeOrNotAtAll) {
+  const std::vector<RecordEntry> entries = {
+      {"map_p.gui.xml", {1204, 0xA99ED5D4E5B6EB82u}, {1206, 7}},
+      {"карта 日本.gui.xml", {0, 0}, {18446744073709551615u, 1}},
+  };
+  const std::string text = recordText(entries);
+  std::vector<RecordEntry> read;
+  ASSERT_TRUE(parseRecord(text, read));
+  ASSERT_EQ(read.size(), 2u);
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    EXPECT_EQ(read[i].name, entries[i].name);
+    EXPECT_EQ(read[i].written, entries[i].written);
+    EXPECT_EQ(read[i].original, entries[i].original);
+  }
+  EXPECT_TRUE(parseRecord(recordText({}), read));
+  EXPECT_TRUE(read.empty());
+  // Cut short anywhere, one byte changed anywhere, of another version, or
+  // not a record at all: nothing of it is taken.
+  for (std::size_t size = 0; size < text.size(); ++size)
+    EXPECT_FALSE(parseRecord(text.substr(0, size), read)) << size;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    std::string changed = text;
+    changed[at] = changed[at] == 'x' ? 'y' : 'x';
+    EXPECT_FALSE(parseRecord(changed, read)) << at;
+    EXPECT_TRUE(read.empty()) << at;
+  }
+  std::string other = text;
+  other.replace(0, 16, "hudconv record 2");
+  EXPECT_FALSE(parseRecord(other, read));
+  EXPECT_FALSE(parseRecord("<GuiScreen>\r\n", read));
+}
+
+// A converted layout: the LEFT values move, the rest stays.
+const std::string kOriginal =
+    "<GuiScreen>\r\n"
+    "  <Property Label=\"TAG\" Value=\"LBL_Map\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"300\" />\r\n"
+    "  <Property Label=\"TOP\" Value=\"40\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"900\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"1200\" />\r\n"
+    "</GuiScreen>\r\n";
+const std::string kConvertedLayout =
+    "<GuiScreen>\r\n"
+    "  <Property Label=\"TAG\" Value=\"LBL_Map\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"160\" />\r\n"
+    "  <Property Label=\"TOP\" Value=\"40\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"560\" />\r\n"
+    "  <Property Label=\"LEFT\" Value=\"760\" />\r\n"
+    "</GuiScreen>\r\n";
+
+std::string replaced(std::string text, const std::string& from,
+                     const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return text.replace(at, from.size(), to);
+}
+
+std::string withLf(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+TEST(DriftTest, TellsATunedFileFromANewOriginal) {
+  const auto value = [](const char* number) {
+    return std::string("Value=\"") + number + "\"";
+  };
+  const struct {
+    const char* what;
+    std::string file;
+    Drift drift;
+    std::size_t changedValues;
+  } cases[] = {
+      {"a converted value tuned",
+       replaced(kConvertedLayout, value("560"), value("565")), Drift::kTuned,
+       1},
+      {"a value the conversion keeps, tuned",
+       replaced(kConvertedLayout, value("40"), value("44")), Drift::kTuned, 1},
+      {"one value put back as it was",
+       replaced(kConvertedLayout, value("160"), value("300")), Drift::kTuned,
+       1},
+      {"LF line breaks, a value tuned",
+       withLf(replaced(kConvertedLayout, value("760"), value("750"))),
+       Drift::kTuned, 1},
+      // A game update: the values unconverted, another line new.
+      {"the original with a line changed",
+       replaced(kOriginal, value("40"), value("48")), Drift::kNewOriginal, 0},
+      {"the original with a control added",
+       kOriginal + "  <Property Label=\"LEFT\" Value=\"50\" />\r\n",
+       Drift::kNewOriginal, 0},
+      {"another layout altogether",
+       "<Other>\r\n  <A/>\r\n  <B/>\r\n</Other>\r\n", Drift::kNewOriginal, 0},
+      // Edited in other ways: never taken for either.
+      {"a line added to the converted file",
+       kConvertedLayout + "<!-- moved by hand -->\r\n", Drift::kChanged, 0},
+      {"a line removed from the converted file",
+       replaced(kConvertedLayout,
+                "  <Property Label=\"TOP\" Value=\"40\" />\r\n", ""),
+       Drift::kChanged, 0},
+      {"a line of the converted file rewritten",
+       replaced(kConvertedLayout, "LBL_Map", "LBL_Other"), Drift::kChanged, 0},
+      {"every moved value tuned",
+       replaced(replaced(replaced(kConvertedLayout, value("160"), value("1")),
+                         value("560"), value("2")),
+                value("760"), value("3")),
+       Drift::kChanged, 0},
+      {"as many values converted as not",
+       replaced(replaced(kConvertedLayout, value("160"), value("300")),
+                value("560"), value("555")),
+       Drift::kChanged, 0},
+  };
+  for (const auto& c : cases) {
+    const DriftReport report = judgeDrift(c.file, kOriginal, kConvertedLayout);
+    EXPECT_EQ(report.drift, c.drift) << c.what;
+    EXPECT_EQ(report.changedValues, c.changedValues) << c.what;
+  }
+}
+
+}  // namespace
