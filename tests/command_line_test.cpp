@@ -619,16 +619,16 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
             pathOf("a_p.gui.xml.bak") +
             " in place of the old original, run: hudconv --update " +
             pathOf("a_p.gui.xml"),
-        "Already converted; 1 value was changed after the conversion and is "
-        "kept. Nothing was written.",
-        "3 files: 0 converted, 2 already converted, 1 not converted, 0 could "
-        "not be opened.",
+        std::string("Already converted; 1 value was changed after the "
+                    "conversion and is kept. Nothing was written."),
+        std::string("3 files: 0 converted, 2 already converted, 1 not "
+                    "converted, 0 could not be opened."),
         "  not converted: " + pathOf("a_p.gui.xml") +
             " (new original (game update?))",
         "  already converted: " + pathOf("c_p.gui.xml") +
             " (tuned by hand, kept)",
-        "1 file is a new original, as a game update brings: to convert it, "
-        "run the same command again with --update."}},
+        std::string("1 file is a new original, as a game update brings: to "
+                    "convert it, run the same command again with --update.")}},
       {"the update previewed",
        [] {},
        {"--dry-run", "--update", hud},

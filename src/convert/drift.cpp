@@ -87,23 +87,24 @@ DriftReport judgeDrift(std::string_view file, std::string_view original,
     }
     const std::unordered_set<std::string_view> all(after.begin(), after.end());
     for (const std::string_view line : lines) {
-      const bool old = was.count(line) > 0;
-      const bool made = became.count(line) > 0;
+      const bool old = was.contains(line);
+      const bool made = became.contains(line);
       if (made && !old) ++convertedValues;
       if (old && !made) ++unconvertedValues;
-      if (all.count(line) == 0) ++otherLines;
+      if (!all.contains(line)) ++otherLines;
     }
   }
+  // Mostly unconverted values, or another layout: most of its lines are
+  // nowhere in the converted file.
+  const bool anotherLayout =
+      !aligned && convertedValues == 0 && 2 * otherLines > lines.size();
   DriftReport report;
-  if (unconvertedValues > convertedValues) {
+  if (unconvertedValues > convertedValues || anotherLayout) {
     report.drift = Drift::kNewOriginal;
   } else if (aligned && otherLines == 0 &&
              (convertedValues > unconvertedValues || changeable == 0)) {
     report.drift = Drift::kTuned;
     report.changedValues = changedValues + unconvertedValues;
-  } else if (!aligned && convertedValues == 0 &&
-             2 * otherLines > lines.size()) {
-    report.drift = Drift::kNewOriginal;  // another layout
   }
   return report;
 }

@@ -248,7 +248,7 @@ Kept replaceOriginal(const std::string& target, const FileVersion& expected,
 }
 
 DriftReport judgeAgainstBackup(const SystemFile& in, const FileVersion& state,
-                               const std::string& path,
+                               const std::string& layout,
                                const std::string& backup,
                                const FileVersion& backupState) {
   // Far beyond any layout file; what is larger is not held in memory.
@@ -258,10 +258,10 @@ DriftReport judgeAgainstBackup(const SystemFile& in, const FileVersion& state,
   FileVersion now;
   check(openBackup(backup, original, now), Step::kReadBackup, backup);
   if (now != backupState)
-    throw FileError(failureOf(Failure::Kind::kBackupChanged, backup, path));
-  rewind(in, path);
-  const std::string file = readWhole(in, path, state.size);
-  rewind(in, path);
+    throw FileError(failureOf(Failure::Kind::kBackupChanged, backup, layout));
+  rewind(in, layout);
+  const std::string file = readWhole(in, layout, state.size);
+  rewind(in, layout);
   const std::string before = readWhole(original, backup, now.size);
   StringSink converted;
   LayoutConverter converter(converted);

@@ -64,12 +64,12 @@ Kept keepOriginal(const std::string& target, const FileVersion& expected,
 Kept replaceOriginal(const std::string& target, const FileVersion& expected,
                      const std::string& backup);
 
-// Judges the layout file open as `in`, in the state `state`, at `path`,
+// Judges the layout file open as `in`, in the state `state`, at `layout`,
 // which compareWithBackup() found neither its backup nor that converted,
 // line by line against both (see judgeDrift). The backup must still be as
 // `backupState` tells. Files beyond 64 MiB, held in memory here, are judged
 // changed. Leaves `in` at its start. Throws FileError.
 DriftReport judgeAgainstBackup(const SystemFile& in, const FileVersion& state,
-                               const std::string& path,
+                               const std::string& layout,
                                const std::string& backup,
                                const FileVersion& backupState);

@@ -20,7 +20,9 @@ constexpr std::string_view kEnd = "end ";
 // No record of a folder's layout files comes near this.
 constexpr std::uint64_t kLargest = std::uint64_t{16} << 20;
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool sameName(std::string_view one, std::string_view other) {
   return one.size() == other.size() &&
@@ -115,22 +117,23 @@ Record Record::read(const std::string& folder) {
   Record record;
   record.path_ = pathIn(folder, kRecordName);
   SystemFile file;
-  FileVersion state;
+  FileVersion version;
   const SystemError error =
-      openForReading(record.path_, file, state, Links::kRefuse);
+      openForReading(record.path_, file, version, Links::kRefuse);
   if (error.isNotFound()) return record;
   record.state_ = State::kIgnored;
-  if (error || state.size > kLargest) return record;
-  std::string text;
+  if (error || version.size > kLargest) return record;
+  std::string stored;
   try {
-    readBlocks(file, record.path_, blockSizeFor(state.size),
+    readBlocks(file, record.path_, blockSizeFor(version.size),
                [&](const char* data, std::size_t size) {
-                 if (text.size() + size <= kLargest) text.append(data, size);
+                 if (stored.size() + size <= kLargest)
+                   stored.append(data, size);
                });
   } catch (const FileError&) {
     return record;
   }
-  if (parseRecord(text, record.entries_)) record.state_ = State::kRead;
+  if (parseRecord(stored, record.entries_)) record.state_ = State::kRead;
   return record;
 }
 
