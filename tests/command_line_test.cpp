@@ -7,6 +7,9 @@
 
 #include "command_line_fixture.h"
 #include "convert/layout_converter.h"
+#include "convert/line_rewriter.h"
+#include "convert/rule_table.h"
+#include "support/convert_in_pieces.h"
 
 namespace {
 
@@ -553,6 +556,16 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
       "<GuiScreen Patched=\"1\">" + kDefaultConverted.substr(11);
   std::string tuned = kDefaultConverted;
   tuned.replace(tuned.find("367"), 3, "370");
+  // An update that moved the controls and added a line: neither its values
+  // nor its lines tell it for a new original.
+  std::string moved = kLayout;
+  moved.replace(moved.find("300"), 3, "310");
+  moved.replace(moved.find("1800"), 4, "1700");
+  moved.replace(moved.find("</GuiScreen>"), 0, "  <Added/>\r\n");
+  buildRuleTable();
+  inputFileName = "b_p.gui.xml";
+  const std::string movedConverted =
+      convertInPieces(moved, moved.size() + 1, LayoutConverter::kBlockSize);
   // What the three files and their backups hold after each step; empty:
   // no backup.
   struct Files {
@@ -567,6 +580,16 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
                          kLayout, kLayout,           kLayout};
   const Files taken = {patchedConverted, kDefaultConverted, tuned,
                        patched,          kLayout,           kLayout};
+  const Files misCopied = {kDefaultConverted,
+                           kDefaultConverted,
+                           kDefaultConverted,
+                           kDefaultConverted,
+                           "",
+                           ""};
+  const Files changed = {patchedConverted, moved,   tuned,
+                         patched,          kLayout, kLayout};
+  const Files namedTaken = {patchedConverted, movedConverted, tuned,
+                            patched,          moved,          kLayout};
   const struct Step {
     const char* what;
     std::function<void()> before;
@@ -594,9 +617,21 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
        2,
        tidied,
        {"no file with a backup (.bak) in " + hud + "."}},
+      {"a converted file copied as its backup is never put back",
+       [&] {
+         fs::copy_file(output() / "a_p.gui.xml", output() / "a_p.gui.xml.bak");
+       },
+       {"--restore", "a_p.gui.xml"},
+       1,
+       misCopied,
+       {"cannot restore " + pathOf("a_p.gui.xml") + ": " +
+        pathOf("a_p.gui.xml.bak") +
+        " holds the file as hudconv converted it, not its original: put "
+        "back, each control would move again. Nothing was changed."}},
       // The record knows the originals it converted.
       {"originals put back by hand",
        [&] {
+         fs::remove(output() / "a_p.gui.xml.bak");
          for (const std::string& name : names)
            writeBytes(output() / name, kLayout);
        },
@@ -604,6 +639,20 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
        0,
        converted,
        {"3 files: 3 converted"}},
+      {"a pattern that matches everything",
+       [] {},
+       {utf8(output() / "*")},
+       0,
+       converted,
+       {"3 files: 0 converted, 3 already converted"}},
+      {"the record named",
+       [] {},
+       {".hudconv.record"},
+       1,
+       converted,
+       {pathOf(".hudconv.record") +
+        " is hudconv's record of the files it converted in its folder, not "
+        "a layout file: it is never converted."}},
       {"a game update over one file, a value tuned in another",
        [&] {
          writeBytes(output() / "a_p.gui.xml", patched);
@@ -650,11 +699,25 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
        0,
        taken,
        {"3 files: 0 converted, 3 already converted, 0 not converted"}},
+      {"changed in other ways, the whole HUD updated",
+       [&] { writeBytes(output() / "b_p.gui.xml", moved); },
+       {"--update", hud},
+       1,
+       changed,
+       {pathOf("b_p.gui.xml") + " was changed since its conversion: ",
+        "  not converted: " + pathOf("b_p.gui.xml") +
+            " (changed since its conversion)"}},
+      {"changed in other ways, updated by name",
+       [] {},
+       {"--update", "b_p.gui.xml"},
+       0,
+       namedTaken,
+       {"The new original is kept as " + pathOf("b_p.gui.xml.bak") + ";"}},
       {"a tuned file is not restored over",
        [] {},
        {"--restore", "c_p.gui.xml"},
        1,
-       taken,
+       namedTaken,
        {"cannot restore " + pathOf("c_p.gui.xml") +
         ": values were tuned by hand in it since its conversion, and "
         "putting " +

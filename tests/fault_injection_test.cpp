@@ -451,6 +451,31 @@ TEST_F(FaultTest, ARecordThatCannotBeWrittenUndoesNoConversion) {
   }
 }
 
+// Runs that convert other files of one folder at once each put their entry
+// in its record: none is lost, so that with the backups gone, every file is
+// still known as converted.
+TEST_F(FaultTest, RunsAtOnceInOneFolderKeepEachOthersRecord) {
+  const int kRuns = 6;
+  std::vector<int> runs;
+  for (int i = 0; i < kRuns; ++i) {
+    const std::string name = "file" + std::to_string(i) + "_p.gui.xml";
+    writeBytes(output() / name, kLayout);
+    runs.push_back(startProgram(program_, {name}, home_ / "stdout",
+                                home_ / ("stderr" + std::to_string(i)),
+                                withFault("slow-record")));
+  }
+  for (int i = 0; i < kRuns; ++i)
+    EXPECT_EQ(waitForProgram(runs[i]), 0)
+        << readBytes(home_ / ("stderr" + std::to_string(i)));
+  for (int i = 0; i < kRuns; ++i)
+    fs::remove(output() / ("file" + std::to_string(i) + "_p.gui.xml.bak"));
+  const Result r = run({utf8(output())});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("6 files: 0 converted, 6 already converted"),
+            std::string::npos)
+      << r.out;
+}
+
 // An update killed at each of its steps: before the new original is kept,
 // before the rename over the file, before the record. Each leaves the old
 // pair, the new original with its new backup, or its conversion with it;

@@ -57,6 +57,7 @@
 //   kill-at-record
 //                 the program is killed just before that rename, once the
 //                 layout file is replaced
+//   slow-record   that rename waits 200 ms first
 //   kill-at-backup, kill-at-rename
 //                 the program is killed just before a copy is renamed to
 //                 the backup, or just before the rename over the layout file
@@ -392,6 +393,7 @@ int rename(const char* from, const char* to) {
                            : isBackupPath(to) ? faultIs("kill-at-backup")
                                               : faultIs("kill-at-rename")))
     ::kill(::getpid(), SIGKILL);
+  if (faultIs("slow-record") && isRecordPath(to)) ::usleep(200000);
   if (faultIs("record-rename") && isRecordPath(to)) {
     errno = EXDEV;
     return -1;
