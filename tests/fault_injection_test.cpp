@@ -477,9 +477,10 @@ TEST_F(FaultTest, RunsAtOnceInOneFolderKeepEachOthersRecord) {
 }
 
 // An update killed at each of its steps: before the new original is kept,
-// before the rename over the file, before the record. Each leaves the old
-// pair, the new original with its new backup, or its conversion with it;
-// the same command again converts it exactly once.
+// before the rename over the file, before the record; or failing at the
+// rename. Each leaves the old pair, the new original with its new backup,
+// or its conversion with it; the same command again converts it exactly
+// once.
 TEST_F(FaultTest, AnUpdateKilledAtAnyStepIsDoneOnceByTheNextRun) {
   const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
   const std::string patchedConverted =
@@ -487,12 +488,17 @@ TEST_F(FaultTest, AnUpdateKilledAtAnyStepIsDoneOnceByTheNextRun) {
   const fs::path backup = output() / (kName + ".bak");
   const struct {
     const char* fault;
-    std::string file, backup;  // as the kill leaves them
+    std::string file, backup;  // as the kill or the failure leaves them
+    const char* says;          // where it fails: on standard error
   } cases[] = {
-      {"kill-at-backup", patched, kLayout},
-      {"kill-at-backup,no-link", patched, kLayout},
-      {"kill-at-rename", patched, patched},
-      {"kill-at-record", patchedConverted, patched},
+      {"kill-at-backup", patched, kLayout, nullptr},
+      {"kill-at-backup,no-link", patched, kLayout, nullptr},
+      {"kill-at-rename", patched, patched, nullptr},
+      {"kill-at-record", patchedConverted, patched, nullptr},
+      // The new original is kept in place of the old: it stays.
+      {"rename", patched, patched,
+       ".bak now holds the file as it is, as its new original; run hudconv "
+       "again to convert it"},
   };
   for (const auto& c : cases) {
     const char* fault = c.fault;
@@ -501,7 +507,11 @@ TEST_F(FaultTest, AnUpdateKilledAtAnyStepIsDoneOnceByTheNextRun) {
     writeBytes(output() / kName, kLayout);
     ASSERT_EQ(run({kName}).status, 0);
     writeBytes(output() / kName, patched);
-    EXPECT_NE(run({"--update", kName}, withFault(fault)).status, 0) << fault;
+    const Result r = run({"--update", kName}, withFault(fault));
+    EXPECT_NE(r.status, 0) << fault;
+    if (c.says) {
+      EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
     removeNamedLeftovers(output());
     EXPECT_SAME_BYTES(readBytes(output() / kName), c.file) << fault;
     EXPECT_SAME_BYTES(readBytes(backup), c.backup) << fault;

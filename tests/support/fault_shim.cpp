@@ -399,7 +399,7 @@ int rename(const char* from, const char* to) {
     return -1;
   }
   if (faultIs("slow-rename") && isTempPath(from)) ::usleep(300000);
-  if (faultIs("rename") && isTempPath(from)) {
+  if (faultIs("rename") && isTempPath(from) && !isBackupPath(to)) {
     errno = EXDEV;
     return -1;
   }
