@@ -662,12 +662,9 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
        1,
        updated,
        {pathOf("a_p.gui.xml") +
-            " is a new original, as a game update brings: its values are "
-            "not the converted ones. It was left unchanged. To convert it, "
-            "keeping it as " +
-            pathOf("a_p.gui.xml.bak") +
-            " in place of the old original, run: hudconv --update " +
-            pathOf("a_p.gui.xml"),
+            " is a new original (a game update?) and was left unchanged; "
+            "hudconv --update " +
+            pathOf("a_p.gui.xml") + " keeps it as its backup and converts it.",
         std::string("Already converted; 1 value was changed after the "
                     "conversion and is kept. Nothing was written."),
         std::string("3 files: 0 converted, 2 already converted, 1 not "

@@ -168,7 +168,7 @@ Judged judge(const SystemFile& in, const FileVersion& state,
     judged.ended = std::move(kept);
   } else if (drift.drift == Drift::kNewOriginal && !options.update) {
     judged.ended =
-        fail(messages::newOriginal(path, backup),
+        fail(messages::newOriginal(path),
              notDone(status::kNotConverted, path, Why::kNewOriginal));
   } else if (drift.drift == Drift::kChanged && !named) {
     judged.ended = fail(messages::changedSinceConversion(path, backup, false),

@@ -104,13 +104,11 @@ std::string tunedKept(std::size_t changed) {
          " kept. Nothing was written.";
 }
 
-std::string newOriginal(const std::string& path, const std::string& backup) {
+std::string newOriginal(const std::string& path) {
   return path +
-         " is a new original, as a game update brings: its values are not "
-         "the converted ones. It was left unchanged. To convert it, keeping "
-         "it as " +
-         backup + " in place of the old original, run: hudconv --update " +
-         path;
+         " is a new original (a game update?) and was left unchanged; "
+         "hudconv --update " +
+         path + " keeps it as its backup and converts it.";
 }
 
 std::string changedSinceConversion(const std::string& path,

@@ -44,7 +44,7 @@ std::string alreadyConvertedBackupNotItsOriginal(const std::string& backup);
 std::string tunedKept(std::size_t changed);
 // A file that is neither its backup nor that converted: a new original, or
 // changed in other ways (`backupGone`: there is no backup to tell which).
-std::string newOriginal(const std::string& path, const std::string& backup);
+std::string newOriginal(const std::string& path);
 std::string changedSinceConversion(const std::string& path,
                                    const std::string& backup, bool backupGone);
 // A new original taken by --update; in a preview, what would be done.
