@@ -51,6 +51,8 @@ int run(const Options& command) {
   }
   if (command.restore && command.preview)
     return fail(status::kCannotOpen, messages::kPreviewOfRestore);
+  if (command.restore && command.update)
+    return fail(status::kCannotOpen, messages::kUpdateOfRestore);
   const std::string home = executableDirectory();
   // A preview makes nothing, not even the folders.
   if (!command.preview) {

@@ -25,6 +25,9 @@ const char kOutOfMemory[] = "out of memory";
 const char kPreviewOfRestore[] =
     "--dry-run shows what a conversion would change; it does not go with "
     "--restore";
+const char kUpdateOfRestore[] =
+    "--update takes new originals for a conversion; it does not go with "
+    "--restore";
 const char kSavedAsUtf16[] =
     "it is saved as UTF-16 (\"Unicode\" in Notepad): save it as UTF-8 or "
     "ANSI and run again";

@@ -22,6 +22,7 @@ extern const char kUsageTail[];
 extern const char kNoFile[];
 extern const char kOutOfMemory[];
 extern const char kPreviewOfRestore[];
+extern const char kUpdateOfRestore[];
 // Said of a file saved as UTF-16, instead of the NUL byte it holds.
 extern const char kSavedAsUtf16[];
 
