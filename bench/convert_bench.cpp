@@ -113,7 +113,8 @@ struct Timings {
 };
 
 // One warm-up run of each, then kRounds rounds that alternate hudconv on a
-// fresh copy of the file (a first conversion: no backup yet), dd, and
+// fresh copy of the file (a first conversion: no backup yet, nor a record of
+// an earlier one), dd, and
 // hudconv once more on the converted file, which it only reads.
 Timings timeBoth(const fs::path& original, const fs::path& target,
                  const std::vector<std::string>& convert,
@@ -121,8 +122,10 @@ Timings timeBoth(const fs::path& original, const fs::path& target,
   Timings timings;
   fs::path backup = target;
   backup += ".bak";
+  const fs::path record = target.parent_path() / ".hudconv.record";
   for (int round = 0; round <= kRounds; ++round) {
     fs::remove(backup);
+    fs::remove(record);
     fs::copy_file(original, target, fs::copy_options::overwrite_existing);
     // Neither run may pay for the write-back of what came before it.
     ::sync();
@@ -198,6 +201,7 @@ int main(int argc, char** argv) {
   fs::remove(original);
   fs::remove(target);
   fs::remove(fs::path(target) += ".bak");
+  fs::remove(fs::path(target).parent_path() / ".hudconv.record");
   fs::remove(ddCopy);
   return 0;
 }

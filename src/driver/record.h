@@ -59,9 +59,10 @@ class Record {
 bool toldIgnoredBefore(const std::string& folder);
 
 // Puts `entry` in the record of `folder`, crash-safely: under the folder's
-// lock, the record is read again, written anew beside it, flushed, renamed
-// over it, and the folder flushed. A crash leaves the old record or the
-// new. Returns what failed, which never undoes the conversion told in it.
+// lock, the record is read again, written anew beside it and renamed over
+// it. A crash leaves the old record or the new; a power cut may leave one
+// cut short, which is ignored. Returns what failed, which never undoes the
+// conversion told in it.
 std::optional<Failure> updateRecord(const std::string& folder,
                                     const RecordEntry& entry);
 

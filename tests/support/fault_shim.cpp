@@ -52,7 +52,6 @@
 //                 no-link) before the copy of it is named so
 //   record-lock   locking the folder for its record fails (EIO)
 //   record-write  writing the new record fails as on a full disk (ENOSPC)
-//   record-flush  flushing the new record fails (EIO)
 //   record-rename the rename of the new record over the old fails (EXDEV)
 //   kill-at-record
 //                 the program is killed just before that rename, once the
@@ -135,21 +134,6 @@ bool isRecordPath(const char* path) {
 }
 
 const char kRecordHead[] = "hudconv record ";
-
-// A temporary file that holds a new record: by its first bytes, read
-// through a descriptor of its own, for it is open for writing only.
-bool isRecordTemp(int fd) {
-  if (!isTempFile(fd)) return false;
-  char entry[64];
-  std::snprintf(entry, sizeof(entry), "/proc/self/fd/%d", fd);
-  const int own = ::open(entry, O_RDONLY | O_CLOEXEC);
-  if (own < 0) return false;
-  char head[sizeof(kRecordHead) - 1];
-  const bool holds = ::pread(own, head, sizeof(head), 0) == sizeof(head) &&
-                     std::memcmp(head, kRecordHead, sizeof(head)) == 0;
-  ::close(own);
-  return holds;
-}
 
 bool isLayoutFile(int fd) {
   const std::string path = pathOf(fd);
@@ -340,8 +324,7 @@ ssize_t write(int fd, const void* data, size_t size) {
 }
 
 int fsync(int fd) {
-  if ((faultIs("flush") && isTempFile(fd)) ||
-      (faultIs("record-flush") && isRecordTemp(fd))) {
+  if (faultIs("flush") && isTempFile(fd)) {
     errno = EIO;
     return -1;
   }
