@@ -146,8 +146,8 @@ Judged judge(const SystemFile& in, const FileVersion& state,
     judged.ended = done(path, true);
     return judged;
   }
-  // The update itself is never judged again: a file named with --update
-  // that is neither is taken as the new original.
+  // A file named by itself with --update is taken as its new original also
+  // where it cannot be judged one.
   const bool named = options.update && file.byName;
   if (judged.noBackup) {
     // Converted once, and neither what was written nor its original now:
