@@ -81,8 +81,10 @@ if(MODE STREQUAL "link")
   file(GLOB beside "${HOME}/real/*" "${HOME}/real/.*")
   if(NOT IS_SYMLINK "${HOME}/Output/${name}")
     message(FATAL_ERROR "Output/${name} is no longer a symbolic link")
-  elseif(NOT beside STREQUAL "${converted};${converted}.bak")
-    message(FATAL_ERROR "not the converted file and its backup: ${beside}")
+  elseif(NOT beside STREQUAL
+         "${HOME}/real/.hudconv.record;${converted};${converted}.bak")
+    message(FATAL_ERROR
+      "not the converted file, its backup and the record: ${beside}")
   endif()
   expect_same_bytes("${converted}.bak" "${SAMPLE}" "is not the original")
   # --restore puts the original back where the link points.
@@ -95,8 +97,8 @@ if(MODE STREQUAL "link")
     message(FATAL_ERROR "${program_name} --restore ${name} ended with ${status}")
   elseif(NOT IS_SYMLINK "${HOME}/Output/${name}")
     message(FATAL_ERROR "Output/${name} is no longer a symbolic link")
-  elseif(NOT beside STREQUAL "${converted}")
-    message(FATAL_ERROR "not the restored file alone: ${beside}")
+  elseif(NOT beside STREQUAL "${HOME}/real/.hudconv.record;${converted}")
+    message(FATAL_ERROR "not the restored file and the record: ${beside}")
   endif()
   expect_same_bytes("${converted}" "${SAMPLE}" "is not the original again")
   # A backup that is a symbolic link to the file itself is no backup: the
