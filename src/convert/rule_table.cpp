@@ -82,6 +82,8 @@ char lowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+}  // namespace
+
 // Only ASCII letters fold: the game's names are ASCII, and a byte of a UTF-8
 // letter never equals one of them.
 bool sameFileName(std::string_view a, std::string_view b) {
@@ -90,8 +92,6 @@ bool sameFileName(std::string_view a, std::string_view b) {
     if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
   return true;
 }
-
-}  // namespace
 
 namespace {
 

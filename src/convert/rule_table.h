@@ -52,6 +52,10 @@ struct RuleMatch {
   float amount = 0.0f;
 };
 
+// Whether two bare file names are one as the game's file system takes
+// them: ASCII letter case aside.
+bool sameFileName(std::string_view a, std::string_view b);
+
 // Filled once by buildRuleTable() at start-up, read-only afterwards.
 extern std::vector<FileRule> ruleTable;
 

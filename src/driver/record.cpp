@@ -8,6 +8,7 @@
 #include <set>
 #include <string_view>
 
+#include "convert/rule_table.h"
 #include "driver/file_steps.h"
 #include "driver/pending_file.h"
 #include "driver/platform_files.h"
@@ -19,16 +20,6 @@ constexpr std::string_view kHead = "hudconv record 1\n";
 constexpr std::string_view kEnd = "end ";
 // No record of a folder's layout files comes near this.
 constexpr std::uint64_t kLargest = std::uint64_t{16} << 20;
-
-char lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view one, std::string_view other) {
-  return one.size() == other.size() &&
-         std::equal(one.begin(), one.end(), other.begin(),
-                    [](char a, char b) { return lower(a) == lower(b); });
-}
 
 std::uint64_t hashOf(std::string_view text) {
   ContentHash hash;
@@ -56,7 +47,7 @@ bool takeNumber(std::string_view& text, std::uint64_t& number, int base) {
 }  // namespace
 
 bool isRecordName(const std::string& name) {
-  return sameName(name, kRecordName);
+  return sameFileName(name, kRecordName);
 }
 
 std::string recordText(const std::vector<RecordEntry>& entries) {
@@ -139,7 +130,7 @@ Record Record::read(const std::string& folder) {
 
 const RecordEntry* Record::find(const std::string& name) const {
   for (const RecordEntry& entry : entries_)
-    if (sameName(entry.name, name)) return &entry;
+    if (sameFileName(entry.name, name)) return &entry;
   return nullptr;
 }
 
@@ -150,7 +141,7 @@ void Record::put(const RecordEntry& entry) {
     return;
   entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                 [&](const RecordEntry& kept) {
-                                  return sameName(kept.name, entry.name);
+                                  return sameFileName(kept.name, entry.name);
                                 }),
                  entries_.end());
   entries_.push_back(entry);
