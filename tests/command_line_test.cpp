@@ -136,11 +136,17 @@ TEST_P(AnyHomeTest, APatternOrAFolderNamesEveryLayoutFileInIt) {
   ASSERT_EQ(run({"c_p.gui.xml"}).status, 0);
   const std::string inOutput =
       kOnWindows ? "Output\\*.gui.xml" : "Output/*.gui.xml";
-  // Console text before the wait: each file as it is reported.
+  // Console text before the wait: each file in two lines, and why the
+  // backups matter once.
   std::string listed;
   for (const std::string name : {"a_p.gui.xml", "B_p.GUI.XML"}) {
     listed += "Input file is: " + pathOf(name) + "\n" + kDefaultConvertedSays +
-              "\n" + keptText(pathOf(name) + ".bak");
+              " The original is kept as " + pathOf(name) + ".bak.\n";
+    if (name[0] == 'a')
+      listed +=
+          "Leave each .bak beside its file: it is the original, the only way "
+          "back to it (hudconv --restore), and it tells hudconv that the file "
+          "is converted.\n";
   }
   listed += "Input file is: " + pathOf("c_p.gui.xml") + "\n";
   ProgramOptions inHome;
@@ -392,21 +398,19 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
            pathOf(name) + ".bak.",
        kConverted,
        kLayout},
-      // A select-all drop: the backup is never converted.
+      // A select-all drop, or a shell's *: the backup is never converted,
+      // and passed over beside its file.
       {"with its backup named too",
        {},
        {name, name + ".bak"},
-       1,
-       error + pathOf(name) +
-           ".bak is the original that an earlier conversion kept, and is "
-           "never converted itself. To put it back in place of " +
-           name + ", run hudconv --restore " + name + ".",
+       0,
+       "Already converted, so nothing was written. The original is kept as " +
+           pathOf(name) +
+           ".bak.\n1 file: 0 converted, 1 already converted, 0 not "
+           "converted, 0 could not be opened; 1 backup passed over, named "
+           "along with its file.",
        kConverted,
-       kLayout,
-       false,
-       "2 files: 0 converted, 1 already converted, 1 not converted, 0 could "
-       "not be opened.\n  not converted: " +
-           pathOf(name) + ".bak (a backup, which is never converted)\n"},
+       kLayout},
       {"its backup named in capitals",
        {},
        {name + ".BAK"},
@@ -688,16 +692,22 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
        {"--dry-run", "--update", hud},
        0,
        updated,
-       {"A new original (game update?): it would be kept as the backup in "
-        "place of the old one, and converted."}},
+       {pathOf("a_p.gui.xml") +
+            ": a new original (game update?), would be kept as its backup in "
+            "place of the old one; would change 1 LEFT and 1 WIDTH values, 0 "
+            "by an exception\n",
+        std::string("3 files: 1 would be converted, 2 already converted, 0 "
+                    "would not be converted, 0 could not be opened. Nothing "
+                    "was written.")}},
       {"the update",
        [] {},
        {"-u", hud},
        0,
        taken,
-       {"A new original (game update?): kept as the backup in place of the "
-        "old one, and converted.",
-        "The new original is kept as " + pathOf("a_p.gui.xml.bak") + ";"}},
+       {"Input file is: " + pathOf("a_p.gui.xml") +
+        "\nChanged 1 LEFT and 1 WIDTH values (0 by the built-in exceptions). "
+        "A new original (game update?): kept as " +
+        pathOf("a_p.gui.xml.bak") + " in place of the old one.\nInput"}},
       {"the update again",
        [] {},
        {"--update", hud},

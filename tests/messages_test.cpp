@@ -26,17 +26,29 @@ TEST(MessagesTest, TheSummaryCountsEachFileUnderWhatBecameOfIt) {
       outcome(status::kNotConverted, false, "d", Why::kEdited),
       outcome(status::kCannotOpen, false, "e", Why::kNoBackup),
   };
-  EXPECT_EQ(messages::summary(outcomes, false),
+  Options converting;
+  Options restoring;
+  restoring.restore = true;
+  Options previewing;
+  previewing.preview = true;
+  EXPECT_EQ(messages::summary(outcomes, 0, converting),
             "5 files: 1 converted, 2 already converted, 1 not converted, 1 "
             "could not be opened.");
-  EXPECT_EQ(messages::summary(outcomes, true),
+  EXPECT_EQ(messages::summary(outcomes, 0, restoring),
             "5 files: 1 restored, 2 already in place, 1 not restored, 1 "
             "without a backup or not opened.");
-  EXPECT_EQ(messages::summaryLine(outcomes[3], false),
+  // A preview converts nothing, and says so.
+  EXPECT_EQ(messages::summary(outcomes, 2, previewing),
+            "5 files: 1 would be converted, 2 already converted, 1 would not "
+            "be converted, 1 could not be opened; 2 backups passed over, "
+            "named along with their files. Nothing was written.");
+  EXPECT_EQ(messages::summaryLine(outcomes[3], converting),
             "  not converted: d (changed since its conversion)");
-  EXPECT_EQ(messages::summaryLine(outcomes[3], true),
+  EXPECT_EQ(messages::summaryLine(outcomes[3], restoring),
             "  not restored: d (changed since its conversion)");
-  EXPECT_EQ(messages::summaryLine(outcomes[4], true),
+  EXPECT_EQ(messages::summaryLine(outcomes[3], previewing),
+            "  would not be converted: d (changed since its conversion)");
+  EXPECT_EQ(messages::summaryLine(outcomes[4], restoring),
             "  could not be opened: e (no backup)");
 }
 
@@ -178,20 +190,22 @@ TEST(MessagesTest, EachBadValueSaysWhatItMeansForTheLine) {
       {{3, Kind::kNotANumber, "LEFT", "abc"},
        "F, line 3: invalid stoi argument: the LEFT value \"abc\" is not a "
        "whole number",
-       "line 3: invalid stoi argument"},
+       "line 3: the LEFT value \"abc\" is not a whole number"},
       {{3, Kind::kOutOfRange, "WIDTH", "9999999999"},
        "F, line 3: stoi argument out of range: the WIDTH value \"9999999999\" "
        "does not fit a 32-bit integer",
-       "line 3: stoi argument out of range"},
+       "line 3: the WIDTH value \"9999999999\" does not fit a 32-bit "
+       "integer"},
       {{3, Kind::kEndsAtValue, "LEFT", ""},
        "F, line 3: invalid string position: the LEFT line ends right behind "
        "its Value",
-       "line 3: invalid string position"},
+       "line 3: the LEFT line ends right behind its Value"},
       {{3, Kind::kWidthOverflow, "WIDTH", "900000000"},
        "F, line 3: scaled width does not fit a 32-bit integer: the WIDTH "
        "value \"900000000\", scaled by its exception, does not fit a 32-bit "
        "integer",
-       "line 3: scaled width does not fit a 32-bit integer"},
+       "line 3: the WIDTH value \"900000000\", scaled by its exception, "
+       "does not fit a 32-bit integer"},
       {{3, Kind::kSavedAsUtf16, "", ""},
        "F, line 3: it is saved as UTF-16 (\"Unicode\" in Notepad): save it as "
        "UTF-8 or ANSI and run again",
@@ -205,7 +219,7 @@ TEST(MessagesTest, EachBadValueSaysWhatItMeansForTheLine) {
     outcome.path = "F";
     outcome.why = Why::kBadValue;
     outcome.detail = c.bad;
-    EXPECT_EQ(messages::summaryLine(outcome, false),
+    EXPECT_EQ(messages::summaryLine(outcome, Options()),
               std::string("  not converted: F (") + c.few + ")");
   }
 }

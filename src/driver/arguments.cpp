@@ -162,6 +162,41 @@ std::vector<NamedFile> asFiles(const std::vector<std::string>& paths) {
 
 }  // namespace
 
+namespace {
+
+bool namesABackup(const NamedFile& file) {
+  return isBackupName(fileNameOf(file.argument));
+}
+
+// What a backup named as `file` was kept for: for a restore, that file is
+// named already.
+std::string fileOfBackup(const NamedFile& file, bool restore) {
+  return restore ? file.path : file.path.substr(0, file.path.size() - 4);
+}
+
+std::string lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), lower);
+  return text;
+}
+
+}  // namespace
+
+HandedAlong backupsHandedAlong(const std::vector<Named>& named, bool restore) {
+  HandedAlong along;
+  along.restore_ = restore;
+  for (const Named& found : named)
+    for (const NamedFile& file : found.files)
+      if (!namesABackup(file)) along.files_.push_back(lowered(file.path));
+  std::sort(along.files_.begin(), along.files_.end());
+  return along;
+}
+
+bool HandedAlong::has(const NamedFile& file) const {
+  return namesABackup(file) &&
+         std::binary_search(files_.begin(), files_.end(),
+                            lowered(fileOfBackup(file, restore_)));
+}
+
 Named expandArgument(const std::string& argument, const std::string& home,
                      bool restore) {
   Named named;

@@ -37,6 +37,21 @@ struct Named {
 Named expandArgument(const std::string& argument, const std::string& home,
                      bool restore);
 
+// The backups that came along with their own files, as a shell's `*` hands
+// them over: a backup named in a run that also names its file. They are
+// passed over, not refused; a backup named alone is still refused.
+class HandedAlong {
+ public:
+  bool has(const NamedFile& file) const;
+
+ private:
+  friend HandedAlong backupsHandedAlong(const std::vector<Named>& named,
+                                        bool restore);
+  std::vector<std::string> files_;  // paths named, letter case aside, sorted
+  bool restore_ = false;
+};
+HandedAlong backupsHandedAlong(const std::vector<Named>& named, bool restore);
+
 // The layout file `name` inside the Output folder of `home`, which holds the
 // files named by a bare name.
 std::string layoutFilePath(const std::string& home, const std::string& name);

@@ -43,6 +43,14 @@ Outcome done(const std::string& path, bool already = false) {
   return outcome;
 }
 
+// A line of what became of one file. A preview over many files tells each
+// in one line, which names it.
+void tell(const Options& options, const std::string& path,
+          const std::string& line) {
+  say(options.brief && options.preview ? messages::aboutFile(path, line)
+                                       : line);
+}
+
 // Whether the file open as `in` begins as UTF-16 text does: with its
 // byte-order mark, or with a NUL in every other byte. Leaves it anywhere.
 bool savedAsUtf16(const SystemFile& in) {
@@ -70,10 +78,11 @@ bool savedAsUtf16(const SystemFile& in) {
 // wait until the file is replaced: one that fails has cut nothing.
 class ChangeReport final : public ChangeListener {
  public:
-  ChangeReport(const std::string& path, bool preview)
-      : path_(path), preview_(preview) {}
+  // `listed`: a preview's every value, told as it is found.
+  ChangeReport(const std::string& path, bool preview, bool listed)
+      : path_(path), preview_(preview), listed_(listed) {}
   void changed(const ValueChange& change) override {
-    if (preview_) say(messages::wouldChange(change));
+    if (listed_) say(messages::wouldChange(change));
     if (change.cut.empty() || ++told_ > kToldInFull) return;
     if (preview_)
       sayWarning(messages::textCut(path_, change));
@@ -92,6 +101,7 @@ class ChangeReport final : public ChangeListener {
   static constexpr std::size_t kToldInFull = 5;
   const std::string& path_;
   bool preview_;
+  bool listed_;
   std::size_t told_ = 0;
   std::vector<std::string> held_;
 };
@@ -130,7 +140,7 @@ Judged judge(const SystemFile& in, const FileVersion& state,
       compareWithBackup(in, state, path, backup, expected.backupFile);
   Judged judged;
   if (standing == Standing::kConverted) {
-    say(messages::alreadyConverted(backup));
+    tell(options, path, messages::alreadyConverted(backup));
     judged.ended = done(path, true);
     return judged;
   }
@@ -140,9 +150,10 @@ Judged judge(const SystemFile& in, const FileVersion& state,
   // Bytes that hudconv wrote, whatever became of the backup.
   if (entry && standing != Standing::kSameFile &&
       holdsDigest(in, state.size, path, entry->written)) {
-    say(standing == Standing::kNoBackup
-            ? messages::alreadyConvertedBackupGone(backup)
-            : messages::alreadyConvertedBackupNotItsOriginal(backup));
+    tell(options, path,
+         standing == Standing::kNoBackup
+             ? messages::alreadyConvertedBackupGone(backup)
+             : messages::alreadyConvertedBackupNotItsOriginal(backup));
     judged.ended = done(path, true);
     return judged;
   }
@@ -162,7 +173,7 @@ Judged judge(const SystemFile& in, const FileVersion& state,
   const DriftReport drift =
       judgeAgainstBackup(in, state, path, backup, expected.backupFile);
   if (drift.drift == Drift::kTuned) {
-    say(messages::tunedKept(drift.changedValues));
+    tell(options, path, messages::tunedKept(drift.changedValues));
     Outcome kept = done(path, true);
     kept.why = Why::kTuned;
     judged.ended = std::move(kept);
@@ -177,6 +188,24 @@ Judged judge(const SystemFile& in, const FileVersion& state,
     judged.newOriginal = true;
   }
   return judged;
+}
+
+// What a conversion changed, and what it kept. Players delete what looks
+// like clutter, and the backups must stay: a run over many files tells a
+// line of each, and why the backups matter once.
+void tellMade(const ChangeCounts& changes, const Expected& expected,
+              const Options& options) {
+  if (options.brief) {
+    say(messages::madeKeeping(changes, expected.backup, expected.keepOriginal,
+                              expected.replaceBackup));
+    static bool explained = false;
+    if (expected.keepOriginal && !std::exchange(explained, true))
+      say(messages::kBackupsExplained);
+    return;
+  }
+  say(messages::changesMade(changes));
+  if (expected.keepOriginal) say(messages::originalKept(expected.backup));
+  if (expected.replaceBackup) say(messages::newOriginalKept(expected.backup));
 }
 
 // Streams the open layout file through the converter into its replacement,
@@ -197,33 +226,36 @@ Outcome convert(SystemFile& in, const FileVersion& state, const NamedFile& file,
     if (judged.ended) return *judged.ended;
     expected.keepOriginal = judged.noBackup;
     expected.replaceBackup = judged.newOriginal;
-    if (judged.newOriginal) say(messages::takenAsNewOriginal(options.preview));
+    if (judged.newOriginal && !options.brief)
+      say(messages::takenAsNewOriginal(options.preview));
     const std::size_t blockSize = blockSizeFor(state.size);
     if (options.preview) {
-      ChangeReport report(inputPath, true);
+      ChangeReport report(inputPath, true, !options.brief);
       // Everything but the writing.
       DiscardingSink discarded(blockSize);
       LayoutConverter converter(discarded, &report);
       convertFile(in, inputPath, blockSize, converter);
       report.finish(converter.changes());
-      say(messages::wouldBeMade(converter.changes()));
+      if (options.brief)
+        tell(options, inputPath,
+             messages::wouldBeMadeBriefly(converter.changes(),
+                                          judged.newOriginal));
+      else
+        say(messages::wouldBeMade(converter.changes()));
       return done(inputPath);
     }
     removeLeftovers(folderOf(target));
     out.emplace(target, blockSize);
     // Told of cuts alone: on every changed line, the conversion took 5% more
     // instructions (callgrind, 4 MB).
-    ChangeReport report(inputPath, false);
+    ChangeReport report(inputPath, false, false);
     LayoutConverter converter(*out, &report, LayoutConverter::Told::kCuts);
     ContentHash original;
     convertFile(in, inputPath, blockSize, converter, &original);
     expected.original = original.digest();
     const std::optional<Failure> recordFailure = out->commit(in, expected);
     report.finish(converter.changes());
-    say(messages::changesMade(converter.changes()));
-    // Players delete what looks like clutter; this one must stay.
-    if (expected.keepOriginal) say(messages::originalKept(expected.backup));
-    if (expected.replaceBackup) say(messages::newOriginalKept(expected.backup));
+    tellMade(converter.changes(), expected, options);
     if (recordFailure) sayWarning(messages::recordNotUpdated(*recordFailure));
     return done(inputPath);
   } catch (const ConversionError& e) {
@@ -261,7 +293,8 @@ Outcome convertLayoutFile(const NamedFile& file, const std::string& home,
   SystemFile in;
   FileVersion state;
   const SystemError error = openForReading(path, in, state, Links::kOwned);
-  say(messages::inputFileIs(path));
+  // A preview over many files tells each in one line.
+  if (!(options.brief && options.preview)) say(messages::inputFileIs(path));
   // A backup converted would be moved twice once put back.
   const std::string& argument = file.argument;
   if (isBackupName(fileNameOf(argument)))

@@ -59,16 +59,16 @@ int run(const Options& command) {
     createFolder(home + "/Output");
     createFolder(home + "/Override");
   }
-  const auto handle = [&](const NamedFile& file) {
-    return command.restore ? restoreLayoutFile(file)
-                           : convertLayoutFile(file, home, command);
-  };
+  // Every argument is looked for first: how many files the run goes over
+  // decides how much is told of each.
   std::vector<Outcome> outcomes;
+  std::vector<Named> named;
   for (const std::string& argument : command.files) {
-    const Named named = expandArgument(argument, home, command.restore);
+    named.push_back(expandArgument(argument, home, command.restore));
+    const Named& found = named.back();
     // Told and counted as not converted: a folder run that found one should
     // not end as if all went well.
-    for (const std::string& link : named.passedOver) {
+    for (const std::string& link : found.passedOver) {
       sayWarning(messages::passedOverLink(link));
       Outcome passed;
       passed.status = status::kNotConverted;
@@ -76,28 +76,45 @@ int run(const Options& command) {
       passed.why = Why::kForeignLink;
       outcomes.push_back(std::move(passed));
     }
-    if (named.many && named.files.empty() && named.passedOver.empty()) {
-      sayError(messages::noneNamed(named.none));
+    if (found.many && found.files.empty() && found.passedOver.empty()) {
+      sayError(messages::noneNamed(found.none));
       Outcome none;
       none.status = status::kCannotOpen;
       none.path = argument;
       none.why = Why::kNothingNamed;
-      none.detail = named.none;
+      none.detail = found.none;
       outcomes.push_back(std::move(none));
     }
-    for (const NamedFile& file : named.files) {
-      outcomes.push_back(handle(file));
-      if (named.nameIsAPattern)
+  }
+  const HandedAlong backups = backupsHandedAlong(named, command.restore);
+  std::size_t count = 0;
+  for (const Named& found : named)
+    count += static_cast<std::size_t>(std::count_if(
+        found.files.begin(), found.files.end(),
+        [&](const NamedFile& file) { return !backups.has(file); }));
+  Options options = command;
+  options.brief = count > 1 && !command.verbose;
+  std::size_t passedOver = 0;
+  for (const Named& found : named) {
+    for (const NamedFile& file : found.files) {
+      if (backups.has(file)) {
+        ++passedOver;
+        continue;
+      }
+      outcomes.push_back(options.restore
+                             ? restoreLayoutFile(file)
+                             : convertLayoutFile(file, home, options));
+      if (found.nameIsAPattern)
         say(messages::tookFileNamedAsPattern(outcomes.back().path));
     }
   }
   // Several files: what became of them, on screen when the window waits.
-  if (outcomes.size() > 1) {
-    say(messages::summary(outcomes, command.restore));
+  if (outcomes.size() + passedOver > 1) {
+    say(messages::summary(outcomes, passedOver, options));
     std::size_t newOriginals = 0;
     for (const Outcome& outcome : outcomes) {
       if (outcome.status != status::kConverted || outcome.why == Why::kTuned)
-        say(messages::summaryLine(outcome, command.restore));
+        say(messages::summaryLine(outcome, options));
       newOriginals += outcome.why == Why::kNewOriginal ? 1 : 0;
     }
     if (newOriginals > 0) say(messages::updateAdvice(newOriginals));

@@ -69,6 +69,37 @@ std::string wouldBeMade(const ChangeCounts& changes) {
          " by the built-in exceptions). Nothing was written.";
 }
 
+std::string aboutFile(const std::string& path, const std::string& line) {
+  return path + ": " + line;
+}
+
+std::string wouldBeMadeBriefly(const ChangeCounts& changes, bool newOriginal) {
+  const std::string taken =
+      newOriginal ? "a new original (game update?), would be kept as its "
+                    "backup in place of the old one; "
+                  : "";
+  if (changes.left + changes.width == 0) return taken + "nothing would move";
+  return taken + "would change " + std::to_string(changes.left) + " LEFT and " +
+         std::to_string(changes.width) + " WIDTH values, " +
+         std::to_string(changes.byException) + " by an exception";
+}
+
+std::string madeKeeping(const ChangeCounts& changes, const std::string& backup,
+                        bool kept, bool newOriginal) {
+  std::string text = changesMade(changes);
+  if (newOriginal)
+    text += " A new original (game update?): kept as " + backup +
+            " in place of the old one.";
+  else if (kept)
+    text += " The original is kept as " + backup + ".";
+  return text;
+}
+
+const char kBackupsExplained[] =
+    "Leave each .bak beside its file: it is the original, the only way back "
+    "to it (hudconv --restore), and it tells hudconv that the file is "
+    "converted.";
+
 std::string textCut(const std::string& path, const ValueChange& change) {
   return path + ", line " + std::to_string(change.line) +
          ": the new number replaced \"" + std::string(change.cut) +
@@ -400,27 +431,31 @@ std::string reasonOf(ConversionError::Kind kind) {
   return {};
 }
 
+// What a bad value means for its line, in plain words; the reason itself
+// where the converter told no property.
+std::string meaningOf(const BadValue& bad) {
+  if (bad.property.empty()) return reasonOf(bad.kind);
+  const std::string shown =
+      "the " + bad.property + " value \"" + bad.value + "\"";
+  switch (bad.kind) {
+    case ConversionError::Kind::kNotANumber:
+      return shown + " is not a whole number";
+    case ConversionError::Kind::kOutOfRange:
+      return shown + " does not fit a 32-bit integer";
+    case ConversionError::Kind::kEndsAtValue:
+      return "the " + bad.property + " line ends right behind its Value";
+    default:
+      return shown + ", scaled by its exception, does not fit a 32-bit integer";
+  }
+}
+
 }  // namespace
 
 std::string badValue(const std::string& path, const BadValue& bad) {
   std::string text =
       path + ", line " + std::to_string(bad.line) + ": " + reasonOf(bad.kind);
   if (bad.property.empty()) return text;
-  // What the reason means for the line.
-  const std::string shown =
-      "the " + bad.property + " value \"" + bad.value + "\"";
-  switch (bad.kind) {
-    case ConversionError::Kind::kNotANumber:
-      return text + ": " + shown + " is not a whole number";
-    case ConversionError::Kind::kOutOfRange:
-      return text + ": " + shown + " does not fit a 32-bit integer";
-    case ConversionError::Kind::kEndsAtValue:
-      return text + ": the " + bad.property +
-             " line ends right behind its Value";
-    default:
-      return text + ": " + shown +
-             ", scaled by its exception, does not fit a 32-bit integer";
-  }
+  return text + ": " + meaningOf(bad);
 }
 
 std::string noBackup(const std::string& path, const std::string& backup,
@@ -513,7 +548,8 @@ std::string noneNamed(const NoneNamed& none) {
          " matches " + none.pattern + " in " + none.folder + ".";
 }
 
-std::string summary(const std::vector<Outcome>& outcomes, bool restore) {
+std::string summary(const std::vector<Outcome>& outcomes,
+                    std::size_t backupsPassedOver, const Options& options) {
   std::size_t done = 0;
   std::size_t already = 0;
   std::size_t notDone = 0;
@@ -527,14 +563,29 @@ std::string summary(const std::vector<Outcome>& outcomes, bool restore) {
   const auto count = [](std::size_t n, const char* what) {
     return std::to_string(n) + " " + what;
   };
-  return count(outcomes.size(), "files") + ": " +
-         count(done, restore ? "restored" : "converted") + ", " +
-         count(already, restore ? "already in place" : "already converted") +
-         ", " + count(notDone, restore ? "not restored" : "not converted") +
-         ", " +
-         count(notOpened, restore ? "without a backup or not opened"
-                                  : "could not be opened") +
-         ".";
+  const bool restore = options.restore;
+  const bool preview = options.preview;
+  std::string text =
+      count(outcomes.size(), outcomes.size() == 1 ? "file" : "files") + ": " +
+      count(done, restore   ? "restored"
+                  : preview ? "would be converted"
+                            : "converted") +
+      ", " +
+      count(already, restore ? "already in place" : "already converted") +
+      ", " +
+      count(notDone, restore   ? "not restored"
+                     : preview ? "would not be converted"
+                               : "not converted") +
+      ", " +
+      count(notOpened,
+            restore ? "without a backup or not opened" : "could not be opened");
+  if (backupsPassedOver > 0)
+    text += "; " +
+            count(backupsPassedOver,
+                  backupsPassedOver == 1 ? "backup" : "backups") +
+            " passed over, named along with " +
+            (backupsPassedOver == 1 ? "its file" : "their files");
+  return text + (preview ? ". Nothing was written." : ".");
 }
 
 namespace {
@@ -576,7 +627,7 @@ std::string reasonOf(const Outcome& outcome) {
       return shortReason(outcome.failure());
     case Why::kBadValue:
       return "line " + std::to_string(outcome.badValue().line) + ": " +
-             reasonOf(outcome.badValue().kind);
+             meaningOf(outcome.badValue());
     case Why::kNoBackup:
       return "no backup";
     case Why::kNotItsOriginal:
@@ -591,11 +642,13 @@ std::string reasonOf(const Outcome& outcome) {
 
 }  // namespace
 
-std::string summaryLine(const Outcome& outcome, bool restore) {
+std::string summaryLine(const Outcome& outcome, const Options& options) {
   const char* const what = outcome.status == status::kConverted
                                ? "already converted"
                            : outcome.status == status::kNotConverted
-                               ? (restore ? "not restored" : "not converted")
+                               ? (options.restore   ? "not restored"
+                                  : options.preview ? "would not be converted"
+                                                    : "not converted")
                                : "could not be opened";
   return std::string("  ") + what + ": " + outcome.path + " (" +
          reasonOf(outcome) + ")";

@@ -10,6 +10,7 @@
 #include "convert/drift.h"
 #include "convert/layout_converter.h"
 #include "driver/failure.h"
+#include "driver/options.h"
 #include "driver/outcome.h"
 #include "driver/platform_files.h"
 
@@ -33,6 +34,15 @@ std::string changesMade(const ChangeCounts& changes);
 // A preview: each value that would change, and what would change in all.
 std::string wouldChange(const ValueChange& change);
 std::string wouldBeMade(const ChangeCounts& changes);
+// A run over many files: a preview's line of each, which aboutFile() puts
+// behind its path; a conversion's line of each, with the backup it kept or
+// the new original it took (`kept`, `newOriginal`); and once, why the
+// backups must stay.
+std::string aboutFile(const std::string& path, const std::string& line);
+std::string wouldBeMadeBriefly(const ChangeCounts& changes, bool newOriginal);
+std::string madeKeeping(const ChangeCounts& changes, const std::string& backup,
+                        bool kept, bool newOriginal);
+extern const char kBackupsExplained[];
 // Text that a rewrite replaced along with the number.
 std::string textCut(const std::string& path, const ValueChange& change);
 std::string moreTextCut(const std::string& path, std::size_t more);
@@ -98,8 +108,11 @@ std::string tookFileNamedAsPattern(const std::string& path);
 std::string noneNamed(const NoneNamed& none);
 // The end of a run over several files: how many came to what, and then a
 // line for each one that was not done.
-std::string summary(const std::vector<Outcome>& outcomes, bool restore);
-std::string summaryLine(const Outcome& outcome, bool restore);
+// A preview's summary says what would be done; `backupsPassedOver` counts
+// the backups that came along with their files.
+std::string summary(const std::vector<Outcome>& outcomes,
+                    std::size_t backupsPassedOver, const Options& options);
+std::string summaryLine(const Outcome& outcome, const Options& options);
 // After the summary, where some files are new originals: the one command
 // that takes them.
 std::string updateAdvice(std::size_t newOriginals);

@@ -45,9 +45,16 @@ constexpr Option kOptions[] = {
      {"/h", "/help"},
      "  hudconv --help      shows this text\n",
      &Options::help},
+    {"--verbose",
+     {},
+     {},
+     "  hudconv --verbose FILE...\n"
+     "                      tells everything of each file, also in a run over\n"
+     "                      many: each value a preview would change\n",
+     &Options::verbose},
     {"--version",
      {},
-     {},
+     {"/v", "/version"},
      "  hudconv --version   shows the version\n",
      &Options::version},
 };
