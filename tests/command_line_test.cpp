@@ -559,6 +559,80 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
 // part of it, tunes a value by hand, and converts the whole HUD again each
 // time. No control ever moves twice, and each file ends as the player
 // expects.
+// Each command a message suggests runs as pasted, in a folder whose name
+// the shell would split or take for its own.
+TEST_F(CommandLineTest, ASuggestedCommandRunsAsPasted) {
+  moveHome(root_ / "HUD Copy's (x86) & more");
+  const std::string name = "a_p.gui.xml";
+  writeBytes(output() / name, kLayout);
+  ASSERT_EQ(run({name}).status, 0);
+  const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
+  const std::string patchedConverted =
+      "<GuiScreen Patched=\"1\">" + kDefaultConverted.substr(11);
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string from, to;  // what the command stands between
+    std::string after, backupAfter;
+  } steps[] = {
+      {"a new original",
+       {name},
+       "; hudconv ",
+       " keeps it",
+       patchedConverted,
+       patched},
+      {"a backup named",
+       {pathOf(name + ".bak")},
+       ", run hudconv ",
+       ".\n",
+       patched,
+       ""},
+  };
+  writeBytes(output() / name, patched);
+  for (const auto& step : steps) {
+    const Result refused = run(step.args);
+    EXPECT_EQ(refused.status, 1) << step.what << refused.err;
+    const std::size_t from = refused.err.find(step.from);
+    ASSERT_NE(from, std::string::npos) << step.what << refused.err;
+    const std::size_t start = from + step.from.size();
+    ProgramOptions pasted;
+    pasted.typed = refused.err.substr(
+        start, refused.err.find(console(step.to), start) - start);
+    const Result r = run({}, pasted);
+    EXPECT_EQ(r.status, 0) << step.what << ": " << *pasted.typed << r.err;
+    EXPECT_SAME_BYTES(readBytes(output() / name), step.after) << step.what;
+    EXPECT_EQ(fs::exists(output() / (name + ".bak")), !step.backupAfter.empty())
+        << step.what;
+  }
+}
+
+// cmd.exe hands on "C:\HUD Copy\" as C:\HUD Copy" : the folder is taken all
+// the same, and a name that is nowhere has its stray quote pointed at.
+TEST_F(CommandLineTest, AQuoteThatCmdLeftAtTheEndOfANameIsTakenOff) {
+  const fs::path folder = root_ / "HUD Copy";
+  fs::create_directories(folder);
+  writeBytes(folder / "a_p.gui.xml", kLayout);
+  const struct {
+    std::string name;
+    int status;
+    std::string says;
+  } cases[] = {
+      {utf8(folder), 0,
+       "Took " + utf8(folder) + " for " + utf8(folder) + "\" (cmd passes"},
+      {utf8(root_ / "HUD Nowhere"), 2, "\" at its end is stray (cmd passes"},
+  };
+  for (const auto& c : cases) {
+    ProgramOptions typed;
+    // As the player types it in cmd.exe, and as cmd.exe passes it on.
+    typed.typed = kOnWindows ? "\"" + c.name + "\\\"" : "'" + c.name + "\"'";
+    const Result r = run({}, typed);
+    EXPECT_EQ(r.status, c.status) << c.name << r.err;
+    EXPECT_NE((r.out + r.err).find(console(c.says)), std::string::npos)
+        << r.out << r.err;
+  }
+  EXPECT_SAME_BYTES(readBytes(folder / "a_p.gui.xml"), kDefaultConverted);
+}
+
 TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
   const std::string hud = utf8(output());
   const std::vector<std::string> names = {"a_p.gui.xml", "b_p.gui.xml",
@@ -961,20 +1035,52 @@ TEST_P(AnyHomeTest, ABadValueStopsTheRunAndKeepsTheFile) {
   }
 }
 
+// A file the user may not write, or that is marked read-only, is never
+// replaced: not by a conversion, for root neither, and not by --restore.
 TEST_P(AnyHomeTest, AFileTheUserMayNotWriteIsLeftAloneAndReported) {
-  // The folder is open to all, so only the file's own mode can stop a write;
-  // root may write anything, so as root the run drops to another user.
+  // The folder is open to all, so only the file's own mode can stop a write.
   // On Windows this sets the read-only attribute.
   fs::permissions(output(), fs::perms::all);
+  const fs::perms readOnly =
+      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  writeBytes(output() / "kept_p.gui.xml", kLayout);
+  ASSERT_EQ(run({"kept_p.gui.xml"}).status, 0);
+  fs::permissions(output() / "kept_p.gui.xml", readOnly);
   writeBytes(output() / "map_p.gui.xml", kLayout);
-  fs::permissions(output() / "map_p.gui.xml", fs::perms::owner_read |
-                                                  fs::perms::group_read |
-                                                  fs::perms::others_read);
-  const std::string err =
-      expectFailureLeavesFile("map_p.gui.xml", asAnotherUser());
-  EXPECT_NE(err.find("cannot write " + pathOf("map_p.gui.xml") + ": "),
-            std::string::npos)
-      << err;
+  fs::permissions(output() / "map_p.gui.xml", readOnly);
+  const std::string marked =
+      ": the file is marked read-only; clear the mark with " +
+      std::string(kOnWindows ? "attrib -r " : "chmod u+w ");
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    ProgramOptions options;
+    std::string says;
+  } cases[] = {
+      {"converted by another user",
+       {"map_p.gui.xml"},
+       asAnotherUser(),
+       "cannot write " + pathOf("map_p.gui.xml") + ": "},
+      {"converted by its owner, or root",
+       {"map_p.gui.xml"},
+       {},
+       "cannot write " + pathOf("map_p.gui.xml") + marked},
+      {"restored",
+       {"--restore", "kept_p.gui.xml"},
+       {},
+       "cannot restore " + pathOf("kept_p.gui.xml") + ": cannot write " +
+           pathOf("kept_p.gui.xml") + marked},
+  };
+  for (const auto& c : cases) {
+    const std::string file = c.args.back();
+    const std::string before = readBytes(output() / file);
+    const auto entries = outputEntries();
+    const Result r = run(c.args, c.options);
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.what << r.err;
+    EXPECT_SAME_BYTES(readBytes(output() / file), before) << c.what;
+    EXPECT_EQ(outputEntries(), entries) << c.what;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Homes, AnyHomeTest,

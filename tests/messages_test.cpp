@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "support/program.h"
+
 namespace {
 
 TEST(MessagesTest, TheSummaryCountsEachFileUnderWhatBecameOfIt) {
@@ -106,8 +108,12 @@ TEST(MessagesTest, EachFailureIsToldInFullAndInAFewWords) {
        "cannot read the attributes of F/a: Input/output error",
        "cannot read: Input/output error"},
       {failureOf(Kind::kReadOnly, "F/a"),
-       "cannot write F/a: the file is read-only",
-       "cannot write: the file is read-only"},
+       kOnWindows ? "cannot write F/a: the file is marked read-only; clear "
+                    "the mark with attrib -r F/a (or untick Read-only in the "
+                    "file's Properties), and run hudconv again"
+                  : "cannot write F/a: the file is marked read-only; clear "
+                    "the mark with chmod u+w F/a, and run hudconv again",
+       "cannot write: the file is marked read-only"},
       {failureOf(Kind::kNotReplaceable, "F/a"),
        "cannot replace F/a: it belongs to another user, and its folder lets "
        "only the owner of a file replace it",

@@ -181,6 +181,29 @@ std::string lowered(std::string text) {
 
 }  // namespace
 
+namespace {
+
+// Whether a file or a folder stands at one of the places of `name`.
+bool standsAnywhere(const std::string& name, const std::string& home) {
+  const std::vector<std::string> places = placesOf(name, home);
+  return std::any_of(places.begin(), places.end(), [](const std::string& at) {
+    FileVersion state;
+    const SystemError error = readVersion(at, state);
+    return !error || error.source() == SystemError::Source::kNotARegularFile;
+  });
+}
+
+}  // namespace
+
+std::string withoutStrayQuote(const std::string& argument,
+                              const std::string& home) {
+  if (argument.size() < 2 || argument.back() != '"') return argument;
+  const std::string taken = argument.substr(0, argument.size() - 1);
+  if (standsAnywhere(argument, home) || !standsAnywhere(taken, home))
+    return argument;
+  return taken;
+}
+
 HandedAlong backupsHandedAlong(const std::vector<Named>& named, bool restore) {
   HandedAlong along;
   along.restore_ = restore;

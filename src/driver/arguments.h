@@ -37,6 +37,11 @@ struct Named {
 Named expandArgument(const std::string& argument, const std::string& home,
                      bool restore);
 
+// `argument` without the " at its end where only that names something: cmd
+// passes one for the \" that ends "C:\Games\HUD Copy\". Otherwise as it is.
+std::string withoutStrayQuote(const std::string& argument,
+                              const std::string& home);
+
 // The backups that came along with their own files, as a shell's `*` hands
 // them over: a backup named in a run that also names its file. They are
 // passed over, not refused; a backup named alone is still refused.

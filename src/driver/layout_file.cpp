@@ -383,6 +383,10 @@ Outcome restoreLayoutFile(const NamedFile& file) {
       say(messages::originalInPlace(path, backup));
       return done(path, true);
     }
+    // A file marked read-only is never replaced, by a conversion or here.
+    InheritedAttributes attributes;
+    if (!readAttributes(target, attributes) && attributes.readOnly)
+      throw FileError(failureOf(Failure::Kind::kReadOnly, target));
     if (const SystemError renamed = renameOver(backup, target)) {
       Outcome outcome =
           notDone(status::kNotConverted, path, Why::kCannotPutBack);

@@ -63,7 +63,10 @@ int run(const Options& command) {
   // decides how much is told of each.
   std::vector<Outcome> outcomes;
   std::vector<Named> named;
-  for (const std::string& argument : command.files) {
+  for (const std::string& given : command.files) {
+    const std::string argument = withoutStrayQuote(given, home);
+    if (argument != given)
+      say(messages::tookWithoutStrayQuote(argument, given));
     named.push_back(expandArgument(argument, home, command.restore));
     const Named& found = named.back();
     // Told and counted as not converted: a folder run that found one should

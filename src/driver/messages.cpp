@@ -2,7 +2,20 @@
 
 #include "driver/messages.h"
 
+#include "driver/platform_console.h"
+
 namespace messages {
+
+namespace {
+
+// A command to run, as a player pastes it: `path` quoted where the shell
+// would split it.
+std::string command(const std::string& options, const std::string& path) {
+  return "hudconv " + (options.empty() ? "" : options + " ") +
+         quotedForShell(path);
+}
+
+}  // namespace
 
 const char kBanner[] =
     "Welcome to Quellmarch - Surround/Eyefinity HUD Converver";
@@ -139,10 +152,8 @@ std::string tunedKept(std::size_t changed) {
 }
 
 std::string newOriginal(const std::string& path) {
-  return path +
-         " is a new original (a game update?) and was left unchanged; "
-         "hudconv --update " +
-         path + " keeps it as its backup and converts it.";
+  return path + " is a new original (a game update?) and was left unchanged; " +
+         command("--update", path) + " keeps it as its backup and converts it.";
 }
 
 std::string changedSinceConversion(const std::string& path,
@@ -152,16 +163,16 @@ std::string changedSinceConversion(const std::string& path,
            backup +
            " was deleted, so whether it was tuned by hand or replaced by a "
            "game update cannot be told. It was left unchanged. If a game "
-           "update replaced it, run: hudconv --update " +
-           path;
+           "update replaced it, run: " +
+           command("--update", path);
   return path +
          " was changed since its conversion: it is neither its original " +
          backup +
          " nor that converted, with or without values tuned by hand. It was "
          "left unchanged. If a game update replaced it, run: hudconv "
          "--update " +
-         path + " ; to go back to the original instead, move " + path +
-         " away and run: hudconv --restore " + path;
+         quotedForShell(path) + " ; to go back to the original instead, move " +
+         path + " away and run: " + command("--restore", path);
 }
 
 std::string takenAsNewOriginal(bool preview) {
@@ -283,7 +294,12 @@ std::string describeItself(const Failure& f) {
       return std::string(wordsOf(f.step).verb) + wordsOf(f.step).what + " " +
              f.path + ": " + f.error.text();
     case Kind::kReadOnly:
-      return "cannot write " + f.path + ": the file is read-only";
+      return "cannot write " + f.path + ": the file is marked read-only; " +
+             (thisSystem() == System::kWindows
+                  ? "clear the mark with attrib -r " + quotedForShell(f.path) +
+                        " (or untick Read-only in the file's Properties)"
+                  : "clear the mark with chmod u+w " + quotedForShell(f.path)) +
+             ", and run hudconv again";
     case Kind::kNotReplaceable:
       return "cannot replace " + f.path + ": " + kNotReplaceableReason;
     case Kind::kOwnerWouldChange:
@@ -354,7 +370,7 @@ std::string shortReason(const Failure& f) {
     case Kind::kStep:
       return wordsOf(f.step).verb + (": " + f.error.text());
     case Kind::kReadOnly:
-      return "cannot write: the file is read-only";
+      return "cannot write: the file is marked read-only";
     case Kind::kNotReplaceable:
       return std::string("cannot replace: ") + kNotReplaceableReason;
     case Kind::kOwnerWouldChange:
@@ -394,6 +410,14 @@ std::string leftUnchanged(const std::string& reason, const std::string& what) {
   return reason + ". " + what + " was left unchanged.";
 }
 
+namespace {
+
+const char kStrayQuote[] =
+    " (cmd passes a \" for the \\\" that ends a quoted name: leave off the "
+    "last \\, or put . behind it)";
+
+}  // namespace
+
 std::string cannotOpen(const std::string& path, const SystemError& error,
                        const std::string& mustBeIn) {
   if (error.source() == SystemError::Source::kForeignLink)
@@ -403,6 +427,9 @@ std::string cannotOpen(const std::string& path, const SystemError& error,
            "or for the owner of the file it leads to, so that whoever may "
            "write a folder cannot have your run rewrite a file elsewhere.";
   std::string text = "cannot open " + path + ": " + error.text() + ".";
+  // A name that ends in a quote is seldom a name at all.
+  if (!path.empty() && path.back() == '"')
+    text += std::string(" The \" at its end is stray") + kStrayQuote + ".";
   if (!mustBeIn.empty())
     text += " The layout file must be in the folder " + mustBeIn +
             " beside hudconv, or be dropped on it.";
@@ -469,16 +496,15 @@ std::string cannotPutBack(const std::string& backup, const SystemError& error) {
 }
 
 std::string unknownOption(const std::string& option) {
-  return "unknown option " + option +
-         " (hudconv --help lists them; hudconv -- " + option +
-         " converts a file of that name)";
+  return "unknown option " + option + " (hudconv --help lists them; " +
+         command("--", option) + " converts a file of that name)";
 }
 
 std::string isABackup(const std::string& path, const std::string& original) {
   return path +
          " is the original that an earlier conversion kept, and is never "
          "converted itself. To put it back in place of " +
-         original + ", run hudconv --restore " + original + ".";
+         original + ", run " + command("--restore", original) + ".";
 }
 
 std::string cannotRestore(const std::string& path, const std::string& reason) {
@@ -488,14 +514,16 @@ std::string cannotRestore(const std::string& path, const std::string& reason) {
 std::string notItsOriginal(const std::string& path, const std::string& backup,
                            Drift drift) {
   const std::string anyway = "to put the original back all the same, move " +
-                             path + " away and run: hudconv --restore " + path;
+                             path +
+                             " away and run: " + command("--restore", path);
   if (drift == Drift::kTuned)
     return cannotRestore(path,
                          "values were tuned by hand in it since its "
                          "conversion, and putting " +
                              backup + " back would lose them; " + anyway);
   const std::string update =
-      "to convert the new one instead, run: hudconv --update " + path + " ; ";
+      "to convert the new one instead, run: " + command("--update", path) +
+      " ; ";
   if (drift == Drift::kNewOriginal)
     return cannotRestore(
         path, "it is a new original, as a game update brings, and putting " +
@@ -531,8 +559,13 @@ std::string passedOverLink(const std::string& path) {
 std::string tookFileNamedAsPattern(const std::string& path) {
   return "Took the file named " + path +
          " itself. To convert every file that the pattern matches, name "
-         "their folder instead (hudconv " +
-         folderOf(path) + ").";
+         "their folder instead (" +
+         command("", folderOf(path)) + ").";
+}
+
+std::string tookWithoutStrayQuote(const std::string& taken,
+                                  const std::string& given) {
+  return "Took " + taken + " for " + given + kStrayQuote + ".";
 }
 
 std::string noneNamed(const NoneNamed& none) {

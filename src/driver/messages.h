@@ -104,6 +104,9 @@ std::string originalInPlace(const std::string& path, const std::string& backup);
 std::string passedOverLink(const std::string& path);
 // A file named as a pattern is written, taken as that one file.
 std::string tookFileNamedAsPattern(const std::string& path);
+// An argument taken without the " at its end, which cmd leaves of a \".
+std::string tookWithoutStrayQuote(const std::string& taken,
+                                  const std::string& given);
 // A pattern or a folder that names no file.
 std::string noneNamed(const NoneNamed& none);
 // The end of a run over several files: how many came to what, and then a

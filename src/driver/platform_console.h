@@ -16,6 +16,16 @@ std::vector<std::string> programArguments(int argc, char** argv);
 // on Windows; not elsewhere, where /h is a path.
 bool takesSlashOptions();
 
+// The system the program runs on, for the words of advice that differ.
+enum class System { kWindows, kPosix };
+System thisSystem();
+
+// `text` as this system's shell takes it back as one argument, for a command
+// a player pastes: unchanged where the shell would take it so, and otherwise
+// in double quotes on Windows (a backslash at the end doubled, so that it
+// does not take the quote), in single quotes elsewhere.
+std::string quotedForShell(const std::string& text);
+
 // Writes `text` to standard output or standard error. A Windows console is
 // handed it as UTF-16, so that a path in any script reads right; everywhere
 // else the bytes go out as they are.

@@ -164,7 +164,9 @@ SystemError rewindFile(const SystemFile& file);
 
 // What the new file of a replacement inherits from the file it replaces.
 struct InheritedAttributes {
-  bool readOnly = false;  // the Windows attribute, which binds everyone
+  // Marked read-only, which binds everyone here: the Windows attribute, or
+  // elsewhere no write permission for anyone.
+  bool readOnly = false;
   std::uint32_t mode = 0, owner = 0, group = 0;  // POSIX
   std::uint32_t attributes = 0;                  // Windows
 };

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,6 +32,21 @@ std::vector<std::string> programArguments(int argc, char** argv) {
 }
 
 bool takesSlashOptions() { return false; }
+
+System thisSystem() { return System::kPosix; }
+
+std::string quotedForShell(const std::string& text) {
+  const auto plain = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9') || static_cast<unsigned char>(c) >= 0x80 ||
+           std::string_view("@%+=:,./_-").find(c) != std::string_view::npos;
+  };
+  if (!text.empty() && std::all_of(text.begin(), text.end(), plain))
+    return text;
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? "'\\''" : std::string(1, c);
+  return quoted + "'";
+}
 
 bool isFullPath(const std::string& path) {
   return !path.empty() && path[0] == '/';
@@ -348,6 +365,8 @@ SystemError readAttributes(const std::string& path,
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return SystemError::last();
   attributes.mode = info.st_mode & 07777;
+  // Marked read-only (chmod a-w): for root too, who may write it anyway.
+  attributes.readOnly = (info.st_mode & 0222) == 0;
   attributes.owner = info.st_uid;
   attributes.group = info.st_gid;
   return {};

@@ -110,6 +110,18 @@ std::vector<std::string> programArguments(int argc, char** argv) {
 
 bool takesSlashOptions() { return true; }
 
+System thisSystem() { return System::kWindows; }
+
+std::string quotedForShell(const std::string& text) {
+  // What cmd.exe takes for the end of an argument, or for a command.
+  if (!text.empty() &&
+      text.find_first_of(" \t&()[]{}^=;!'+,`~%<>|") == std::string::npos)
+    return text;
+  std::string quoted = "\"" + text;
+  if (!text.empty() && text.back() == '\\') quoted += '\\';
+  return quoted + "\"";
+}
+
 bool isFullPath(const std::string& path) {
   const auto separator = [&](std::size_t at) {
     return path.size() > at && (path[at] == '\\' || path[at] == '/');

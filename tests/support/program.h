@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ struct ProgramOptions {
   // A signal the program starts with ignored, as `nohup` leaves SIGHUP;
   // outside Windows only.
   int ignoredSignal = 0;
+  // The arguments as a player types or pastes them, after any in `args`:
+  // split by /bin/sh, or on Windows handed on as they stand, as cmd.exe does.
+  std::optional<std::string> typed;
 };
 
 // Runs `program` with `args`, standard input empty, and standard output and

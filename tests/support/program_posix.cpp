@@ -44,6 +44,12 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
       ::_exit(99);
     for (const std::string& entry : options.environment)
       ::putenv(const_cast<char*>(entry.c_str()));
+    if (options.typed) {
+      // The shell splits the words; "$0" is the program.
+      const std::string line = "exec \"$0\" " + *options.typed;
+      ::execl("/bin/sh", "sh", "-c", line.c_str(), program.c_str(), nullptr);
+      ::_exit(98);
+    }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args)
       argv.push_back(const_cast<char*>(a.c_str()));

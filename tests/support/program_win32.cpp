@@ -82,6 +82,8 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
     commandLine += ' ';
     commandLine += quoted(a);
   }
+  // As cmd.exe hands on what was typed: the words as they stand.
+  if (options.typed) commandLine += ' ' + *options.typed;
   std::wstring wideCommandLine = widen(commandLine);
   PROCESS_INFORMATION process{};
   const wchar_t* const folder =
