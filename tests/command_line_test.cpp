@@ -15,7 +15,8 @@ namespace {
 
 TEST_P(AnyHomeTest, WithoutAFileItExplainsAndTouchesNothing) {
   fs::remove(output());
-  const std::string usage = kBanner + console("Usage: hudconv FILE...\n");
+  const std::string usage =
+      kBanner + console("Usage: hudconv FOLDER | PATTERN | FILE...\n");
   const std::string usageEnd = console("no file named.\n");
   const std::string none = kBanner + console("Input File not specified\n");
   const int noFile = kOnWindows ? -1 : 255;
@@ -51,6 +52,17 @@ TEST_P(AnyHomeTest, WithoutAFileItExplainsAndTouchesNothing) {
     EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << what;
     EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << what;
     if (c.out == usage || c.out == none) {
+      // The whole HUD first, then one file, then the options a player
+      // needs next.
+      std::size_t at = 0;
+      for (const char* form :
+           {"  hudconv Output ", "  hudconv *.gui.xml ",
+            "  hudconv confirm_p.gui.xml", "  hudconv --restore ",
+            "  hudconv --dry-run ", "  hudconv --update "}) {
+        const std::size_t next = r.out.find(form, at);
+        EXPECT_NE(next, std::string::npos) << what << form << r.out;
+        at = next;
+      }
       // The usage in full; without a file, then the wait for a key press:
       // on Windows the command interpreter's "pause" (its text varies),
       // elsewhere nothing without a terminal.

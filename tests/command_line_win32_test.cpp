@@ -104,12 +104,19 @@ TEST_F(CommandLineTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
                                    ".hudconv-newxxx", ".hudconv-copyxx"}));
 }
 
-TEST_F(CommandLineTest, HelpAsWindowsPlayersTypeIt) {
+TEST_F(CommandLineTest, HelpAndVersionAsWindowsPlayersTypeThem) {
   for (const char* help : {"/h", "/HELP"}) {
     const Result r = run({help});
     EXPECT_EQ(r.status, 0) << help;
     EXPECT_EQ(r.out.substr(0, kBanner.size()), kBanner) << help;
-    EXPECT_NE(r.out.find("Usage: hudconv FILE..."), std::string::npos) << help;
+    EXPECT_NE(r.out.find("Usage: hudconv FOLDER | PATTERN | FILE..."),
+              std::string::npos)
+        << help;
+  }
+  for (const char* version : {"/v", "/VERSION"}) {
+    const Result r = run({version});
+    EXPECT_EQ(r.status, 0) << version;
+    EXPECT_EQ(r.out, "hudconv " HUDCONV_VERSION "\r\n") << version;
   }
 }
 

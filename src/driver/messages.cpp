@@ -21,14 +21,21 @@ const char kBanner[] =
     "Welcome to Quellmarch - Surround/Eyefinity HUD Converver";
 
 const char kUsageHead[] =
-    "Usage: hudconv FILE...\n"
+    "Usage: hudconv FOLDER | PATTERN | FILE...\n"
     "Moves the controls of Quellmarch HUD layout files onto the centre\n"
-    "monitor. Each FILE is converted in place, in turn:\n"
-    "  a name such as confirm_p.gui.xml, for the file in the folder Output\n"
-    "  beside hudconv; or the path of the file, wherever it lies. On Windows\n"
-    "  you can also drop one or more files onto hudconv.exe.\n"
-    "  The first conversion keeps the original as FILE.bak; a file that is\n"
-    "  already converted is left as it is.\n";
+    "monitor, rewriting each file in place. A whole HUD at once:\n"
+    "  hudconv Output      every layout file (*.gui.xml) in a folder, here\n"
+    "                      the folder Output beside hudconv; on Windows you\n"
+    "                      can also drop the folder onto hudconv.exe\n"
+    "  hudconv *.gui.xml   every layout file in Output that the pattern\n"
+    "                      matches (* any letters, ? one letter)\n"
+    "One file, or several:\n"
+    "  hudconv confirm_p.gui.xml\n"
+    "                      the file in Output, or the path of a file\n"
+    "                      wherever it lies; on Windows you can also drop\n"
+    "                      files onto hudconv.exe\n"
+    "The first conversion keeps each original as FILE.bak; a file that is\n"
+    "already converted is left as it is. Options:\n";
 const char kUsageTail[] =
     "Exit status: 0 every file converted, 1 a file not converted, 2 a file\n"
     "that cannot be opened, -1 (255) no file named.\n";

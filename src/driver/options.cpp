@@ -21,6 +21,12 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
+    {"--restore",
+     {},
+     {},
+     "  hudconv --restore FILE...\n"
+     "                      puts each original back from FILE.bak\n",
+     &Options::restore},
     {"--dry-run",
      {"-n"},
      {},
@@ -34,17 +40,6 @@ constexpr Option kOptions[] = {
      "                      also takes each file that a game update replaced\n"
      "                      as its new original: kept as FILE.bak, converted\n",
      &Options::update},
-    {"--restore",
-     {},
-     {},
-     "  hudconv --restore FILE...\n"
-     "                      puts each original back from FILE.bak\n",
-     &Options::restore},
-    {"--help",
-     {"-h", "/?", "-?", "-help"},
-     {"/h", "/help"},
-     "  hudconv --help      shows this text\n",
-     &Options::help},
     {"--verbose",
      {},
      {},
@@ -52,10 +47,15 @@ constexpr Option kOptions[] = {
      "                      tells everything of each file, also in a run over\n"
      "                      many: each value a preview would change\n",
      &Options::verbose},
+    {"--help",
+     {"-h", "/?", "-?", "-help"},
+     {"/h", "/help"},
+     "  hudconv --help      shows this text\n",
+     &Options::help},
     {"--version",
      {},
      {"/v", "/version"},
-     "  hudconv --version   shows the version\n",
+     "  hudconv --version   shows the version (on Windows also /v)\n",
      &Options::version},
 };
 
