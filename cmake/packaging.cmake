@@ -3,15 +3,33 @@
 #   cmake --build --preset windows --target package   hudconv-V-win64.zip
 #   cmake --build --preset linux --target package     hudconv-V-linux-x86_64.tar.gz
 if(WIN32)
+  set(readme_system windows)
+  set(readme_other linux)
+  set(EXE hudconv.exe)
+  set(EXE_NAME "the program hudconv.exe")
+  set(SEP "\\")
   set(readme_line_ends CRLF)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME hudconv-${PROJECT_VERSION}-win64)
 else()
+  set(readme_system linux)
+  set(readme_other windows)
+  set(EXE ./hudconv)
+  set(EXE_NAME "the program hudconv")
+  set(SEP /)
   set(readme_line_ends LF)
   set(CPACK_GENERATOR TGZ)
   set(CPACK_PACKAGE_FILE_NAME hudconv-${PROJECT_VERSION}-linux-x86_64)
 endif()
-configure_file(package/README.txt README.txt @ONLY
+# README.txt is one text for both systems: a line that begins with
+# [windows] or [linux] is for that system only, and @EXE@ and @SEP@ are how
+# the program and a folder separator are typed there.
+file(READ package/README.txt readme)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS package/README.txt)
+string(REGEX REPLACE "\n\\[${readme_other}\\][^\n]*" "" readme "${readme}")
+string(REPLACE "\n[${readme_system}]" "\n" readme "${readme}")
+file(WRITE ${CMAKE_BINARY_DIR}/README.txt.in "${readme}")
+configure_file(${CMAKE_BINARY_DIR}/README.txt.in README.txt @ONLY
   NEWLINE_STYLE ${readme_line_ends})
 install(TARGETS hudconv RUNTIME DESTINATION .)
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)

@@ -62,6 +62,14 @@ for archive in build/package/*.tar.gz build-windows/package/*.zip; do
     echo "FAILED: $archive holds: $contents"
     exit 1
   fi
+  # Each README.txt in its own system's words, made from the one text.
+  other='hudconv\.exe'
+  [[ $archive == *.zip ]] && other='\./hudconv'
+  if grep -Eq "^\[(windows|linux)\]|@[A-Z_]+@|$other" "$folder/README.txt"; then
+    echo "FAILED: $archive's README.txt holds another system's syntax:"
+    grep -En "^\[(windows|linux)\]|@[A-Z_]+@|$other" "$folder/README.txt"
+    exit 1
+  fi
   cp "$source/samples/map_p.gui.xml" "$folder/Output/"
   if [[ $archive == *.zip ]]; then
     (cd "$folder" && WINEPREFIX="$work/wineprefix" WINEDEBUG=-all \

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,50 @@ TEST_F(RuleTableTest, LookupFindsTheFirstMatchingRule) {
     const RuleMatch fast = rules.find(c.line, findMarkers(c.line));
     EXPECT_EQ(fast.found, c.found) << c.file << " / " << c.tagText;
     EXPECT_EQ(fast.amount, c.amount) << c.file << " / " << c.tagText;
+  }
+}
+
+// The players' READMEs list every built-in exception as the table holds it,
+// in its order: a row changed here and not there fails, and the message
+// shows the lines to paste.
+TEST_F(RuleTableTest, TheReadmesListEveryException) {
+  std::string markdown =
+      "| Screen | Control (part of its TAG) | Property | Becomes |\n"
+      "|---|---|---|---|\n";
+  std::string text =
+      "  Screen                Control            Property  Becomes\n";
+  const auto padded = [](std::string_view word, std::size_t width) {
+    std::string cell(word);
+    return cell + std::string(width > cell.size() ? width - cell.size() : 1,
+                              ' ');
+  };
+  for (const FileRule& file : ruleTable)
+    for (const ControlRule& control : file.controls)
+      for (const PropertyRule& property : control.properties) {
+        std::ostringstream becomes;
+        if (property.label == "LEFT")
+          becomes << "a third + " << static_cast<int>(property.amount);
+        else
+          becomes << "a third x " << property.amount;
+        markdown += "| `" + std::string(file.fileName) + "` | `" +
+                    std::string(control.tag) + "` | `" +
+                    std::string(property.label) + "` | " + becomes.str() +
+                    " |\n";
+        text += "  " + padded(file.fileName, 22) + padded(control.tag, 19) +
+                padded(property.label, 10) + becomes.str() + "\n";
+      }
+  const struct {
+    const char* file;
+    std::string table;
+  } readmes[] = {{"README.md", markdown}, {"package/README.txt", text}};
+  for (const auto& readme : readmes) {
+    std::ifstream in(std::string(HUDCONV_SOURCE_DIR) + "/" + readme.file,
+                     std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    EXPECT_NE(bytes.str().find(readme.table), std::string::npos)
+        << readme.file << " should hold, byte for byte:\n"
+        << readme.table;
   }
 }
 
