@@ -1,6 +1,7 @@
 // The program as a player runs it: each case starts the real executable in
 // a scratch folder of its own and compares what it wrote, byte for byte.
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -571,6 +572,99 @@ TEST_P(AnyHomeTest, ASecondRunNeverMovesTheControlsTwice) {
 // part of it, tunes a value by hand, and converts the whole HUD again each
 // time. No control ever moves twice, and each file ends as the player
 // expects.
+// A whole HUD reads at a glance: a line or two a file, the backups that a
+// shell's * hands along passed over, and a preview that converts nothing.
+TEST_F(CommandLineTest, AWholeHudIsToldInALineOrTwoAFile) {
+  constexpr std::size_t kFiles = 20;
+  std::vector<std::string> names;
+  std::vector<std::string> withBackups;  // as Output/* names them
+  for (std::size_t i = 0; i < kFiles; ++i) {
+    // Piece by piece: GCC 12 warns, wrongly, of an overlap otherwise.
+    std::string name = "f";
+    name += std::to_string(10 + i);
+    name += "_p.gui.xml";
+    names.push_back(name);
+    writeBytes(output() / names.back(), kLayout);
+    withBackups.push_back(pathOf(names.back()));
+    withBackups.push_back(pathOf(names.back() + ".bak"));
+  }
+  const std::string hud = utf8(output());
+  const std::string counted = std::to_string(kFiles) + " files: ";
+  const auto with = [](std::vector<std::string> args,
+                       std::vector<std::string> more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::size_t lines;  // of standard output, the banner included
+    std::string summary;
+    std::string converted;  // what each file holds after
+    bool backups;
+  } steps[] = {
+      {"previewed",
+       {"--dry-run", hud},
+       1 + kFiles + 1,
+       counted + "20 would be converted, 0 already converted, 0 would not be "
+                 "converted, 0 could not be opened. Nothing was written.",
+       kLayout,
+       false},
+      {"previewed in full",
+       {"--dry-run", "--verbose", hud},
+       1 + 4 * kFiles + 1,
+       counted + "20 would be converted",
+       kLayout,
+       false},
+      {"converted",
+       {hud},
+       1 + 2 * kFiles + 1 + 1,
+       counted +
+           "20 converted, 0 already converted, 0 not converted, 0 could not "
+           "be opened.",
+       kDefaultConverted,
+       true},
+      {"with the backups the shell hands along", withBackups,
+       1 + 2 * kFiles + 1,
+       counted +
+           "0 converted, 20 already converted, 0 not converted, 0 could not "
+           "be opened; 20 backups passed over, named along with their files.",
+       kDefaultConverted, true},
+      {"restored alike", with({"--restore"}, withBackups), 1 + 2 * kFiles + 1,
+       counted +
+           "20 restored, 0 already in place, 0 not restored, 0 without a "
+           "backup or not opened; 20 backups passed over, named along with "
+           "their files.",
+       kLayout, false},
+  };
+  for (const auto& step : steps) {
+    const Result r = run(step.args);
+    EXPECT_EQ(r.status, 0) << step.what << r.err;
+    EXPECT_EQ(r.err, "") << step.what;
+    EXPECT_EQ(
+        static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n')),
+        step.lines)
+        << step.what << "\n"
+        << r.out;
+    EXPECT_NE(r.out.find(console(step.summary)), std::string::npos)
+        << step.what << "\n"
+        << r.out;
+    for (const std::string& name : names) {
+      EXPECT_SAME_BYTES(readBytes(output() / name), step.converted)
+          << step.what << name;
+      EXPECT_EQ(fs::exists(output() / (name + ".bak")), step.backups)
+          << step.what << name;
+    }
+  }
+  // A preview's line of a file names it, in the conditional.
+  const Result r = run({"--dry-run", hud});
+  EXPECT_NE(r.out.find(console(pathOf(names[0]) +
+                               ": would change 1 LEFT and 1 WIDTH values, 0 "
+                               "by an exception\n")),
+            std::string::npos)
+      << r.out;
+}
+
 // Each command a message suggests runs as pasted, in a folder whose name
 // the shell would split or take for its own.
 TEST_F(CommandLineTest, ASuggestedCommandRunsAsPasted) {

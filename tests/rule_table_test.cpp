@@ -139,8 +139,8 @@ TEST_F(RuleTableTest, TheReadmesListEveryException) {
       "  Screen                Control            Property  Becomes\n";
   const auto padded = [](std::string_view word, std::size_t width) {
     std::string cell(word);
-    return cell + std::string(width > cell.size() ? width - cell.size() : 1,
-                              ' ');
+    return cell +
+           std::string(width > cell.size() ? width - cell.size() : 1, ' ');
   };
   for (const FileRule& file : ruleTable)
     for (const ControlRule& control : file.controls)
