@@ -198,7 +198,7 @@ bool standsAnywhere(const std::string& name, const std::string& home) {
 std::string withoutStrayQuote(const std::string& argument,
                               const std::string& home) {
   if (argument.size() < 2 || argument.back() != '"') return argument;
-  const std::string taken = argument.substr(0, argument.size() - 1);
+  std::string taken = argument.substr(0, argument.size() - 1);
   if (standsAnywhere(argument, home) || !standsAnywhere(taken, home))
     return argument;
   return taken;
