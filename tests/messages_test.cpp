@@ -28,11 +28,9 @@ TEST(MessagesTest, TheSummaryCountsEachFileUnderWhatBecameOfIt) {
       outcome(status::kNotConverted, false, "d", Why::kEdited),
       outcome(status::kCannotOpen, false, "e", Why::kNoBackup),
   };
-  Options converting;
-  Options restoring;
-  restoring.restore = true;
-  Options previewing;
-  previewing.preview = true;
+  const RunKind converting = RunKind::kConversion;
+  const RunKind restoring = RunKind::kRestore;
+  const RunKind previewing = RunKind::kPreview;
   EXPECT_EQ(messages::summary(outcomes, 0, converting),
             "5 files: 1 converted, 2 already converted, 1 not converted, 1 "
             "could not be opened.");
@@ -225,7 +223,7 @@ TEST(MessagesTest, EachBadValueSaysWhatItMeansForTheLine) {
     outcome.path = "F";
     outcome.why = Why::kBadValue;
     outcome.detail = c.bad;
-    EXPECT_EQ(messages::summaryLine(outcome, Options()),
+    EXPECT_EQ(messages::summaryLine(outcome, RunKind::kConversion),
               std::string("  not converted: F (") + c.few + ")");
   }
 }

@@ -589,7 +589,7 @@ std::string noneNamed(const NoneNamed& none) {
 }
 
 std::string summary(const std::vector<Outcome>& outcomes,
-                    std::size_t backupsPassedOver, const Options& options) {
+                    std::size_t backupsPassedOver, RunKind run) {
   std::size_t done = 0;
   std::size_t already = 0;
   std::size_t notDone = 0;
@@ -603,8 +603,8 @@ std::string summary(const std::vector<Outcome>& outcomes,
   const auto count = [](std::size_t n, const char* what) {
     return std::to_string(n) + " " + what;
   };
-  const bool restore = options.restore;
-  const bool preview = options.preview;
+  const bool restore = run == RunKind::kRestore;
+  const bool preview = run == RunKind::kPreview;
   std::string text =
       count(outcomes.size(), outcomes.size() == 1 ? "file" : "files") + ": " +
       count(done, restore   ? "restored"
@@ -682,14 +682,14 @@ std::string reasonOf(const Outcome& outcome) {
 
 }  // namespace
 
-std::string summaryLine(const Outcome& outcome, const Options& options) {
-  const char* const what = outcome.status == status::kConverted
-                               ? "already converted"
-                           : outcome.status == status::kNotConverted
-                               ? (options.restore   ? "not restored"
-                                  : options.preview ? "would not be converted"
-                                                    : "not converted")
-                               : "could not be opened";
+std::string summaryLine(const Outcome& outcome, RunKind run) {
+  const char* const what =
+      outcome.status == status::kConverted ? "already converted"
+      : outcome.status == status::kNotConverted
+          ? (run == RunKind::kRestore   ? "not restored"
+             : run == RunKind::kPreview ? "would not be converted"
+                                        : "not converted")
+          : "could not be opened";
   return std::string("  ") + what + ": " + outcome.path + " (" +
          reasonOf(outcome) + ")";
 }

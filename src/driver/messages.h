@@ -10,7 +10,6 @@
 #include "convert/drift.h"
 #include "convert/layout_converter.h"
 #include "driver/failure.h"
-#include "driver/options.h"
 #include "driver/outcome.h"
 #include "driver/platform_files.h"
 
@@ -114,8 +113,8 @@ std::string noneNamed(const NoneNamed& none);
 // A preview's summary says what would be done; `backupsPassedOver` counts
 // the backups that came along with their files.
 std::string summary(const std::vector<Outcome>& outcomes,
-                    std::size_t backupsPassedOver, const Options& options);
-std::string summaryLine(const Outcome& outcome, const Options& options);
+                    std::size_t backupsPassedOver, RunKind run);
+std::string summaryLine(const Outcome& outcome, RunKind run);
 // After the summary, where some files are new originals: the one command
 // that takes them.
 std::string updateAdvice(std::size_t newOriginals);

@@ -12,6 +12,9 @@ constexpr int kNotConverted = 1;  // left as it was, and why
 constexpr int kCannotOpen = 2;    // could not be opened, or has no backup
 }  // namespace status
 
+// What a run does to its files, as its summary tells it.
+enum class RunKind { kConversion, kPreview, kRestore };
+
 // Why a file was not done.
 enum class Why {
   kDone,
