@@ -179,10 +179,6 @@ std::string lowered(std::string text) {
   return text;
 }
 
-}  // namespace
-
-namespace {
-
 // Whether a file or a folder stands at one of the places of `name`.
 bool standsAnywhere(const std::string& name, const std::string& home) {
   const std::vector<std::string> places = placesOf(name, home);

@@ -80,7 +80,7 @@ const Option* optionNamed(std::string_view arg) {
     if (arg == option.name) return &option;
     for (const std::string_view spelling : option.also)
       if (!spelling.empty() && arg == spelling) return &option;
-    if (takesSlashOptions())
+    if (thisSystem() == System::kWindows)
       for (const std::string_view spelling : option.onWindows)
         if (!spelling.empty() && sameIgnoringCase(arg, spelling))
           return &option;

@@ -12,11 +12,9 @@
 // `argv`, whose code page cannot spell most of the world's letters.
 std::vector<std::string> programArguments(int argc, char** argv);
 
-// Whether this system's players also write options with a slash (/help):
-// on Windows; not elsewhere, where /h is a path.
-bool takesSlashOptions();
-
-// The system the program runs on, for the words of advice that differ.
+// The system the program runs on: for the words of advice that differ, and
+// for options written with a slash (/help), which only Windows' players
+// type; elsewhere /h is a path.
 enum class System { kWindows, kPosix };
 System thisSystem();
 

@@ -31,8 +31,6 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return {argv, argv + argc};
 }
 
-bool takesSlashOptions() { return false; }
-
 System thisSystem() { return System::kPosix; }
 
 std::string quotedForShell(const std::string& text) {

@@ -108,8 +108,6 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return args;
 }
 
-bool takesSlashOptions() { return true; }
-
 System thisSystem() { return System::kWindows; }
 
 std::string quotedForShell(const std::string& text) {
