@@ -113,14 +113,14 @@ int run(const Options& command) {
   }
   // Several files: what became of them, on screen when the window waits.
   if (outcomes.size() + passedOver > 1) {
-    const RunKind run = command.restore   ? RunKind::kRestore
-                        : command.preview ? RunKind::kPreview
-                                          : RunKind::kConversion;
-    say(messages::summary(outcomes, passedOver, run));
+    const RunKind kind = command.restore   ? RunKind::kRestore
+                         : command.preview ? RunKind::kPreview
+                                           : RunKind::kConversion;
+    say(messages::summary(outcomes, passedOver, kind));
     std::size_t newOriginals = 0;
     for (const Outcome& outcome : outcomes) {
       if (outcome.status != status::kConverted || outcome.why == Why::kTuned)
-        say(messages::summaryLine(outcome, run));
+        say(messages::summaryLine(outcome, kind));
       newOriginals += outcome.why == Why::kNewOriginal ? 1 : 0;
     }
     if (newOriginals > 0) say(messages::updateAdvice(newOriginals));
