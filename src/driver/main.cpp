@@ -89,27 +89,26 @@ int run(const Options& command) {
       outcomes.push_back(std::move(none));
     }
   }
+  // The files to handle, each with whether its name is written as a
+  // pattern; the backups handed along are passed over.
   const HandedAlong backups = backupsHandedAlong(named, command.restore);
-  std::size_t count = 0;
-  for (const Named& found : named)
-    count += static_cast<std::size_t>(std::count_if(
-        found.files.begin(), found.files.end(),
-        [&](const NamedFile& file) { return !backups.has(file); }));
-  Options options = command;
-  options.brief = count > 1 && !command.verbose;
+  std::vector<std::pair<const NamedFile*, bool>> toHandle;
   std::size_t passedOver = 0;
-  for (const Named& found : named) {
+  for (const Named& found : named)
     for (const NamedFile& file : found.files) {
-      if (backups.has(file)) {
+      if (backups.has(file))
         ++passedOver;
-        continue;
-      }
-      outcomes.push_back(options.restore
-                             ? restoreLayoutFile(file)
-                             : convertLayoutFile(file, home, options));
-      if (found.nameIsAPattern)
-        say(messages::tookFileNamedAsPattern(outcomes.back().path));
+      else
+        toHandle.emplace_back(&file, found.nameIsAPattern);
     }
+  Options options = command;
+  options.brief = toHandle.size() > 1 && !command.verbose;
+  for (const auto& [file, nameIsAPattern] : toHandle) {
+    outcomes.push_back(options.restore
+                           ? restoreLayoutFile(*file)
+                           : convertLayoutFile(*file, home, options));
+    if (nameIsAPattern)
+      say(messages::tookFileNamedAsPattern(outcomes.back().path));
   }
   // Several files: what became of them, on screen when the window waits.
   if (outcomes.size() + passedOver > 1) {
