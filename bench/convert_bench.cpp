@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "process.h"
 #include "synthetic_layout.h"
 
 namespace fs = std::filesystem;
@@ -37,11 +38,6 @@ namespace {
 
 const int kRounds = 5;
 const char kFileName[] = "pwrlvlup_p.gui.xml";  // one the exceptions list
-
-struct Run {
-  double seconds;
-  long peakKilobytes;
-};
 
 struct Size {
   std::uint64_t bytes;
@@ -66,39 +62,6 @@ void writeLayout(const fs::path& path, const Size& size) {
     text.insert(0, "<Property Label=\"LEFT\" Value=\"120\" />\r");
   }
   std::ofstream(path, std::ios::binary) << text;
-}
-
-Run runProcess(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args)
-    argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::fflush(stdout);  // or the child repeats what is still buffered
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
-  const std::chrono::duration<double> elapsed =
-      std::chrono::steady_clock::now() - start;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed with status %d\n", args[0].c_str(), status);
-    std::exit(1);
-  }
-  return {elapsed.count(), usage.ru_maxrss};
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Highest over lowest, less one.

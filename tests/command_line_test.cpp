@@ -665,6 +665,41 @@ TEST_F(CommandLineTest, AWholeHudIsToldInALineOrTwoAFile) {
       << r.out;
 }
 
+// A HUD of 2,000 files: each converted once and kept, in a run whose files
+// go to disk together, and the record knows them all once the backups are
+// deleted. A file named along with its folder is found converted.
+TEST_F(CommandLineTest, TwoThousandFilesAreEachConvertedOnceAndRecorded) {
+  constexpr std::size_t kFiles = 2000;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < kFiles; ++i) {
+    std::string name = "f";
+    name += std::to_string(i);
+    name += "_p.gui.xml";
+    names.push_back(name);
+    writeBytes(output() / name, kLayout);
+  }
+  const std::string hud = utf8(output());
+  const Result r = run({hud, pathOf(names[0])});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(console("2001 files: 2000 converted, 1 already "
+                               "converted, 0 not converted, 0 could not be "
+                               "opened.\n")),
+            std::string::npos)
+      << r.out.substr(r.out.size() - std::min<std::size_t>(r.out.size(), 400));
+  for (const std::string& name : names) {
+    ASSERT_SAME_BYTES(readBytes(output() / name), kDefaultConverted) << name;
+    ASSERT_SAME_BYTES(readBytes(output() / (name + ".bak")), kLayout) << name;
+    fs::remove(output() / (name + ".bak"));
+  }
+  const Result again = run({hud});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find(console("2000 files: 0 converted, 2000 already "
+                                   "converted")),
+            std::string::npos);
+  for (const std::string& name : names)
+    ASSERT_SAME_BYTES(readBytes(output() / name), kDefaultConverted) << name;
+}
+
 // Each command a message suggests runs as pasted, in a folder whose name
 // the shell would split or take for its own.
 TEST_F(CommandLineTest, ASuggestedCommandRunsAsPasted) {

@@ -164,6 +164,91 @@ INSTANTIATE_TEST_SUITE_P(Steps, FailingStepTest,
                            return std::string(step.param.name);
                          });
 
+// One step failing for one file of a run over a folder, whose files are
+// committed together: that file is left as it was and told, the others are
+// converted, and nothing is left behind; the next run converts what is left,
+// once. A folder flush that fails fails each file whose backup it was to
+// keep, and a run killed at the third rename leaves each file (old, none),
+// (old, old) or (new, old).
+struct BatchFault {
+  const char* name;
+  const char* fault;  // strikes the third time it would
+  std::size_t left;   // files left unconverted
+};
+
+const BatchFault kBatchFaults[] = {
+    {"Create", "create", 1},
+    {"Permissions", "chmod", 1},
+    {"Write", "write", 1},
+    {"Flush", "flush", 1},
+    {"Name", "name", 1},
+    {"Rename", "rename", 1},
+    {"FolderFlush", "folder-flush,syncfs", 5},
+    {"Killed", "kill-at-rename", 3},
+};
+
+void PrintTo(const BatchFault& fault, std::ostream* out) { *out << fault.name; }
+
+class BatchFaultTest : public FaultTest,
+                       public ::testing::WithParamInterface<BatchFault> {};
+
+TEST_P(BatchFaultTest, OneFileFailsAndTheOthersAreConvertedOnce) {
+  const BatchFault& fault = GetParam();
+  const bool killed = std::string(fault.fault) == "kill-at-rename";
+  std::set<std::string> files;
+  for (int i = 1; i <= 5; ++i) {
+    const std::string name = "hud" + std::to_string(i) + "_p.gui.xml";
+    writeBytes(output() / name, kLayout);
+    files.insert(name);
+  }
+  ProgramOptions options = withFault(fault.fault);
+  options.environment.push_back("HUDCONV_FAULT_NTH=3");
+  const Result r = run({output().string()}, options);
+  EXPECT_EQ(r.status, killed ? -SIGKILL : 1) << r.err;
+  std::size_t left = 0;
+  std::set<std::string> expected = files;
+  for (const std::string& name : files) {
+    const fs::path backup = output() / (name + ".bak");
+    const std::string bytes = readBytes(output() / name);
+    if (fs::exists(backup)) {
+      expected.insert(name + ".bak");
+      EXPECT_SAME_BYTES(readBytes(backup), kLayout) << name;
+    }
+    if (bytes == kDefaultConverted) {
+      EXPECT_TRUE(fs::exists(backup)) << name;
+      continue;
+    }
+    EXPECT_SAME_BYTES(bytes, kLayout) << name;
+    ++left;
+    if (killed) continue;
+    EXPECT_FALSE(fs::exists(backup)) << name;
+    EXPECT_NE(r.err.find(pathOf(name) + " was left unchanged."),
+              std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(left, fault.left);
+  // A kill leaves the new file it was about to rename, named; the run after
+  // a while removes it.
+  std::set<std::string> entries = outputEntries();
+  if (killed)
+    std::erase_if(entries, [](const std::string& name) {
+      return name.rfind(".hudconv-", 0) == 0;
+    });
+  EXPECT_EQ(entries, expected);
+  const Result again = run({output().string()});
+  EXPECT_EQ(again.status, 0) << again.err;
+  for (const std::string& name : files) {
+    EXPECT_SAME_BYTES(readBytes(output() / name), kDefaultConverted) << name;
+    EXPECT_SAME_BYTES(readBytes(output() / (name + ".bak")), kLayout) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, BatchFaultTest,
+                         ::testing::ValuesIn(kBatchFaults),
+                         [](const ::testing::TestParamInfo<BatchFault>& f) {
+                           return std::string(f.param.name);
+                         });
+
 // When nothing fails: the new file gets the old one's owner (another user's
 // where the tests run as root); the backup is on the disk before the new
 // file is named and renamed, and the rename itself after it. Without hard
@@ -242,6 +327,26 @@ INSTANTIATE_TEST_SUITE_P(Ways, StepOrderTest,
                            }
                            return name.empty() ? std::string("Plain") : name;
                          });
+
+// Over a folder: every original is kept and on disk before the first
+// rename, and the folder is flushed twice in all, not twice a file.
+TEST_F(FaultTest, AFolderIsFlushedBeforeItsRenamesOnceForAllItsFiles) {
+  const std::string log = (root_ / "steps").string();
+  for (const char* name : {"a_p.gui.xml", "b_p.gui.xml", "c_p.gui.xml"})
+    writeBytes(output() / name, kLayout);
+  ProgramOptions options = withFault("");
+  options.environment.push_back("HUDCONV_FAULT_LOG=" + log);
+  EXPECT_EQ(run({output().string()}, options).status, 0);
+  // The owners given to the new files aside.
+  std::string steps = readBytes(log);
+  for (std::size_t at = steps.find("fchown"); at != std::string::npos;
+       at = steps.find("fchown"))
+    steps.erase(at, steps.find('\n', at) + 1 - at);
+  EXPECT_EQ(steps,
+            "backup\nbackup\nbackup\nfsync-folder\n"
+            "name\nrename\nname\nrename\nname\nrename\nfsync-folder\n"
+            "name\nrename\n");
+}
 
 TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
   // Found before the rename, by the file's size or its time alone; or when

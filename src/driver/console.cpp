@@ -7,17 +7,49 @@
 
 #include "driver/platform_console.h"
 
-void say(const std::string& line) {
-  writeText(stdout, line + "\n");
-  std::fflush(stdout);
+namespace {
+
+// Where lines wait, while a HeldLines holds them.
+std::vector<HeldLines::Line>* waiting = nullptr;
+
+void write(bool toErrors, const std::string& text) {
+  if (waiting) {
+    waiting->push_back({toErrors, text});
+    return;
+  }
+  if (toErrors) {
+    std::fflush(stdout);
+    writeText(stderr, text);
+  } else {
+    writeText(stdout, text);
+    std::fflush(stdout);
+  }
 }
 
+}  // namespace
+
+void say(const std::string& line) { write(false, line + "\n"); }
+
 void sayError(const std::string& message) {
-  std::fflush(stdout);
-  writeText(stderr, "hudconv: error: " + message + "\n");
+  write(true, "hudconv: error: " + message + "\n");
 }
 
 void sayWarning(const std::string& message) {
-  std::fflush(stdout);
-  writeText(stderr, "hudconv: warning: " + message + "\n");
+  write(true, "hudconv: warning: " + message + "\n");
+}
+
+void HeldLines::hold() {
+  holding_ = true;
+  waiting = &lines_;
+}
+
+void HeldLines::stop() {
+  if (holding_) waiting = nullptr;
+  holding_ = false;
+}
+
+void HeldLines::tell() {
+  stop();
+  for (const Line& line : lines_) write(line.toErrors, line.text);
+  lines_.clear();
 }

@@ -4,6 +4,7 @@
 #include "driver/layout_file.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -133,7 +134,7 @@ struct Judged {
 
 Judged judge(const SystemFile& in, const FileVersion& state,
              const NamedFile& file, const std::string& target,
-             const Options& options, Expected& expected) {
+             const Options& options, const Record& record, Expected& expected) {
   const std::string& path = file.path;
   const std::string& backup = expected.backup;
   const Standing standing =
@@ -145,7 +146,6 @@ Judged judge(const SystemFile& in, const FileVersion& state,
     return judged;
   }
   judged.noBackup = standing == Standing::kNoBackup;
-  const Record record = recordOf(folderOf(target));
   const RecordEntry* entry = record.find(fileNameOf(target));
   // Bytes that hudconv wrote, whatever became of the backup.
   if (entry && standing != Standing::kSameFile &&
@@ -208,21 +208,152 @@ void tellMade(const ChangeCounts& changes, const Expected& expected,
   if (expected.replaceBackup) say(messages::newOriginalKept(expected.backup));
 }
 
+// A file converted into its new file, waiting to be committed with the
+// others of its folder.
+struct Prepared {
+  std::unique_ptr<ReplacementFile> out;
+  Expected expected;
+  std::unique_ptr<ChangeReport> report;
+  ChangeCounts changes;
+};
+
+// What became of a file whose replacement failed with `failure`.
+Outcome failedWith(Failure failure, ReplacementFile* out,
+                   const std::string& path) {
+  if (failure.changed()) {
+    if (out) out->discard();
+    return fail(messages::describe(failure),
+                notDone(status::kNotConverted, path, Why::kChanged));
+  }
+  if (out && !out->discard()) failure.leftBehind = out->tempPath();
+  const std::string message =
+      messages::leftUnchanged(messages::describe(failure), path);
+  Outcome outcome = notDone(status::kNotConverted, path, Why::kFailed);
+  outcome.detail = std::move(failure);
+  return fail(message, std::move(outcome));
+}
+
+}  // namespace
+
+// One file of a run, with what is told of it until its batch is done.
+struct LayoutRun::Item {
+  const NamedFile* file = nullptr;
+  bool nameIsAPattern = false;
+  HeldLines lines;
+  std::optional<Outcome> outcome;  // ended before its commit
+  Prepared prepared;
+};
+
+LayoutRun::LayoutRun(const std::string& home, const Options& options,
+                     std::size_t files)
+    : home_(home),
+      options_(options),
+      batched_(files > 1 && !options.preview && !options.restore) {}
+
+LayoutRun::~LayoutRun() = default;
+
+const Record& LayoutRun::recordIn(const std::string& folder) {
+  if (!record_ || recordFolder_ != folder) {
+    record_ = recordOf(folder);
+    recordFolder_ = folder;
+  }
+  return *record_;
+}
+
+void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
+  auto item = std::make_unique<Item>();
+  item->file = &file;
+  item->nameIsAPattern = nameIsAPattern;
+  if (batched_) item->lines.hold();
+  current_ = item.get();
+  if (options_.restore)
+    item->outcome = restore(file);
+  else
+    item->outcome = convertLayoutFile(*item);
+  current_ = nullptr;
+  item->lines.stop();
+  items_.push_back(std::move(item));
+  if (!batched_ || items_.size() >= kBatch) commitBatch();
+}
+
+std::vector<Outcome> LayoutRun::finish() {
+  commitBatch();
+  return std::move(outcomes_);
+}
+
+void LayoutRun::commitFirst() {
+  // The files before this one are told first.
+  current_->lines.stop();
+  commitBatch();
+  current_->lines.hold();
+}
+
+bool LayoutRun::pendingHolds(const FileVersion& state) const {
+  for (const std::unique_ptr<Item>& item : items_)
+    if (item->prepared.out && item->prepared.expected.file.sameFile(state))
+      return true;
+  return false;
+}
+
+void LayoutRun::commitBatch() {
+  std::vector<Commit> batch;
+  for (const std::unique_ptr<Item>& item : items_)
+    if (item->prepared.out)
+      batch.push_back({item->prepared.out.get(), item->prepared.expected, {}});
+  const std::optional<Failure> recordFailure =
+      ReplacementFile::commitAll(batch);
+  // What this run wrote is in the record now.
+  if (!batch.empty()) record_.reset();
+  std::size_t next = 0;
+  bool toldRecord = false;
+  for (const std::unique_ptr<Item>& item : items_) {
+    item->lines.tell();
+    Prepared& prepared = item->prepared;
+    if (prepared.out) {
+      const Commit& commit = batch[next++];
+      const std::string& path = item->file->path;
+      if (commit.failure) {
+        item->outcome = failedWith(*commit.failure, prepared.out.get(), path);
+      } else {
+        prepared.report->finish(prepared.changes);
+        tellMade(prepared.changes, prepared.expected, options_);
+        // Told once a batch, whose files it was to hold.
+        if (recordFailure && !std::exchange(toldRecord, true))
+          sayWarning(messages::recordNotUpdated(*recordFailure));
+        item->outcome = done(path);
+      }
+      prepared.out.reset();
+    }
+    if (item->nameIsAPattern)
+      say(messages::tookFileNamedAsPattern(item->outcome->path));
+    outcomes_.push_back(std::move(*item->outcome));
+  }
+  items_.clear();
+  pending_ = 0;
+}
+
 // Streams the open layout file through the converter into its replacement,
-// which takes its place only once all of it is converted and on disk; the
-// first conversion keeps the original, and a new original takes the place
-// of the old. A file is judged by its backup and its folder's record first,
-// and converted only when it is an original.
-Outcome convert(SystemFile& in, const FileVersion& state, const NamedFile& file,
-                const Options& options) {
+// which takes its place only once all of it is converted and on disk, at
+// the commit of its batch; the first conversion keeps the original, and a
+// new original takes the place of the old. A file is judged by its backup
+// and its folder's record first, and converted only when it is an original.
+std::optional<Outcome> LayoutRun::convert(SystemFile& in,
+                                          const FileVersion& state,
+                                          Item& item) {
+  const NamedFile& file = *item.file;
+  const Options& options = options_;
   const std::string& inputPath = file.path;
-  std::optional<ReplacementFile> out;
+  Prepared& prepared = item.prepared;
   try {
     const std::string target = replacedFile(inputPath);
-    Expected expected;
+    const std::string folder = folderOf(target);
+    // A batch is of one folder.
+    if (pending_ > 0 && folder != batchFolder_) commitFirst();
+    Expected& expected = prepared.expected;
     expected.file = state;
     expected.backup = backupOf(target);
-    const Judged judged = judge(in, state, file, target, options, expected);
+    const Judged judged =
+        judge(in, state, file, target, options, recordIn(folder), expected);
     if (judged.ended) return *judged.ended;
     expected.keepOriginal = judged.noBackup;
     expected.replaceBackup = judged.newOriginal;
@@ -244,20 +375,27 @@ Outcome convert(SystemFile& in, const FileVersion& state, const NamedFile& file,
         say(messages::wouldBeMade(converter.changes()));
       return done(inputPath);
     }
-    removeLeftovers(folderOf(target));
-    out.emplace(target, blockSize);
+    // What a stopped run left is looked for once a folder.
+    if (cleaned_.insert(folder).second) removeLeftovers(folder);
+    prepared.out = std::make_unique<ReplacementFile>(target, blockSize);
     // Told of cuts alone: on every changed line, the conversion took 5% more
     // instructions (callgrind, 4 MB).
-    ChangeReport report(inputPath, false, false);
-    LayoutConverter converter(*out, &report, LayoutConverter::Told::kCuts);
+    prepared.report = std::make_unique<ChangeReport>(inputPath, false, false);
+    LayoutConverter converter(*prepared.out, prepared.report.get(),
+                              LayoutConverter::Told::kCuts);
     ContentHash original;
     convertFile(in, inputPath, blockSize, converter, &original);
     expected.original = original.digest();
-    const std::optional<Failure> recordFailure = out->commit(in, expected);
-    report.finish(converter.changes());
-    tellMade(converter.changes(), expected, options);
-    if (recordFailure) sayWarning(messages::recordNotUpdated(*recordFailure));
-    return done(inputPath);
+    prepared.changes = converter.changes();
+    if (batched_)
+      prepared.out->flushSoon();
+    else
+      prepared.out->finishWriting();
+    // Windows replaces no open file.
+    in.close();
+    batchFolder_ = folder;
+    ++pending_;
+    return std::nullopt;
   } catch (const ConversionError& e) {
     BadValue bad{e.line(), e.kind(), e.property(), e.value()};
     // Notepad's "Unicode": told in words a player can act on.
@@ -265,34 +403,32 @@ Outcome convert(SystemFile& in, const FileVersion& state, const NamedFile& file,
       bad.kind = ConversionError::Kind::kSavedAsUtf16;
     std::string error = messages::badValue(inputPath, bad);
     // A replacement that could not be made has cleaned up after itself.
-    if (out && !out->discard()) error += messages::notRemoved(out->tempPath());
+    if (prepared.out && !prepared.out->discard())
+      error += messages::notRemoved(prepared.out->tempPath());
+    prepared.out.reset();
     Outcome outcome = notDone(status::kNotConverted, inputPath, Why::kBadValue);
     outcome.detail = std::move(bad);
     return fail(messages::leftUnchanged(error, inputPath), std::move(outcome));
   } catch (const FileError& e) {
-    if (e.failure().changed()) {
-      if (out) out->discard();
-      return fail(messages::describe(e.failure()),
-                  notDone(status::kNotConverted, inputPath, Why::kChanged));
-    }
-    Failure failure = e.failure();
-    if (out && !out->discard()) failure.leftBehind = out->tempPath();
-    const std::string message =
-        messages::leftUnchanged(messages::describe(failure), inputPath);
-    Outcome outcome = notDone(status::kNotConverted, inputPath, Why::kFailed);
-    outcome.detail = std::move(failure);
-    return fail(message, std::move(outcome));
+    Outcome outcome = failedWith(e.failure(), prepared.out.get(), inputPath);
+    prepared.out.reset();
+    return outcome;
   }
 }
 
-}  // namespace
-
-Outcome convertLayoutFile(const NamedFile& file, const std::string& home,
-                          const Options& options) {
+std::optional<Outcome> LayoutRun::convertLayoutFile(Item& item) {
+  const NamedFile& file = *item.file;
   const std::string& path = file.path;
+  const Options& options = options_;
   SystemFile in;
   FileVersion state;
-  const SystemError error = openForReading(path, in, state, Links::kOwned);
+  SystemError error = openForReading(path, in, state, Links::kOwned);
+  // Named twice: the first is replaced before the second is read.
+  if (!error && pendingHolds(state)) {
+    in.close();
+    commitFirst();
+    error = openForReading(path, in, state, Links::kOwned);
+  }
   // A preview over many files tells each in one line.
   if (!(options.brief && options.preview)) say(messages::inputFileIs(path));
   // A backup converted would be moved twice once put back.
@@ -311,12 +447,12 @@ Outcome convertLayoutFile(const NamedFile& file, const std::string& home,
     outcome.detail = error;
     return fail(
         messages::cannotOpen(
-            path, error, missing ? folderOf(layoutFilePath(home, "x")) : ""),
+            path, error, missing ? folderOf(layoutFilePath(home_, "x")) : ""),
         outcome);
   }
   // The exceptions go by the file's bare name, whatever folder it is in.
   inputFileName = fileNameOf(path);
-  return convert(in, state, file, options);
+  return convert(in, state, item);
 }
 
 namespace {
@@ -349,7 +485,7 @@ bool mayRestore(const std::string& target, const std::string& backup,
 // Puts the original kept by the first conversion back in place of the
 // layout file, in one rename, which also removes the backup; only where the
 // file is that original converted, or its bytes, or missing.
-Outcome restoreLayoutFile(const NamedFile& file) {
+Outcome LayoutRun::restore(const NamedFile& file) {
   const std::string& path = file.path;
   say(messages::inputFileIs(path));
   std::string target;
@@ -366,8 +502,8 @@ Outcome restoreLayoutFile(const NamedFile& file) {
                   notDone(status::kCannotOpen, path, Why::kNoBackup));
     checkBackupOpened(error, path, backup);
     // What hudconv wrote is no original, whatever its name.
-    const Record record = recordOf(folderOf(target));
-    const RecordEntry* entry = record.find(fileNameOf(target));
+    const RecordEntry* entry =
+        recordIn(folderOf(target)).find(fileNameOf(target));
     if (entry &&
         holdsDigest(original, backupState.size, backup, entry->written))
       return fail(messages::backupIsConverted(path, backup),

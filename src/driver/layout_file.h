@@ -1,19 +1,71 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "driver/arguments.h"
 #include "driver/options.h"
 #include "driver/outcome.h"
+#include "driver/platform_files.h"
+#include "driver/record.h"
 
-// One layout file's story, as the player named it and as it was found:
+// Each layout file's story, as the player named it and as it was found:
 // converted in place, the original kept as its backup at the first
-// conversion, or put back from that backup. Every step is reported on the
-// console. Each returns what became of the file.
+// conversion, or put back from that backup (`options.restore`). Every step
+// is reported on the console. A preview (`options.preview`) does everything
+// but write: it tells each value that would change, and what would change
+// in all.
+//
+// A run over many files converts those of one folder in batches: each file
+// is converted into its new file, and the batch is committed together
+// (ReplacementFile::commitAll), so that the folder is flushed twice a batch
+// and not twice a file. What is told of each file waits until its batch is
+// done, and is then told whole, file by file, in the order named. A single
+// file, a preview and a restore go one file at a time.
+class LayoutRun {
+ public:
+  // `home` is the folder of the executable, whose Output folder a missing
+  // file belongs in; the run goes over `files` files.
+  LayoutRun(const std::string& home, const Options& options, std::size_t files);
+  ~LayoutRun();
+  LayoutRun(const LayoutRun&) = delete;
+  LayoutRun& operator=(const LayoutRun&) = delete;
 
-// `home` is the folder of the executable, whose Output folder a missing
-// file belongs in. A preview (`options.preview`) does everything but write:
-// it tells each value that would change, and what would change in all.
-Outcome convertLayoutFile(const NamedFile& file, const std::string& home,
-                          const Options& options);
-Outcome restoreLayoutFile(const NamedFile& file);
+  // Converts or restores `file`, named as a pattern where `nameIsAPattern`.
+  void handle(const NamedFile& file, bool nameIsAPattern);
+  // Commits the last batch, and returns what became of each file, in order.
+  std::vector<Outcome> finish();
+
+ private:
+  struct Item;
+  // Files in a batch at most: each holds two files open, and its lock.
+  static constexpr std::size_t kBatch = 100;
+
+  std::optional<Outcome> convertLayoutFile(Item& item);
+  std::optional<Outcome> convert(SystemFile& in, const FileVersion& state,
+                                 Item& item);
+  Outcome restore(const NamedFile& file);
+  // Commits the batch before the file being handled, which is told after.
+  void commitFirst();
+  // Whether a file of the batch is the file `state` tells of.
+  bool pendingHolds(const FileVersion& state) const;
+  void commitBatch();
+  // The record of `folder`, read once for each batch.
+  const Record& recordIn(const std::string& folder);
+
+  std::string home_;
+  Options options_;
+  bool batched_;
+  std::vector<std::unique_ptr<Item>> items_;  // since the last commit
+  std::vector<Outcome> outcomes_;             // of the files told
+  Item* current_ = nullptr;                   // the one being handled
+  std::size_t pending_ = 0;                   // of items_, to be committed
+  std::string batchFolder_;
+  std::optional<Record> record_;
+  std::string recordFolder_;
+  std::set<std::string> cleaned_;  // folders whose leftovers are removed
+};

@@ -103,13 +103,11 @@ int run(const Options& command) {
     }
   Options options = command;
   options.brief = toHandle.size() > 1 && !command.verbose;
-  for (const auto& [file, nameIsAPattern] : toHandle) {
-    outcomes.push_back(options.restore
-                           ? restoreLayoutFile(*file)
-                           : convertLayoutFile(*file, home, options));
-    if (nameIsAPattern)
-      say(messages::tookFileNamedAsPattern(outcomes.back().path));
-  }
+  LayoutRun layoutRun(home, options, toHandle.size());
+  for (const auto& [file, nameIsAPattern] : toHandle)
+    layoutRun.handle(*file, nameIsAPattern);
+  for (Outcome& outcome : layoutRun.finish())
+    outcomes.push_back(std::move(outcome));
   // Several files: what became of them, on screen when the window waits.
   if (outcomes.size() + passedOver > 1) {
     const RunKind kind = command.restore   ? RunKind::kRestore

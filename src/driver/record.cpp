@@ -44,6 +44,14 @@ bool takeNumber(std::string_view& text, std::uint64_t& number, int base) {
   return true;
 }
 
+// The key of `name` in a record's index: letter case aside.
+std::string keyOf(const std::string& name) {
+  std::string key = name;
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
+}
+
 }  // namespace
 
 bool isRecordName(const std::string& name) {
@@ -124,14 +132,16 @@ Record Record::read(const std::string& folder) {
   } catch (const FileError&) {
     return record;
   }
-  if (parseRecord(stored, record.entries_)) record.state_ = State::kRead;
+  std::vector<RecordEntry> entries;
+  if (!parseRecord(stored, entries)) return record;
+  record.state_ = State::kRead;
+  for (const RecordEntry& entry : entries) record.put(entry);
   return record;
 }
 
 const RecordEntry* Record::find(const std::string& name) const {
-  for (const RecordEntry& entry : entries_)
-    if (sameFileName(entry.name, name)) return &entry;
-  return nullptr;
+  const auto found = index_.find(keyOf(name));
+  return found == index_.end() ? nullptr : &entries_[found->second];
 }
 
 void Record::put(const RecordEntry& entry) {
@@ -139,12 +149,11 @@ void Record::put(const RecordEntry& entry) {
   if (entry.name.empty() ||
       entry.name.find_first_of("\r\n") != std::string::npos)
     return;
-  entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
-                                [&](const RecordEntry& kept) {
-                                  return sameFileName(kept.name, entry.name);
-                                }),
-                 entries_.end());
-  entries_.push_back(entry);
+  const auto [at, isNew] = index_.emplace(keyOf(entry.name), entries_.size());
+  if (isNew)
+    entries_.push_back(entry);
+  else
+    entries_[at->second] = entry;
 }
 
 std::string Record::text() const { return recordText(entries_); }
@@ -155,7 +164,7 @@ bool toldIgnoredBefore(const std::string& folder) {
 }
 
 std::optional<Failure> updateRecord(const std::string& folder,
-                                    const RecordEntry& entry) {
+                                    const std::vector<RecordEntry>& entries) {
   try {
     // Another run that converts in the same folder waits here: neither
     // loses the other's entry.
@@ -163,7 +172,7 @@ std::optional<Failure> updateRecord(const std::string& folder,
     if (const SystemError error = held.lockFolder(folder))
       throw FileError(failureOf(Failure::Kind::kLock, folder, "", error));
     Record record = Record::read(folder);
-    record.put(entry);
+    for (const RecordEntry& entry : entries) record.put(entry);
     const std::string text = record.text();
     PendingFile next(folder);
     next.check(writeAll(next.file(), text.data(), text.size()), Step::kWrite);

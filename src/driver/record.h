@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "convert/content_hash.h"
@@ -52,19 +53,22 @@ class Record {
   std::string path_;
   State state_ = State::kNone;
   std::vector<RecordEntry> entries_;
+  // Where each name's entry is, by its name in lower case: a folder of
+  // thousands of files is looked up once a file.
+  std::unordered_map<std::string, std::size_t> index_;
 };
 
 // Whether the record of `folder` was found ignored before in this run:
 // where it is, it is told once.
 bool toldIgnoredBefore(const std::string& folder);
 
-// Puts `entry` in the record of `folder`, crash-safely: under the folder's
+// Puts `entries` in the record of `folder`, crash-safely: under the folder's
 // lock, the record is read again, written anew beside it and renamed over
-// it. A crash leaves the old record or the new; a power cut may leave one
-// cut short, which is ignored. Returns what failed, which never undoes the
-// conversion told in it.
+// it, once for all of them. A crash leaves the old record or the new; a power
+// cut may leave one cut short, which is ignored. Returns what failed, which
+// never undoes the conversion told in it.
 std::optional<Failure> updateRecord(const std::string& folder,
-                                    const RecordEntry& entry);
+                                    const std::vector<RecordEntry>& entries);
 
 // The record's text for `entries`, and the entries of a record's `text`,
 // false where it cannot be trusted whole.

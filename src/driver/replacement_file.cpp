@@ -3,10 +3,12 @@
 
 #include "driver/replacement_file.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "driver/backup.h"
 #include "driver/block_writer.h"
+#include "driver/flusher.h"
 #include "driver/messages.h"
 #include "driver/record.h"
 
@@ -56,17 +58,77 @@ void ReplacementFile::take(std::size_t used) {
   pending_.check(writer_->take(used), Step::kWrite);
 }
 
-void ReplacementFile::finish() {
+void ReplacementFile::finishWriting() {
+  if (!writer_) return;
   pending_.check(writer_->finish(), Step::kWrite);
-  pending_.check(flushToDisk(pending_.file()), Step::kFlush);
+  writer_.reset();
 }
 
-std::optional<Failure> ReplacementFile::commit(SystemFile& in,
-                                               const Expected& expected) {
-  finish();
-  in.close();
-  FileLock held;
-  lockFile(held, target_);
+void ReplacementFile::flushSoon() {
+  finishWriting();
+  flushing_ = Flusher::shared().flush(pending_.file());
+}
+
+void ReplacementFile::flush() {
+  finishWriting();
+  const SystemError error =
+      flushing_.valid() ? flushing_.get() : flushToDisk(pending_.file());
+  pending_.check(error, Step::kFlush);
+}
+
+std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
+  if (batch.empty()) return std::nullopt;
+  // Locked in the order of the names, so that two runs over one folder
+  // never each wait for a lock that the other holds.
+  std::vector<Commit*> order;
+  for (Commit& commit : batch) order.push_back(&commit);
+  std::sort(order.begin(), order.end(), [](const Commit* a, const Commit* b) {
+    return a->file->target_ < b->file->target_;
+  });
+  // Runs `step` for each file that has not failed; one that fails is told
+  // what became of its backup.
+  const auto forEach = [&](auto step) {
+    for (Commit* commit : order) {
+      if (commit->failure) continue;
+      try {
+        step(*commit);
+      } catch (FileError& e) {
+        commit->failure = commit->file->failed(std::move(e.failure()),
+                                               commit->expected.backup);
+      }
+    }
+  };
+  forEach([](Commit& commit) {
+    commit.file->flush();
+    commit.file->checkAndKeep(commit.expected);
+  });
+  const std::string folder = folderOf(batch.front().file->target_);
+  const Commit* kept = nullptr;
+  for (const Commit* commit : order)
+    if (!commit->failure && commit->file->made_ != Made::kNothing)
+      kept = commit;
+  if (kept) {
+    const SystemError error = syncFolder(folder, kept->expected.backup);
+    forEach([&](const Commit& commit) {
+      if (commit.file->made_ != Made::kNothing)
+        check(error, Step::kFlushFolder, folder);
+    });
+  }
+  forEach(
+      [](const Commit& commit) { commit.file->replace(commit.expected.file); });
+  std::vector<RecordEntry> entries;
+  for (const Commit& commit : batch)
+    if (!commit.failure)
+      entries.push_back({fileNameOf(commit.file->target_),
+                         commit.file->written_.digest(),
+                         commit.expected.original});
+  if (entries.empty()) return std::nullopt;
+  (void)syncFolder(folder, batch.front().file->target_);
+  return updateRecord(folder, entries);
+}
+
+void ReplacementFile::checkAndKeep(const Expected& expected) {
+  lockFile(held_, target_);
   checkUnchanged(expected.file);
   if (!expected.keepOriginal) {
     FileVersion now;
@@ -75,53 +137,35 @@ std::optional<Failure> ReplacementFile::commit(SystemFile& in,
       throw FileError(
           failureOf(Failure::Kind::kBackupChanged, expected.backup, target_));
   }
-  if (expected.keepOriginal)
-    keepOriginalAndReplace(expected);
-  else if (expected.replaceBackup)
-    replaceOriginalAndReplace(expected);
-  else
-    replace(expected.file);
-  return updateRecord(
-      folderOf(target_),
-      {fileNameOf(target_), written_.digest(), expected.original});
-}
-
-void ReplacementFile::replaceOriginalAndReplace(const Expected& expected) {
-  const std::string& backup = expected.backup;
-  const Kept kept = replaceOriginal(target_, expected.file, backup);
-  try {
+  if (expected.keepOriginal) {
+    const Kept kept = keepOriginal(target_, expected.file, expected.backup);
+    if (kept == Kept::kOtherBackup)
+      throw FileError(
+          failureOf(Failure::Kind::kBackupAppeared, expected.backup, target_));
+    made_ = Made::kBackup;
+    if (kept == Kept::kFileChanged) failChanged();
+  } else if (expected.replaceBackup) {
+    const Kept kept = replaceOriginal(target_, expected.file, expected.backup);
+    made_ = Made::kBackupReplaced;
     if (kept != Kept::kKept) failChanged();
-    const std::string folder = folderOf(target_);
-    check(syncFolder(folder, backup), Step::kFlushFolder, folder);
-    replace(expected.file);
-  } catch (FileError& e) {
-    // The backup holds the file as it is now: it stays, and is its
-    // original from now on.
-    e.failure().backup = backup;
-    e.failure().madeBackup = Failure::MadeBackup::kReplaced;
-    throw;
   }
 }
 
-void ReplacementFile::keepOriginalAndReplace(const Expected& expected) {
-  const std::string& backup = expected.backup;
-  const Kept kept = keepOriginal(target_, expected.file, backup);
-  if (kept == Kept::kOtherBackup)
-    throw FileError(failureOf(Failure::Kind::kBackupAppeared, backup, target_));
-  try {
-    if (kept == Kept::kFileChanged) failChanged();
-    const std::string folder = folderOf(target_);
-    check(syncFolder(folder, backup), Step::kFlushFolder, folder);
-    replace(expected.file);
-  } catch (FileError& e) {
-    // The backup made here goes again, and the error says so.
-    Failure& failure = e.failure();
+Failure ReplacementFile::failed(Failure failure, const std::string& backup) {
+  if (made_ == Made::kBackup) {
+    // The backup made here goes again, and the failure says so.
     failure.backup = backup;
     failure.backupError = removeFile(backup);
     failure.madeBackup = failure.backupError ? Failure::MadeBackup::kNotRemoved
                                              : Failure::MadeBackup::kRemoved;
-    throw;
+  } else if (made_ == Made::kBackupReplaced) {
+    // The backup holds the file as it is now: it stays, and is its
+    // original from now on.
+    failure.backup = backup;
+    failure.madeBackup = Failure::MadeBackup::kReplaced;
   }
+  made_ = Made::kNothing;
+  return failure;
 }
 
 void ReplacementFile::checkUnchanged(const FileVersion& expected) {
@@ -141,7 +185,6 @@ void ReplacementFile::replace(const FileVersion& expected) {
     if (!readVersion(target_, now) && now != expected) failChanged();
     pending_.check(error, Step::kRename);
   }
-  (void)syncFolder(folderOf(target_), target_);
 }
 
 void ReplacementFile::failChanged() {
@@ -150,7 +193,8 @@ void ReplacementFile::failChanged() {
 }
 
 bool ReplacementFile::discard() {
-  // The writer's thread lets go of the file first.
-  writer_->abandon();
+  // The writer's thread, and a flush, let go of the file first.
+  if (writer_) writer_->abandon();
+  if (flushing_.valid()) flushing_.wait();
   return pending_.discard();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "convert/content_hash.h"
 #include "convert/layout_converter.h"
@@ -11,6 +13,7 @@
 #include "driver/messages.h"
 #include "driver/pending_file.h"
 #include "driver/platform_files.h"
+#include "driver/platform_process.h"
 
 // The file that `path` leads to, symbolic links followed: the one that is
 // replaced, with its backup beside it. Throws FileError.
@@ -35,32 +38,52 @@ struct Expected {
   Digest original;  // of the layout file as it was read, for the record
 };
 
+class ReplacementFile;
+
+// One layout file's part in a commit: its new file, what is known of it,
+// and, once committed, what failed for it alone.
+struct Commit {
+  ReplacementFile* file = nullptr;
+  Expected expected;
+  std::optional<Failure> failure;
+};
+
 // The new contents of a layout file, written beside it while they are made,
 // into a pending file, which the writer's thread fills from the buffers the
-// converter is lent. The layout file changes only at commit(), in one
+// converter is lent. The layout file changes only at commitAll(), in one
 // rename, so it holds either its old or its new bytes whatever fails. Its
 // permissions and owner (attributes on Windows) are kept.
 //
 // Calling sequence:
 //   ReplacementFile out(target, blockSize);  // checks, and creates the file
 //   ... a LayoutConverter writes through lend() and take() ...
-//   out.commit(in, expected);  // or, on any other way out, nothing: the
-//                              // destructor removes the new file
+//   out.finishWriting();  // optional: all written, the buffers let go of
+//   out.flushSoon();      // optional: flushed on another thread meanwhile
+//   ... the layout file is closed (Windows replaces no open file) ...
+//   ReplacementFile::commitAll(batch);  // with the others of its folder; or,
+//                                       // on any other way out, nothing:
+//                                       // the destructor removes the file
 //
-// commit() does, in this order: writes what is queued and flushes the new
-// file; closes the layout file `in` (Windows replaces no open file); takes
-// the layout file's lock; checks that the layout file is still as read, and
-// its backup as found; where it has none, keeps the original as the backup,
-// or for a new original, keeps it in place of the backup, and flushes the
-// folder; names and closes the new file; renames it over the layout file;
-// flushes the folder; puts what it wrote and the original in the folder's
-// record. A crash leaves the layout file and its backup (old, none), (old,
-// old) or (new, old), and for a new original N with the backup B (N, B),
-// (N, N) or (new, N), never anything else; each is judged right by the next
-// run from the backup alone, the record as it was or not. A failure before
-// the rename leaves the layout file as it was and removes a backup that this
-// run made (one put in place of another stays: it holds the file as it is),
-// and the error says what became of that backup.
+// commitAll() puts the new files of one folder in place of their layout
+// files together, so that the folder is flushed twice for all of them, not
+// for each. It does, in this order: writes what is queued of each new file
+// and flushes it, or waits for the flush that flushSoon() started; then for
+// each file, in the order of their names, takes the layout
+// file's lock, held to the end; checks that the layout file is still as
+// read, and its backup as found; where it has none, keeps the original as
+// the backup, or for a new original, keeps it in place of the backup. Then
+// it flushes the folder, once, where a backup was kept. Then for each file
+// it names and closes the new file and renames it over the layout file.
+// Then it flushes the folder once more, and puts what it wrote and the
+// originals in the folder's record, once. A crash leaves each layout file
+// and its backup (old, none), (old, old) or (new, old), and for a new
+// original N with the backup B (N, B), (N, N) or (new, N), never anything
+// else; each is judged right by the next run from the backup alone, the
+// record as it was or not. A step that fails for one file leaves that file
+// as it was and removes a backup that this run made for it (one put in
+// place of another stays: it holds the file as it is), its failure saying
+// what became of that backup; the others go on. A folder flush that fails
+// fails every file whose backup it was to keep.
 class ReplacementFile final : public ByteSink {
  public:
   // Checks that the file at `target` (not a symbolic link) may be replaced,
@@ -75,24 +98,35 @@ class ReplacementFile final : public ByteSink {
   // Throw FileError.
   char* lend(std::size_t& size) override;
   void take(std::size_t used) override;
-  // Puts the new file in place of the layout file, as above, and returns
-  // what failed of the record's update, which undoes nothing. Throws
-  // FileError; where another program changed a file meanwhile,
-  // failure().changed() is true.
-  std::optional<Failure> commit(SystemFile& in, const Expected& expected);
+  // Writes what is queued, and lets go of the buffers. Throws FileError.
+  void finishWriting();
+  // Starts flushing what is written on another thread (Flusher), so that
+  // the flushes of a batch wait for the disk together while the next files
+  // are converted.
+  void flushSoon();
+  // Commits `batch`, whose files are all in one folder, as above: sets the
+  // failure of each file that is not replaced (where another program
+  // changed a file meanwhile, failure->changed() is true), and returns what
+  // failed of the record's update, which undoes nothing.
+  static std::optional<Failure> commitAll(std::vector<Commit>& batch);
   // Removes the new file after a failure; false when it stays behind, at
   // tempPath().
   bool discard();
   const std::string& tempPath() const { return pending_.path(); }
+  const std::string& target() const { return target_; }
 
  private:
-  void finish();
+  // What this commit did to the backup, to be undone where it fails.
+  enum class Made { kNothing, kBackup, kBackupReplaced };
+
+  void flush();
+  // The steps from the check to the folder's flush, under the lock.
+  void checkAndKeep(const Expected& expected);
   void checkUnchanged(const FileVersion& expected);
   void replace(const FileVersion& expected);
-  // The steps from the check to the rename, under the lock.
-  void keepOriginalAndReplace(const Expected& expected);
-  void replaceOriginalAndReplace(const Expected& expected);
   [[noreturn]] void failChanged();
+  // `failure`, with what became of a backup made for it.
+  Failure failed(Failure failure, const std::string& backup);
 
   std::string target_;
   InheritedAttributes attributes_;
@@ -100,4 +134,7 @@ class ReplacementFile final : public ByteSink {
   std::unique_ptr<BlockWriter> writer_;
   char* lent_ = nullptr;
   ContentHash written_;
+  std::future<SystemError> flushing_;
+  FileLock held_;
+  Made made_ = Made::kNothing;
 };

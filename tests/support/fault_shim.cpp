@@ -60,7 +60,9 @@
 //   kill-at-backup, kill-at-rename
 //                 the program is killed just before a copy is renamed to
 //                 the backup, or just before the rename over the layout file
-// Several are given separated by commas.
+// Several are given separated by commas. With HUDCONV_FAULT_NTH=N, create,
+// chmod, write, flush, name, close, rename and kill-at-rename strike only
+// the Nth time they would, and so one file of a run over many.
 //
 // With HUDCONV_FAULT_LOG naming a file, it also records there, a line each,
 // the steps that leave no trace in the files themselves: "backup" (the
@@ -83,6 +85,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -94,6 +98,19 @@ bool faultIs(const char* name) {
   if (!faults) return false;
   const std::string list = std::string(",") + faults + ",";
   return list.find(std::string(",") + name + ",") != std::string::npos;
+}
+
+// Whether the fault `name` strikes on an `occasion` for it: each time, or
+// only the HUDCONV_FAULT_NTH time.
+bool strikes(const char* name, bool occasion) {
+  if (!occasion || !faultIs(name)) return false;
+  const char* nth = std::getenv("HUDCONV_FAULT_NTH");
+  if (!nth) return true;
+  // Never destroyed: files are closed until the program ends.
+  static auto* const counts = new std::map<std::string, int>;
+  static auto* const counting = new std::mutex;  // flushes come from threads
+  const std::lock_guard<std::mutex> lock(*counting);
+  return ++(*counts)[name] == std::atoi(nth);
 }
 
 // As faultIs, for names that no other fault's name holds.
@@ -203,7 +220,7 @@ int open(const char* path, int flags, ...) {
     ::mkfifo(path, 0666);
   }
   if ((flags & O_TMPFILE) == O_TMPFILE) {
-    if (faultIs("create")) {
+    if (strikes("create", true)) {
       errno = EMFILE;
       return -1;
     }
@@ -242,7 +259,7 @@ int clock_gettime(clockid_t clock, timespec* now) {
 
 int linkat(int fromFolder, const char* from, int toFolder, const char* to,
            int flags) {
-  if (faultIs("name") && isTempPath(to)) {
+  if (strikes("name", isTempPath(to))) {
     errno = EPERM;
     return -1;
   }
@@ -310,7 +327,7 @@ ssize_t write(int fd, const void* data, size_t size) {
     const char* delay = std::getenv("HUDCONV_FAULT_DELAY_MS");
     ::usleep(static_cast<useconds_t>(delay ? std::atoi(delay) : 100) * 1000);
   }
-  if (faultIs("write") && isTempFile(fd)) {
+  if (strikes("write", isTempFile(fd))) {
     errno = ENOSPC;
     return -1;
   }
@@ -324,7 +341,7 @@ ssize_t write(int fd, const void* data, size_t size) {
 }
 
 int fsync(int fd) {
-  if (faultIs("flush") && isTempFile(fd)) {
+  if (strikes("flush", isTempFile(fd))) {
     errno = EIO;
     return -1;
   }
@@ -364,7 +381,7 @@ int syncfs(int fd) {
 }
 
 int close(int fd) {
-  const bool fail = faultIs("close") && isTempFile(fd);
+  const bool fail = strikes("close", isTempFile(fd));
   const int result = real<int (*)(int)>("close")(fd);
   if (!fail) return result;
   errno = EIO;
@@ -372,9 +389,10 @@ int close(int fd) {
 }
 
 int rename(const char* from, const char* to) {
-  if (isTempPath(from) && (isRecordPath(to)   ? faultIs("kill-at-record")
-                           : isBackupPath(to) ? faultIs("kill-at-backup")
-                                              : faultIs("kill-at-rename")))
+  if (isTempPath(from) &&
+      (isRecordPath(to)   ? faultIs("kill-at-record")
+       : isBackupPath(to) ? faultIs("kill-at-backup")
+                          : strikes("kill-at-rename", true)))
     ::kill(::getpid(), SIGKILL);
   if (faultIs("slow-record") && isRecordPath(to)) ::usleep(200000);
   if (faultIs("record-rename") && isRecordPath(to)) {
@@ -382,7 +400,7 @@ int rename(const char* from, const char* to) {
     return -1;
   }
   if (faultIs("slow-rename") && isTempPath(from)) ::usleep(300000);
-  if (faultIs("rename") && isTempPath(from) && !isBackupPath(to)) {
+  if (strikes("rename", isTempPath(from) && !isBackupPath(to))) {
     errno = EXDEV;
     return -1;
   }
@@ -409,7 +427,7 @@ int flock(int fd, int operation) {
 }
 
 int fchmod(int fd, mode_t mode) {
-  if (faultIs("chmod") && isTempFile(fd)) {
+  if (strikes("chmod", isTempFile(fd))) {
     errno = EPERM;
     return -1;
   }
