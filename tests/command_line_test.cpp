@@ -666,8 +666,9 @@ TEST_F(CommandLineTest, AWholeHudIsToldInALineOrTwoAFile) {
 }
 
 // A HUD of 2,000 files: each converted once and kept, in a run whose files
-// go to disk together, and the record knows them all once the backups are
-// deleted. A file named along with its folder is found converted.
+// go to disk together, no more open at once than a system allows (1,024 is
+// common), and the record knows them all once the backups are deleted. A
+// file named along with its folder is found converted.
 TEST_F(CommandLineTest, TwoThousandFilesAreEachConvertedOnceAndRecorded) {
   constexpr std::size_t kFiles = 2000;
   std::vector<std::string> names;
@@ -679,7 +680,9 @@ TEST_F(CommandLineTest, TwoThousandFilesAreEachConvertedOnceAndRecorded) {
     writeBytes(output() / name, kLayout);
   }
   const std::string hud = utf8(output());
-  const Result r = run({hud, pathOf(names[0])});
+  ProgramOptions options;
+  options.openFiles = 1024;
+  const Result r = run({hud, pathOf(names[0])}, options);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(console("2001 files: 2000 converted, 1 already "
                                "converted, 0 not converted, 0 could not be "

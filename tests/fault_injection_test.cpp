@@ -329,23 +329,29 @@ INSTANTIATE_TEST_SUITE_P(Ways, StepOrderTest,
                          });
 
 // Over a folder: every original is kept and on disk before the first
-// rename, and the folder is flushed twice in all, not twice a file.
+// rename, and the folder is flushed twice in all, not twice a file. Each
+// folder of a run is flushed for its own files.
 TEST_F(FaultTest, AFolderIsFlushedBeforeItsRenamesOnceForAllItsFiles) {
   const std::string log = (root_ / "steps").string();
   for (const char* name : {"a_p.gui.xml", "b_p.gui.xml", "c_p.gui.xml"})
     writeBytes(output() / name, kLayout);
+  const fs::path other = root_ / "Other";
+  fs::create_directories(other);
+  writeBytes(other / "d_p.gui.xml", kLayout);
   ProgramOptions options = withFault("");
   options.environment.push_back("HUDCONV_FAULT_LOG=" + log);
-  EXPECT_EQ(run({output().string()}, options).status, 0);
+  EXPECT_EQ(run({output().string(), other.string()}, options).status, 0);
   // The owners given to the new files aside.
   std::string steps = readBytes(log);
   for (std::size_t at = steps.find("fchown"); at != std::string::npos;
        at = steps.find("fchown"))
     steps.erase(at, steps.find('\n', at) + 1 - at);
+  const std::string record = "name\nrename\n";
   EXPECT_EQ(steps,
             "backup\nbackup\nbackup\nfsync-folder\n"
-            "name\nrename\nname\nrename\nname\nrename\nfsync-folder\n"
-            "name\nrename\n");
+            "name\nrename\nname\nrename\nname\nrename\nfsync-folder\n" +
+                record + "backup\nfsync-folder\nname\nrename\nfsync-folder\n" +
+                record);
 }
 
 TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {

@@ -26,6 +26,9 @@ extern const bool kOnWindows;
 
 struct ProgramOptions {
   std::uint64_t fileSize = 0;  // largest file the program may write; 0: none
+  // Files the program may hold open at once, as many systems allow; 0: as
+  // the tests may. Outside Windows only.
+  std::uint64_t openFiles = 0;
   // Runs as a user without rights to the files, where the tests run as root.
   // Windows needs none: its read-only attribute binds administrators too.
   bool asOtherUser = false;

@@ -39,6 +39,10 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
       const rlimit fileSize{options.fileSize, options.fileSize};
       ::setrlimit(RLIMIT_FSIZE, &fileSize);
     }
+    if (options.openFiles) {
+      const rlimit openFiles{options.openFiles, options.openFiles};
+      ::setrlimit(RLIMIT_NOFILE, &openFiles);
+    }
     if (options.asOtherUser && ::geteuid() == 0 &&
         (::setgid(65534) != 0 || ::setuid(65534) != 0))
       ::_exit(99);
