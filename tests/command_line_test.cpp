@@ -668,7 +668,7 @@ TEST_F(CommandLineTest, AWholeHudIsToldInALineOrTwoAFile) {
 // A HUD of 2,000 files: each converted once and kept, in a run whose files
 // go to disk together, no more open at once than a system allows (1,024 is
 // common), and the record knows them all once the backups are deleted. A
-// file named along with its folder is found converted.
+// file named before its folder is found converted there.
 TEST_F(CommandLineTest, TwoThousandFilesAreEachConvertedOnceAndRecorded) {
   constexpr std::size_t kFiles = 2000;
   std::vector<std::string> names;
@@ -682,7 +682,7 @@ TEST_F(CommandLineTest, TwoThousandFilesAreEachConvertedOnceAndRecorded) {
   const std::string hud = utf8(output());
   ProgramOptions options;
   options.openFiles = 1024;
-  const Result r = run({hud, pathOf(names[0])}, options);
+  const Result r = run({pathOf(names[0]), hud}, options);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(console("2001 files: 2000 converted, 1 already "
                                "converted, 0 not converted, 0 could not be "
