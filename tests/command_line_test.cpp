@@ -670,7 +670,8 @@ TEST_F(CommandLineTest, AWholeHudIsToldInALineOrTwoAFile) {
 // common), and the record knows them all once the backups are deleted. A
 // file named before its folder is found converted there.
 TEST_F(CommandLineTest, TwoThousandFilesAreEachConvertedOnceAndRecorded) {
-  constexpr std::size_t kFiles = 2000;
+  // Under Wine, 250: three batches, more files than one batch may hold.
+  const std::size_t kFiles = kOnWindows ? 250 : 2000;
   std::vector<std::string> names;
   for (std::size_t i = 0; i < kFiles; ++i) {
     std::string name = "f";
@@ -684,8 +685,10 @@ TEST_F(CommandLineTest, TwoThousandFilesAreEachConvertedOnceAndRecorded) {
   options.openFiles = 1024;
   const Result r = run({pathOf(names[0]), hud}, options);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(console("2001 files: 2000 converted, 1 already "
-                               "converted, 0 not converted, 0 could not be "
+  const std::string count = std::to_string(kFiles);
+  EXPECT_NE(r.out.find(console(std::to_string(kFiles + 1) + " files: " + count +
+                               " converted, 1 already converted, 0 "
+                               "not converted, 0 could not be "
                                "opened.\n")),
             std::string::npos)
       << r.out.substr(r.out.size() - std::min<std::size_t>(r.out.size(), 400));
@@ -696,8 +699,8 @@ TEST_F(CommandLineTest, TwoThousandFilesAreEachConvertedOnceAndRecorded) {
   }
   const Result again = run({hud});
   EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_NE(again.out.find(console("2000 files: 0 converted, 2000 already "
-                                   "converted")),
+  EXPECT_NE(again.out.find(console(count + " files: 0 converted, " + count +
+                                   " already converted")),
             std::string::npos);
   for (const std::string& name : names)
     ASSERT_SAME_BYTES(readBytes(output() / name), kDefaultConverted) << name;

@@ -183,6 +183,7 @@ const BatchFault kBatchFaults[] = {
     {"Flush", "flush", 1},
     {"Name", "name", 1},
     {"Rename", "rename", 1},
+    {"FlushNamed", "no-tmpfile,flush", 1},
     {"FolderFlush", "folder-flush,syncfs", 5},
     {"Killed", "kill-at-rename", 3},
 };

@@ -244,6 +244,10 @@ struct LayoutRun::Item {
   Prepared prepared;
 };
 
+// Each new file of a batch may be named from the start, and covered against
+// signals until it is renamed.
+static_assert(LayoutRun::kBatch + 8 <= SignalCleanup::kMost);
+
 LayoutRun::LayoutRun(const std::string& home, const Options& options,
                      std::size_t files)
     : home_(home),

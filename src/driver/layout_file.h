@@ -40,10 +40,11 @@ class LayoutRun {
   // Commits the last batch, and returns what became of each file, in order.
   std::vector<Outcome> finish();
 
- private:
-  struct Item;
   // Files in a batch at most: each holds two files open, and its lock.
   static constexpr std::size_t kBatch = 100;
+
+ private:
+  struct Item;
 
   std::optional<Outcome> convertLayoutFile(Item& item);
   std::optional<Outcome> convert(SystemFile& in, const FileVersion& state,

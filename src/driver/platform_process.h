@@ -24,11 +24,13 @@ void prepareProcess();
 // before the program ends. The owner of the file holds one: the calls that
 // make or name the file fill it while the signals are held back, and the
 // owner tells it when the file is about to close and when it is renamed or
-// removed; no other call changes it. Up to kMost files are covered at once,
-// and one more fails to be made.
+// removed; no other call changes it. Up to kMost files are covered at once
+// (the new files of a batch, where the system names them from the start,
+// and the copies and the record beside them), and one more fails to be
+// made.
 class SignalCleanup {
  public:
-  static constexpr int kMost = 16;
+  static constexpr int kMost = 128;
   SignalCleanup() = default;
   ~SignalCleanup() { release(); }
   SignalCleanup(const SignalCleanup&) = delete;
