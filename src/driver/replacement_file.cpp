@@ -81,6 +81,7 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
   // Locked in the order of the names, so that two runs over one folder
   // never each wait for a lock that the other holds.
   std::vector<Commit*> order;
+  order.reserve(batch.size());
   for (Commit& commit : batch) order.push_back(&commit);
   std::sort(order.begin(), order.end(), [](const Commit* a, const Commit* b) {
     return a->file->target_ < b->file->target_;
