@@ -299,6 +299,13 @@ bool LayoutRun::pendingHolds(const FileVersion& state) const {
   return false;
 }
 
+bool LayoutRun::inAnotherFolder(const std::string& folder) const {
+  for (const std::unique_ptr<Item>& item : items_)
+    if (item->prepared.out)
+      return folderOf(item->prepared.out->target()) != folder;
+  return false;
+}
+
 void LayoutRun::commitBatch() {
   std::vector<Commit> batch;
   for (const std::unique_ptr<Item>& item : items_)
@@ -333,7 +340,6 @@ void LayoutRun::commitBatch() {
     outcomes_.push_back(std::move(*item->outcome));
   }
   items_.clear();
-  pending_ = 0;
 }
 
 // Streams the open layout file through the converter into its replacement,
@@ -352,7 +358,7 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
     const std::string target = replacedFile(inputPath);
     const std::string folder = folderOf(target);
     // A batch is of one folder.
-    if (pending_ > 0 && folder != batchFolder_) commitFirst();
+    if (inAnotherFolder(folder)) commitFirst();
     Expected& expected = prepared.expected;
     expected.file = state;
     expected.backup = backupOf(target);
@@ -397,8 +403,6 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
       prepared.out->finishWriting();
     // Windows replaces no open file.
     in.close();
-    batchFolder_ = folder;
-    ++pending_;
     return std::nullopt;
   } catch (const ConversionError& e) {
     BadValue bad{e.line(), e.kind(), e.property(), e.value()};

@@ -52,8 +52,10 @@ class LayoutRun {
   Outcome restore(const NamedFile& file);
   // Commits the batch before the file being handled, which is told after.
   void commitFirst();
-  // Whether a file of the batch is the file `state` tells of.
+  // Whether a file of the batch is the file `state` tells of, or the batch
+  // is of another folder than `folder`.
   bool pendingHolds(const FileVersion& state) const;
+  bool inAnotherFolder(const std::string& folder) const;
   void commitBatch();
   // The record of `folder`, read once for each batch.
   const Record& recordIn(const std::string& folder);
@@ -64,8 +66,6 @@ class LayoutRun {
   std::vector<std::unique_ptr<Item>> items_;  // since the last commit
   std::vector<Outcome> outcomes_;             // of the files told
   Item* current_ = nullptr;                   // the one being handled
-  std::size_t pending_ = 0;                   // of items_, to be committed
-  std::string batchFolder_;
   std::optional<Record> record_;
   std::string recordFolder_;
   std::set<std::string> cleaned_;  // folders whose leftovers are removed
