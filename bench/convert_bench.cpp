@@ -14,13 +14,9 @@
 // also net of the fixed cost of a run; last the median of a second run on
 // the converted file, which compares it with its backup and writes nothing.
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

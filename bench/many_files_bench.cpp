@@ -15,7 +15,6 @@
 // shared with others drifts least. With --floor FOLDER it is that floor.
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>

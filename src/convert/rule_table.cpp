@@ -93,6 +93,12 @@ bool sameFileName(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string foldedFileName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = lowerAscii(c);
+  return folded;
+}
+
 namespace {
 
 bool sameFile(const Row& one, const Row& other) {

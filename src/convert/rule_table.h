@@ -55,6 +55,9 @@ struct RuleMatch {
 // Whether two bare file names are one as the game's file system takes
 // them: ASCII letter case aside.
 bool sameFileName(std::string_view a, std::string_view b);
+// `name` as sameFileName compares it: two names are one exactly where these
+// are equal.
+std::string foldedFileName(std::string_view name);
 
 // Filled once by buildRuleTable() at start-up, read-only afterwards.
 extern std::vector<FileRule> ruleTable;

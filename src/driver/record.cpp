@@ -3,7 +3,6 @@
 
 #include "driver/record.h"
 
-#include <algorithm>
 #include <charconv>
 #include <set>
 #include <string_view>
@@ -42,14 +41,6 @@ bool takeNumber(std::string_view& text, std::uint64_t& number, int base) {
     return false;
   text.remove_prefix(static_cast<std::size_t>(read.ptr - text.data()) + 1);
   return true;
-}
-
-// The key of `name` in a record's index: letter case aside.
-std::string keyOf(const std::string& name) {
-  std::string key = name;
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return key;
 }
 
 }  // namespace
@@ -140,7 +131,7 @@ Record Record::read(const std::string& folder) {
 }
 
 const RecordEntry* Record::find(const std::string& name) const {
-  const auto found = index_.find(keyOf(name));
+  const auto found = index_.find(foldedFileName(name));
   return found == index_.end() ? nullptr : &entries_[found->second];
 }
 
@@ -149,7 +140,8 @@ void Record::put(const RecordEntry& entry) {
   if (entry.name.empty() ||
       entry.name.find_first_of("\r\n") != std::string::npos)
     return;
-  const auto [at, isNew] = index_.emplace(keyOf(entry.name), entries_.size());
+  const auto [at, isNew] =
+      index_.emplace(foldedFileName(entry.name), entries_.size());
   if (isNew)
     entries_.push_back(entry);
   else

@@ -53,8 +53,8 @@ class Record {
   std::string path_;
   State state_ = State::kNone;
   std::vector<RecordEntry> entries_;
-  // Where each name's entry is, by its name in lower case: a folder of
-  // thousands of files is looked up once a file.
+  // Where each name's entry is, by foldedFileName(): a folder of thousands
+  // of files is looked up once a file.
   std::unordered_map<std::string, std::size_t> index_;
 };
 
