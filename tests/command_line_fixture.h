@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <ostream>
 #include <random>
 #include <set>
@@ -151,6 +153,24 @@ class ScratchTest : public ::testing::Test {
   fs::path root_;
 };
 
+// One step of a player's story: what the player does to the files first,
+// the command, and what must come of it. In `args`, the environment and the
+// texts, {H} stands for the home folder and {/} for the separator the program
+// writes; the paths in `files` are below the home folder, where kNoFile says
+// that nothing stands.
+struct StoryStep {
+  std::function<void(const fs::path& home)> before;  // may be empty
+  std::vector<std::string> args;
+  int status = 0;
+  std::vector<std::string> says = {};      // each in the output or the errors
+  std::vector<std::string> saysOnce = {};  // each there exactly once
+  // `says` in this order, in the output and the errors as one stream.
+  bool inOrder = false;
+  std::map<std::string, std::string> files = {};
+  ProgramOptions options = {};
+};
+inline const std::string kNoFile = "(nothing)";
+
 class CommandLineTest : public ScratchTest {
  protected:
   void SetUp() override {
@@ -234,7 +254,67 @@ class CommandLineTest : public ScratchTest {
     return r.err;
   }
 
+  // Plays `steps` in turn, from an empty Output folder in a home of its own
+  // where the same program runs.
+  void play(const std::string& story, const std::vector<StoryStep>& steps) {
+    const fs::path program = program_;
+    moveHome(root_ / ("story" + std::to_string(++stories_)));
+    if (program.filename() != program_.filename()) install(program);
+    const auto filled = [&](std::string text) {
+      const std::pair<std::string, std::string> places[] = {
+          {"{H}", utf8(home_)}, {"{/}", kOnWindows ? "\\" : "/"}};
+      for (const auto& [place, value] : places)
+        for (std::size_t at = text.find(place); at != std::string::npos;
+             at = text.find(place, at + value.size()))
+          text.replace(at, place.size(), value);
+      return console(text);
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const StoryStep& step = steps[i];
+      const std::string what = story + ", step " + std::to_string(i + 1);
+      if (step.before) step.before(home_);
+      std::vector<std::string> args;
+      for (const std::string& arg : step.args) args.push_back(filled(arg));
+      const fs::path out = home_ / "stdout";
+      const fs::path err = step.inOrder ? out : home_ / "stderr";
+      ProgramOptions options = step.options;
+      for (std::string& entry : options.environment) entry = filled(entry);
+      const int status = runProgram(program_, args, out, err, options);
+      const std::string printed =
+          readBytes(out) + (step.inOrder ? "" : readBytes(err));
+      fs::remove(out);
+      fs::remove(err);
+      EXPECT_EQ(status, step.status) << what << ":\n" << printed;
+      std::size_t from = 0;
+      for (const std::string& says : step.says) {
+        const std::string text = filled(says);
+        const std::size_t at = printed.find(text, step.inOrder ? from : 0);
+        EXPECT_NE(at, std::string::npos) << what << ": " << text << "\n"
+                                         << printed;
+        if (at != std::string::npos) from = at + text.size();
+      }
+      for (const std::string& says : step.saysOnce) {
+        const std::string text = filled(says);
+        const std::size_t at = printed.find(text);
+        EXPECT_TRUE(at != std::string::npos &&
+                    printed.find(text, at + 1) == std::string::npos)
+            << what << ", once: " << text << "\n"
+            << printed;
+      }
+      for (const auto& [path, bytes] : step.files) {
+        const fs::path file = home_ / utf8Path(path);
+        if (bytes == kNoFile) {
+          EXPECT_FALSE(fs::exists(fs::symlink_status(file)))
+              << what << ": " << path;
+        } else {
+          EXPECT_SAME_BYTES(readBytes(file), bytes) << what << ": " << path;
+        }
+      }
+    }
+  }
+
   fs::path home_, program_;
+  int stories_ = 0;
 };
 
 // Folders below `folder` up to a path of 250 characters: a file in them has

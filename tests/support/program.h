@@ -48,9 +48,10 @@ struct ProgramOptions {
 };
 
 // Runs `program` with `args`, standard input empty, and standard output and
-// error going to the files `out` and `err`. Returns the exit status: -1 from
-// main shows as 255 outside Windows. A file-size limit and added environment
-// entries are only possible outside Windows.
+// error going to the files `out` and `err`; where `err` is `out`, both go
+// to the one file in the order written, as `2>&1` sends them. Returns the exit
+// status: -1 from main shows as 255 outside Windows. A file-size limit and
+// added environment entries are only possible outside Windows.
 int runProgram(const std::filesystem::path& program,
                const std::vector<std::string>& args,
                const std::filesystem::path& out,

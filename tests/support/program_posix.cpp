@@ -19,7 +19,9 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
   if (pid == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
     const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = err == out
+                      ? o
+                      : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(in, 0);
     ::dup2(o, 1);
     ::dup2(e, 2);

@@ -74,7 +74,9 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = openInheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
   startup.hStdOutput = openInheritable(out, GENERIC_WRITE, CREATE_ALWAYS);
-  startup.hStdError = openInheritable(err, GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdError = err == out
+                          ? startup.hStdOutput
+                          : openInheritable(err, GENERIC_WRITE, CREATE_ALWAYS);
 
   // Arguments in UTF-8, as the tests write them; the program gets UTF-16.
   std::string commandLine = quoted(utf8(program));
@@ -101,7 +103,7 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
   }
   ::CloseHandle(startup.hStdInput);
   ::CloseHandle(startup.hStdOutput);
-  ::CloseHandle(startup.hStdError);
+  if (startup.hStdError != startup.hStdOutput) ::CloseHandle(startup.hStdError);
   if (!created)
     throw std::runtime_error("cannot start " + utf8(program) +
                              " (Windows error " + std::to_string(error) + ")");
