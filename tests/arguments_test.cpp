@@ -4,8 +4,22 @@
 #include "driver/arguments.h"
 
 #include "command_line_fixture.h"
+#include "driver/options.h"
 
 namespace {
+
+// A file named like an option is given behind "--": nothing behind it is
+// read as an option, not even a second "--".
+TEST(OptionsTest, EverythingBehindTwoDashesIsAFile) {
+  const Options options = parseOptions(
+      {"hudconv", "-u", "--", "-n", "--restore", "--", "-x", "a_p.gui.xml"});
+  EXPECT_TRUE(options.update);
+  EXPECT_FALSE(options.preview);
+  EXPECT_FALSE(options.restore);
+  EXPECT_EQ(options.unknownOption, "");
+  EXPECT_EQ(options.files, (std::vector<std::string>{"-n", "--restore", "--",
+                                                     "-x", "a_p.gui.xml"}));
+}
 
 TEST(ArgumentsTest, APatternMatchesNamesInAnyLetterCase) {
   const struct {
@@ -105,6 +119,20 @@ TEST_F(ExpandArgumentTest, APatternOrAFolderNamesItsFilesInNameOrder) {
   EXPECT_FALSE(one.many);
   ASSERT_EQ(one.files.size(), 1u);
   EXPECT_EQ(one.files[0].path, in + "a_p.gui.xml");
+}
+
+// cmd passes a " for the \" that ends a quoted name: it is taken off where
+// the name names nothing and the name without it names a file; a file whose
+// name really ends in one is taken as it is.
+TEST_F(ExpandArgumentTest, AStrayQuoteIsTakenOffOnlyWhereTheNameNamesNothing) {
+  const std::string file = utf8(root_ / "a_p.gui.xml");
+  const std::string nowhere = utf8(root_ / "b_p.gui.xml") + "\"";
+  writeBytes(root_ / "a_p.gui.xml", kLayout);
+  EXPECT_EQ(withoutStrayQuote(file + "\"", ""), file);
+  EXPECT_EQ(withoutStrayQuote(nowhere, ""), nowhere);
+  if (kOnWindows) return;  // no name holds a " there
+  writeBytes(root_ / "a_p.gui.xml\"", kLayout);
+  EXPECT_EQ(withoutStrayQuote(file + "\"", ""), file + "\"");
 }
 
 }  // namespace

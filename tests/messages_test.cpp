@@ -53,26 +53,31 @@ TEST(MessagesTest, TheSummaryCountsEachFileUnderWhatBecameOfIt) {
 }
 
 TEST(MessagesTest, AnyValueThatMovesIsToldWhateverItsKind) {
+  // Also in the one line a preview over many files gives each.
   const struct {
     ChangeCounts changes;
-    std::string made, wouldBe;
+    std::string made, wouldBe, briefly;
   } cases[] = {
       {{0, 1, 0, 0},
        "Changed 0 LEFT and 1 WIDTH values (0 by the built-in exceptions).",
        "Would change 0 LEFT and 1 WIDTH values (0 by the built-in "
-       "exceptions). Nothing was written."},
+       "exceptions). Nothing was written.",
+       "would change 0 LEFT and 1 WIDTH values, 0 by an exception"},
       {{1, 0, 1, 0},
        "Changed 1 LEFT and 0 WIDTH values (1 by the built-in exceptions).",
        "Would change 1 LEFT and 0 WIDTH values (1 by the built-in "
-       "exceptions). Nothing was written."},
+       "exceptions). Nothing was written.",
+       "would change 1 LEFT and 0 WIDTH values, 1 by an exception"},
       {{0, 0, 0, 0},
        "Nothing to move: no LEFT or WIDTH value needed changing.",
        "Nothing would move: no LEFT or WIDTH value needs changing. Nothing "
-       "was written."},
+       "was written.",
+       "nothing would move"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(messages::changesMade(c.changes), c.made);
     EXPECT_EQ(messages::wouldBeMade(c.changes), c.wouldBe);
+    EXPECT_EQ(messages::wouldBeMadeBriefly(c.changes, false), c.briefly);
   }
 }
 
@@ -181,6 +186,52 @@ TEST(MessagesTest, EachFailureIsToldInFullAndInAFewWords) {
     EXPECT_EQ(messages::describe(c.failure), c.full);
     EXPECT_EQ(messages::shortReason(c.failure), c.few);
   }
+}
+
+// Why a file was not done, in the few words of its summary line, for the
+// reasons no failure or bad value carries.
+TEST(MessagesTest, EachReasonIsToldInAFewWords) {
+  const std::string path = "F";
+  const auto outcome = [&](int status, Why why) {
+    Outcome made;
+    made.status = status;
+    made.path = path;
+    made.why = why;
+    return made;
+  };
+  const auto noneNamed = [&](NoneNamed::Kind kind, bool restore) {
+    Outcome none = outcome(status::kCannotOpen, Why::kNothingNamed);
+    none.detail = NoneNamed{kind, path, "*.xml", restore};
+    return none;
+  };
+  Outcome putBack = outcome(status::kNotConverted, Why::kCannotPutBack);
+  putBack.detail = SystemError{SystemError::Source::kErrno, EACCES};
+  const struct {
+    Outcome outcome;
+    RunKind run;
+    const char* line;
+  } cases[] = {
+      {noneNamed(NoneNamed::Kind::kNoLayoutFile, false), RunKind::kConversion,
+       "  could not be opened: F (no layout file (*.gui.xml))"},
+      {noneNamed(NoneNamed::Kind::kNoBackup, true), RunKind::kRestore,
+       "  could not be opened: F (no file with a backup (.bak))"},
+      {noneNamed(NoneNamed::Kind::kNoMatch, false), RunKind::kConversion,
+       "  could not be opened: F (no file matches *.xml)"},
+      {noneNamed(NoneNamed::Kind::kNoMatch, true), RunKind::kRestore,
+       "  could not be opened: F (no file with a backup matches *.xml)"},
+      {outcome(status::kNotConverted, Why::kIsABackup), RunKind::kConversion,
+       "  not converted: F (a backup, which is never converted)"},
+      {outcome(status::kNotConverted, Why::kIsARecord), RunKind::kConversion,
+       "  not converted: F (hudconv's record, which is never converted)"},
+      {outcome(status::kNotConverted, Why::kChanged), RunKind::kConversion,
+       "  not converted: F (changed during the conversion)"},
+      {outcome(status::kNotConverted, Why::kBackupConverted), RunKind::kRestore,
+       "  not restored: F (its backup is converted, not an original)"},
+      {putBack, RunKind::kRestore,
+       "  not restored: F (cannot put the backup back: Permission denied)"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(messages::summaryLine(c.outcome, c.run), c.line);
 }
 
 // A bad value's words, once for each kind, in full and in a summary.

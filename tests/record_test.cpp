@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line_fixture.h"
 #include "convert/drift.h"
 
 namespace {
@@ -82,6 +83,44 @@ TEST(RecordTest, IsTrustedWholeOrNotAtAll) {
   EXPECT_FALSE(parseRecord("<GuiScreen>\r\n", read));
 }
 
+// One entry a file, whatever the letter case it is named in, and each on a
+// line of its own: a name that would break its line is not kept.
+TEST(RecordTest, KeepsTheLastEntryOfEachFileOnALineOfItsOwn) {
+  Record record;
+  record.put({"map_p.gui.xml", {1, 1}, {2, 2}});
+  record.put({"pause_p.gui.xml", {3, 3}, {4, 4}});
+  record.put({"MAP_P.gui.xml", {5, 5}, {6, 6}});
+  for (const char* broken : {"x\ny_p.gui.xml", "x\ry_p.gui.xml"})
+    record.put({broken, {7, 7}, {8, 8}});
+  const RecordEntry* entry = record.find("map_p.gui.xml");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->written, (Digest{5, 5}));
+  std::vector<RecordEntry> read;
+  ASSERT_TRUE(parseRecord(record.text(), read));
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].written, (Digest{5, 5}));
+  EXPECT_EQ(read[1].name, "pause_p.gui.xml");
+}
+
+// A record that is there but cannot be read is not taken for none: the run
+// says that it is ignored.
+class RecordFileTest : public ScratchTest {};
+
+TEST_F(RecordFileTest, OneThatCannotBeOpenedIsIgnored) {
+  const std::string folder = utf8(root_);
+  const fs::path path = root_ / kRecordName;
+  EXPECT_EQ(Record::read(folder).state(), Record::State::kNone);
+  writeBytes(path, recordText({{"map_p.gui.xml", {1, 1}, {2, 2}}}));
+  EXPECT_EQ(Record::read(folder).state(), Record::State::kRead);
+  fs::rename(path, root_ / "elsewhere.txt");
+  fs::create_directory(path);
+  EXPECT_EQ(Record::read(folder).state(), Record::State::kIgnored);
+  if (kOnWindows) return;
+  fs::remove(path);
+  fs::create_symlink("elsewhere.txt", path);
+  EXPECT_EQ(Record::read(folder).state(), Record::State::kIgnored);
+}
+
 // A converted layout: the LEFT values move, the rest stays.
 const std::string kOriginal =
     "<GuiScreen>\r\n"
@@ -98,6 +137,12 @@ const std::string kConvertedLayout =
     "  <Property Label=\"TOP\" Value=\"40\" />\r\n"
     "  <Property Label=\"LEFT\" Value=\"560\" />\r\n"
     "  <Property Label=\"LEFT\" Value=\"760\" />\r\n"
+    "</GuiScreen>\r\n";
+
+// A layout whose conversion moves nothing.
+const std::string kUnmoved =
+    "<GuiScreen>\r\n"
+    "  <Property Label=\"TOP\" Value=\"40\" />\r\n"
     "</GuiScreen>\r\n";
 
 std::string replaced(std::string text, const std::string& from,
@@ -121,6 +166,8 @@ TEST(DriftTest, TellsATunedFileFromANewOriginal) {
     std::string file;
     Drift drift;
     std::size_t changedValues;
+    std::string original = kOriginal;
+    std::string converted = kConvertedLayout;
   } cases[] = {
       {"a converted value tuned",
        replaced(kConvertedLayout, value("560"), value("565")), Drift::kTuned,
@@ -130,6 +177,12 @@ TEST(DriftTest, TellsATunedFileFromANewOriginal) {
       {"one value put back as it was",
        replaced(kConvertedLayout, value("160"), value("300")), Drift::kTuned,
        1},
+      {"a value tuned below zero",
+       replaced(kConvertedLayout, value("560"), value("-20")), Drift::kTuned,
+       1},
+      {"a layout with nothing to move, a value tuned",
+       replaced(kUnmoved, value("40"), value("44")), Drift::kTuned, 1, kUnmoved,
+       kUnmoved},
       {"LF line breaks, a value tuned",
        withLf(replaced(kConvertedLayout, value("760"), value("750"))),
        Drift::kTuned, 1},
@@ -148,6 +201,16 @@ TEST(DriftTest, TellsATunedFileFromANewOriginal) {
        replaced(kConvertedLayout,
                 "  <Property Label=\"TOP\" Value=\"40\" />\r\n", ""),
        Drift::kChanged, 0},
+      {"text added behind a value",
+       replaced(kConvertedLayout, value("560") + " />",
+                value("560") + " /><Property Label=\"TOP\" Value=\"5\" />"),
+       Drift::kChanged, 0},
+      // Half its lines are nowhere in the conversion: not enough to call it
+      // another layout.
+      {"half of it other lines",
+       "<GuiScreen>\r\n  <Property Label=\"TAG\" Value=\"LBL_Map\" />\r\n"
+       "  <Hand made=\"1\" />\r\n  <Hand made=\"2\" />\r\n",
+       Drift::kChanged, 0},
       {"a line of the converted file rewritten",
        replaced(kConvertedLayout, "LBL_Map", "LBL_Other"), Drift::kChanged, 0},
       {"every moved value tuned",
@@ -161,7 +224,7 @@ TEST(DriftTest, TellsATunedFileFromANewOriginal) {
        Drift::kChanged, 0},
   };
   for (const auto& c : cases) {
-    const DriftReport report = judgeDrift(c.file, kOriginal, kConvertedLayout);
+    const DriftReport report = judgeDrift(c.file, c.original, c.converted);
     EXPECT_EQ(report.drift, c.drift) << c.what;
     EXPECT_EQ(report.changedValues, c.changedValues) << c.what;
   }
