@@ -17,9 +17,13 @@ void write(bool toErrors, const std::string& text) {
     waiting->push_back({toErrors, text});
     return;
   }
+  // Each line out before the next: where both streams go to one file, as
+  // `2>&1` sends them, an error stands beside the file it is about. The
+  // Windows C runtime buffers a redirected standard error.
   if (toErrors) {
     std::fflush(stdout);
     writeText(stderr, text);
+    std::fflush(stderr);
   } else {
     writeText(stdout, text);
     std::fflush(stdout);
