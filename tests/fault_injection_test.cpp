@@ -442,6 +442,143 @@ TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
   }
 }
 
+// Another program that changes a layout file or its backup between two
+// looks of a run at it: what the run found first is never taken for what is
+// there now, and the file is left as it is now.
+TEST_F(FaultTest, AChangeBetweenTwoLooksAtAFileIsFoundAndKept) {
+  const auto changing = [](const std::string& fault, const std::string& file) {
+    ProgramOptions options = withFault(fault);
+    options.environment.push_back("HUDCONV_FAULT_FILE={H}/Output/" + file);
+    return options;
+  };
+  const std::string path = "{H}/Output/a_p.gui.xml";
+  const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
+  std::string tuned = kDefaultConverted;
+  tuned.replace(tuned.find("367"), 3, "370");
+  const StoryStep converted = {[](const fs::path& home) {
+                                 writeBytes(home / "Output/a_p.gui.xml",
+                                            kLayout);
+                               },
+                               {"a_p.gui.xml"}};
+  const std::string again = " was left as it is now. Run hudconv again.\n";
+  // Another run converted it since it was read: what was read is the backup
+  // alone now, and no link.
+  play("a file another run converts as it is read",
+       {{[](const fs::path& home) {
+           writeBytes(home / "Output/a_p.gui.xml", kLayout);
+         },
+         {"a_p.gui.xml"},
+         1,
+         {path + " changed during the conversion (another program wrote to "
+                 "it), and was left as it is now.\n"},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", "<converted/>\r\n"},
+          {"Output/a_p.gui.xml.bak", kLayout}},
+         changing("converted-meanwhile", "a_p.gui.xml")}});
+  // After the file was checked and before its backup is replaced by it.
+  play("a new original written to as it is kept",
+       {converted,
+        {[&](const fs::path& home) {
+           writeBytes(home / "Output/a_p.gui.xml", patched);
+         },
+         {"--update", "a_p.gui.xml"},
+         1,
+         {path +
+          " changed during the conversion (another program wrote to "
+          "it), and was left as it is now; " +
+          path + ".bak now holds the file as it is"},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", patched + "changed\r\n"},
+          {"Output/a_p.gui.xml.bak", patched + "changed\r\n"}},
+         changing("change-on-reopen", "a_p.gui.xml")}});
+  // While a tuned file is judged, or a restore looks at the file it would
+  // replace.
+  play("a backup written to as its tuned file is judged",
+       {converted,
+        {[&](const fs::path& home) {
+           writeBytes(home / "Output/a_p.gui.xml", tuned);
+         },
+         {"a_p.gui.xml"},
+         1,
+         {path +
+          ".bak changed during the conversion, changed or removed by "
+          "another program; " +
+          path + again},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", tuned}},
+         changing("change-on-reopen", "a_p.gui.xml.bak")}});
+  play("a backup written to as it would be put back",
+       {converted,
+        {{},
+         {"--restore", "a_p.gui.xml"},
+         1,
+         {"cannot restore " + path + ": " + path +
+          ".bak changed during the conversion"},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", kDefaultConverted},
+          {"Output/a_p.gui.xml.bak", kLayout + "changed\r\n"}},
+         changing("change-on-reopen", "a_p.gui.xml.bak")}});
+  // The backup of a file that is its original, in a run over many: the
+  // others go on, and the summary gives the few words of the cause.
+  play("a backup written to in a run over a folder",
+       {{[](const fs::path& home) {
+           writeBytes(home / "Output/a_p.gui.xml", kLayout);
+           writeBytes(home / "Output/a_p.gui.xml.bak", kLayout);
+           writeBytes(home / "Output/b_p.gui.xml", kLayout);
+         },
+         {"{H}/Output"},
+         1,
+         {path + again,
+          "  not converted: " + path + " (changed during the conversion)\n"},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", kLayout},
+          {"Output/b_p.gui.xml", kDefaultConverted}},
+         changing("change-backup", "a_p.gui.xml")}});
+}
+
+// A step that fails for one file is told for that file alone: a folder
+// flush that fails fails only the files whose backups it was to keep, and a
+// restore whose rename fails keeps both the file and its backup.
+TEST_F(FaultTest, AStepThatFailsFailsTheFilesItWasFor) {
+  play("a folder flush that fails, one file with its backup",
+       {{[](const fs::path& home) {
+           writeBytes(home / "Output/a_p.gui.xml", kLayout);
+           writeBytes(home / "Output/b_p.gui.xml", kLayout);
+           writeBytes(home / "Output/b_p.gui.xml.bak", kLayout);
+         },
+         {"{H}/Output"},
+         1,
+         {"cannot flush the folder {H}/Output: Input/output error",
+          "2 files: 1 converted, 0 already converted, 1 not converted"},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", kLayout},
+          {"Output/a_p.gui.xml.bak", kNoFile},
+          {"Output/b_p.gui.xml", kDefaultConverted}},
+         withFault("folder-flush,syncfs")}});
+  play("a restore whose rename fails",
+       {{[](const fs::path& home) {
+           writeBytes(home / "Output/a_p.gui.xml", kLayout);
+         },
+         {"a_p.gui.xml"}},
+        {{},
+         {"--restore", "a_p.gui.xml"},
+         1,
+         {"cannot restore {H}/Output/a_p.gui.xml: cannot put "
+          "{H}/Output/a_p.gui.xml.bak back in place: Invalid cross-device "
+          "link"},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", kDefaultConverted},
+          {"Output/a_p.gui.xml.bak", kLayout}},
+         withFault("restore-rename")}});
+}
+
 TEST_F(FaultTest, AnInterruptRemovesANamedTemporaryFile) {
   // Where the file system has no unnamed files, the new file has a name
   // from the start, and an interrupt while it is written must remove it.

@@ -197,14 +197,17 @@ Standing compareWithBackup(const SystemFile& in, const FileVersion& state,
   const SystemError error = openBackup(backup, original, backupState);
   if (error.isNotFound()) return Standing::kNoBackup;
   checkBackupOpened(error, path, backup);
-  // One file under both names has two names; with one, the backup's name
-  // led to the file through a link that the system did not tell of.
+  // One file under both names has two names. With one, another run has
+  // converted the file since it was read here, and what was read is the
+  // backup alone now; or, where the file is still there, the backup's name
+  // led to it through a link that the system did not tell of.
   if (backupState.sameFile(state)) {
-    if (backupState.names < 2)
-      throw FileError(
-          failureOf(Failure::Kind::kNotABackup, backup, "",
-                    SystemError::notARegularFile(EntryKind::kLink)));
-    return Standing::kSameFile;
+    if (backupState.names >= 2) return Standing::kSameFile;
+    FileVersion now;
+    if (readVersion(path, now) || !now.sameFile(state))
+      throw FileError(failureOf(Failure::Kind::kChangedMeanwhile, path));
+    throw FileError(failureOf(Failure::Kind::kNotABackup, backup, "",
+                              SystemError::notARegularFile(EntryKind::kLink)));
   }
   const std::size_t blockSize =
       blockSizeFor(std::max(state.size, backupState.size));

@@ -43,6 +43,16 @@
 //   remove-backup the backup of the layout file named by HUDCONV_FAULT_FILE
 //                 is removed while the file is converted
 //   change-backup that backup gets more bytes while the file is converted
+//   converted-meanwhile
+//                 another run converts the layout file named by
+//                 HUDCONV_FAULT_FILE just before its backup is first looked
+//                 for: keeps it as the backup, and puts "<converted/>" in its
+//                 place
+//   change-on-reopen
+//                 another program appends to the file named by
+//                 HUDCONV_FAULT_FILE (a layout file or a backup) just before
+//                 it is opened for reading the second time: between two
+//                 looks at it
 //   no-link       the file system has no hard links (EPERM): the backup of
 //                 the layout file is a copy
 //   no-copy       naming that copy fails (EPERM)
@@ -50,6 +60,8 @@
 //                 another program makes a backup of other bytes just
 //                 before the layout file is linked to its backup, or (with
 //                 no-link) before the copy of it is named so
+//   restore-rename
+//                 the rename of a backup over its layout file fails (EXDEV)
 //   record-lock   locking the folder for its record fails (EIO)
 //   record-write  writing the new record fails as on a full disk (ENOSPC)
 //   record-rename the rename of the new record over the old fails (EXDEV)
@@ -88,6 +100,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -163,6 +176,9 @@ Function real(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
+// The file that another program changes, or null.
+const char* faultFile() { return std::getenv("HUDCONV_FAULT_FILE"); }
+
 // Another program writes to the layout file named by HUDCONV_FAULT_FILE:
 // appends a line, or overwrites its first byte.
 void changeLayoutFile(bool inPlace = false) {
@@ -180,6 +196,19 @@ void changeLayoutFileKeepingItsTime() {
   changeLayoutFile();
   const timespec times[2] = {before.st_atim, before.st_mtim};
   ::utimensat(AT_FDCWD, std::getenv("HUDCONV_FAULT_FILE"), times, 0);
+}
+
+// Another run converts the layout file `path`: keeps it as its backup, a
+// second name, and renames its new bytes over it.
+void convertMeanwhile(const std::string& path) {
+  real<int (*)(const char*, const char*)>("link")(path.c_str(),
+                                                  (path + ".bak").c_str());
+  const std::string made = path + ".new";
+  if (std::FILE* converted = std::fopen(made.c_str(), "wb")) {
+    std::fputs("<converted/>\r\n", converted);
+    std::fclose(converted);
+  }
+  real<int (*)(const char*, const char*)>("rename")(made.c_str(), path.c_str());
 }
 
 // Another program or run makes the backup `path` first, of other bytes.
@@ -218,6 +247,18 @@ int open(const char* path, int flags, ...) {
       std::strstr(path, "/Output/") && !isTempPath(path)) {
     ::unlink(path);
     ::mkfifo(path, 0666);
+  }
+  const bool reading = (flags & O_ACCMODE) == O_RDONLY &&
+                       (flags & O_DIRECTORY) == 0 && faultFile();
+  if (reading && faultIs("converted-meanwhile") &&
+      std::string(path) == faultFile() + std::string(".bak")) {
+    static bool converted = false;
+    if (!std::exchange(converted, true)) convertMeanwhile(faultFile());
+  }
+  if (reading && faultIs("change-on-reopen") &&
+      std::strcmp(path, faultFile()) == 0) {
+    static int opens = 0;
+    if (++opens == 2) changeLayoutFile();
   }
   if ((flags & O_TMPFILE) == O_TMPFILE) {
     if (strikes("create", true)) {
@@ -396,6 +437,10 @@ int rename(const char* from, const char* to) {
     ::kill(::getpid(), SIGKILL);
   if (faultIs("slow-record") && isRecordPath(to)) ::usleep(200000);
   if (faultIs("record-rename") && isRecordPath(to)) {
+    errno = EXDEV;
+    return -1;
+  }
+  if (faultIs("restore-rename") && isBackupPath(from)) {
     errno = EXDEV;
     return -1;
   }
