@@ -23,7 +23,7 @@ void remove(const fs::path& home, const std::string& path) {
   fs::remove(home / utf8Path(path));
 }
 
-// A layout file of a game update: one line more than kLayout's first.
+// A game update's layout file: kLayout with another first line.
 const std::string kPatched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
 const std::string kPatchedConverted =
     "<GuiScreen Patched=\"1\">" + kDefaultConverted.substr(11);
