@@ -77,6 +77,13 @@ inline const std::string kDefaultConverted =
     "  <Property Label=\"WIDTH\" Value=\"600\" />\r\n"
     "</GuiScreen>\r\n";
 
+// A game update's layout file: kLayout with another first line; and it
+// converted under a name the exceptions do not list.
+inline const std::string kPatched =
+    "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
+inline const std::string kPatchedConverted =
+    "<GuiScreen Patched=\"1\">" + kDefaultConverted.substr(11);
+
 // Runs as a user without rights to the files.
 inline ProgramOptions asAnotherUser() {
   ProgramOptions options;

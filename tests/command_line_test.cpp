@@ -713,9 +713,8 @@ TEST_F(CommandLineTest, ASuggestedCommandRunsAsPasted) {
   const std::string name = "a_p.gui.xml";
   writeBytes(output() / name, kLayout);
   ASSERT_EQ(run({name}).status, 0);
-  const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
-  const std::string patchedConverted =
-      "<GuiScreen Patched=\"1\">" + kDefaultConverted.substr(11);
+  const std::string& patched = kPatched;
+  const std::string& patchedConverted = kPatchedConverted;
   const struct {
     const char* what;
     std::vector<std::string> args;
@@ -784,9 +783,8 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
   const std::string hud = utf8(output());
   const std::vector<std::string> names = {"a_p.gui.xml", "b_p.gui.xml",
                                           "c_p.gui.xml"};
-  const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
-  const std::string patchedConverted =
-      "<GuiScreen Patched=\"1\">" + kDefaultConverted.substr(11);
+  const std::string& patched = kPatched;
+  const std::string& patchedConverted = kPatchedConverted;
   std::string tuned = kDefaultConverted;
   tuned.replace(tuned.find("367"), 3, "370");
   // An update that moved the controls and added a line: neither its values

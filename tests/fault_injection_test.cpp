@@ -452,7 +452,6 @@ TEST_F(FaultTest, AChangeBetweenTwoLooksAtAFileIsFoundAndKept) {
     return options;
   };
   const std::string path = "{H}/Output/a_p.gui.xml";
-  const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
   std::string tuned = kDefaultConverted;
   tuned.replace(tuned.find("367"), 3, "370");
   const StoryStep converted = {[](const fs::path& home) {
@@ -464,9 +463,7 @@ TEST_F(FaultTest, AChangeBetweenTwoLooksAtAFileIsFoundAndKept) {
   // Another run converted it since it was read: what was read is the backup
   // alone now, and no link.
   play("a file another run converts as it is read",
-       {{[](const fs::path& home) {
-           writeBytes(home / "Output/a_p.gui.xml", kLayout);
-         },
+       {{converted.before,
          {"a_p.gui.xml"},
          1,
          {path + " changed during the conversion (another program wrote to "
@@ -479,8 +476,8 @@ TEST_F(FaultTest, AChangeBetweenTwoLooksAtAFileIsFoundAndKept) {
   // After the file was checked and before its backup is replaced by it.
   play("a new original written to as it is kept",
        {converted,
-        {[&](const fs::path& home) {
-           writeBytes(home / "Output/a_p.gui.xml", patched);
+        {[](const fs::path& home) {
+           writeBytes(home / "Output/a_p.gui.xml", kPatched);
          },
          {"--update", "a_p.gui.xml"},
          1,
@@ -490,8 +487,8 @@ TEST_F(FaultTest, AChangeBetweenTwoLooksAtAFileIsFoundAndKept) {
           path + ".bak now holds the file as it is"},
          {},
          false,
-         {{"Output/a_p.gui.xml", patched + "changed\r\n"},
-          {"Output/a_p.gui.xml.bak", patched + "changed\r\n"}},
+         {{"Output/a_p.gui.xml", kPatched + "changed\r\n"},
+          {"Output/a_p.gui.xml.bak", kPatched + "changed\r\n"}},
          changing("change-on-reopen", "a_p.gui.xml")}});
   // While a tuned file is judged, or a restore looks at the file it would
   // replace.
@@ -730,7 +727,7 @@ TEST_F(FaultTest, RunsAtOnceInOneFolderKeepEachOthersRecord) {
 // or its conversion with it; the same command again converts it exactly
 // once.
 TEST_F(FaultTest, AnUpdateKilledAtAnyStepIsDoneOnceByTheNextRun) {
-  const std::string patched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
+  const std::string& patched = kPatched;
   const std::string patchedConverted =
       "<GuiScreen Patched=\"1\">" + kConverted.substr(11);
   const fs::path backup = output() / (kName + ".bak");

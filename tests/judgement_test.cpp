@@ -23,11 +23,6 @@ void remove(const fs::path& home, const std::string& path) {
   fs::remove(home / utf8Path(path));
 }
 
-// A game update's layout file: kLayout with another first line.
-const std::string kPatched = "<GuiScreen Patched=\"1\">" + kLayout.substr(11);
-const std::string kPatchedConverted =
-    "<GuiScreen Patched=\"1\">" + kDefaultConverted.substr(11);
-
 // Where a file of Output is, as the program names it.
 std::string inOutput(const std::string& name) {
   return "{H}{/}Output{/}" + name;
