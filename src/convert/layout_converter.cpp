@@ -35,10 +35,14 @@ std::string valueTextOf(std::string_view line) {
 
 LayoutConverter::LayoutConverter(ByteSink& sink, ChangeListener* listener,
                                  Told told)
+    : LayoutConverter(sink, inputFileName, listener, told) {}
+
+LayoutConverter::LayoutConverter(ByteSink& sink, std::string_view fileName,
+                                 ChangeListener* listener, Told told)
     : sink_(sink),
       listener_(listener),
       tellEveryChange_(listener && told == Told::kEveryChange),
-      rules_(inputFileName) {
+      rules_(fileName) {
   currentTagText.clear();
 }
 

@@ -148,6 +148,11 @@ class LayoutConverter {
   // `sink`, telling `listener`, where one is given, of the changes `told`.
   explicit LayoutConverter(ByteSink& sink, ChangeListener* listener = nullptr,
                            Told told = Told::kEveryChange);
+  // The same for the file named `fileName` (its bare name), whose
+  // exceptions apply; the one above goes by inputFileName.
+  LayoutConverter(ByteSink& sink, std::string_view fileName,
+                  ChangeListener* listener = nullptr,
+                  Told told = Told::kEveryChange);
 
   // Throws ConversionError when rewriteLine rejects a line or a line holds a
   // NUL byte, and whatever the sink throws.
@@ -231,7 +236,7 @@ class LayoutConverter {
   std::string line_;  // a line cut by the end of a piece, until it is whole
   std::size_t lineNumber_ = 0;
   ChangeCounts changes_;
-  FileRuleLookup rules_;  // of inputFileName, as it is at the start
+  FileRuleLookup rules_;  // of the file's name, as it is at the start
   // The text of the last TAG line: a view into its line, copied into
   // currentTagText once per piece rather than once per TAG line.
   TagText tag_;

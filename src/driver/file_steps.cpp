@@ -21,16 +21,6 @@ void convertFile(const SystemFile& in, const std::string& path,
   converter.finish();
 }
 
-bool holdsDigest(const SystemFile& in, std::uint64_t size,
-                 const std::string& path, const Digest& digest) {
-  if (size != digest.size) return false;
-  ContentHash hash;
-  readBlocks(in, path, blockSizeFor(size),
-             [&](const char* data, std::size_t got) { hash.feed(data, got); });
-  check(rewindFile(in), Step::kRead, path);
-  return hash.digest() == digest;
-}
-
 void lockFile(FileLock& held, const std::string& target) {
   const SystemError error = held.lock(target);
   // The steps after tell of a file that is gone.

@@ -38,12 +38,6 @@ void convertFile(const SystemFile& in, const std::string& path,
                  std::size_t blockSize, LayoutConverter& converter,
                  ContentHash* hash = nullptr);
 
-// Whether `in`, of `size` bytes, at `path`, holds the bytes of `digest`;
-// read only where the sizes agree. Leaves `in` at its start. Throws
-// FileError.
-bool holdsDigest(const SystemFile& in, std::uint64_t size,
-                 const std::string& path, const Digest& digest);
-
 // Holds the lock of the layout file `target` while it is replaced or
 // restored, so that another run of hudconv never comes between the steps.
 // A file that is gone has nothing to guard. Throws FileError.

@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "driver/arguments.h"
+#include "driver/file_report.h"
+#include "driver/messages.h"
 #include "driver/options.h"
 #include "driver/outcome.h"
 #include "driver/platform_files.h"
 #include "driver/record.h"
+
+class Evidence;
 
 // Each layout file's story, as the player named it and as it was found:
 // converted in place, the original kept as its backup at the first
@@ -44,6 +48,7 @@ class LayoutRun {
   static constexpr std::size_t kBatch = 100;
 
  private:
+  struct Prepared;
   struct Item;
 
   std::optional<Outcome> convertLayoutFile(Item& item);
@@ -59,10 +64,17 @@ class LayoutRun {
   void commitBatch();
   // The record of `folder`, read once for each batch.
   const Record& recordIn(const std::string& folder);
+  // What became of a file whose replacement failed with `failure`.
+  Outcome failedWith(Failure failure, Prepared& prepared,
+                     const std::string& path);
+  messages::FileAbout aboutOf(const std::string& path,
+                              const std::string& backup,
+                              const Evidence& evidence) const;
 
   std::string home_;
   Options options_;
   bool batched_;
+  FileReport report_;
   std::vector<std::unique_ptr<Item>> items_;  // since the last commit
   std::vector<Outcome> outcomes_;             // of the files told
   Item* current_ = nullptr;                   // the one being handled

@@ -12,6 +12,7 @@
 #include "convert/rule_table.h"
 #include "driver/arguments.h"
 #include "driver/console.h"
+#include "driver/file_report.h"
 #include "driver/layout_file.h"
 #include "driver/messages.h"
 #include "driver/options.h"
@@ -101,27 +102,14 @@ int run(const Options& command) {
       else
         toHandle.emplace_back(&file, found.nameIsAPattern);
     }
-  Options options = command;
-  options.brief = toHandle.size() > 1 && !command.verbose;
-  LayoutRun layoutRun(home, options, toHandle.size());
+  LayoutRun layoutRun(home, command, toHandle.size());
   for (const auto& [file, nameIsAPattern] : toHandle)
     layoutRun.handle(*file, nameIsAPattern);
   for (Outcome& outcome : layoutRun.finish())
     outcomes.push_back(std::move(outcome));
   // Several files: what became of them, on screen when the window waits.
-  if (outcomes.size() + passedOver > 1) {
-    const RunKind kind = command.restore   ? RunKind::kRestore
-                         : command.preview ? RunKind::kPreview
-                                           : RunKind::kConversion;
-    say(messages::summary(outcomes, passedOver, kind));
-    std::size_t newOriginals = 0;
-    for (const Outcome& outcome : outcomes) {
-      if (outcome.status != status::kConverted || outcome.why == Why::kTuned)
-        say(messages::summaryLine(outcome, kind));
-      newOriginals += outcome.why == Why::kNewOriginal ? 1 : 0;
-    }
-    if (newOriginals > 0) say(messages::updateAdvice(newOriginals));
-  }
+  if (outcomes.size() + passedOver > 1)
+    tellSummary(outcomes, passedOver, command);
   int highest = status::kConverted;
   for (const Outcome& outcome : outcomes)
     highest = std::max(highest, outcome.status);

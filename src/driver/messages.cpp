@@ -52,6 +52,44 @@ const char kSavedAsUtf16[] =
     "it is saved as UTF-16 (\"Unicode\" in Notepad): save it as UTF-8 or "
     "ANSI and run again";
 
+std::string verdict(Verdict verdict, const FileAbout& about) {
+  const std::string& path = about.path;
+  const std::string& backup = about.backup;
+  switch (verdict) {
+    case Verdict::kUnconverted:
+    case Verdict::kBackupPutBack:
+    case Verdict::kLeftByStoppedRun:
+      return {};
+    case Verdict::kNewOriginalTaken:
+      return takenAsNewOriginal(about.preview);
+    case Verdict::kAlreadyConverted:
+      return alreadyConverted(backup);
+    case Verdict::kConvertedBackupGone:
+      return alreadyConvertedBackupGone(backup);
+    case Verdict::kConvertedNotItsBackup:
+      return alreadyConvertedBackupNotItsOriginal(backup);
+    case Verdict::kTuned:
+      return tunedKept(about.drift.changedValues);
+    case Verdict::kNewOriginal:
+      return newOriginal(path);
+    case Verdict::kChanged:
+      return changedSinceConversion(path, backup, false);
+    case Verdict::kChangedBackupGone:
+      return changedSinceConversion(path, backup, true);
+    case Verdict::kRestorable:
+      return restored(backup);
+    case Verdict::kOriginalInPlace:
+      return originalInPlace(path, backup);
+    case Verdict::kNoBackup:
+      return noBackup(path, backup, about.backupError);
+    case Verdict::kBackupConverted:
+      return backupIsConverted(path, backup);
+    case Verdict::kNotItsOriginal:
+      return notItsOriginal(path, backup, about.drift.drift);
+  }
+  return {};
+}
+
 std::string inputFileIs(const std::string& path) {
   return "Input file is: " + path;
 }

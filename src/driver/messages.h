@@ -10,6 +10,7 @@
 #include "convert/drift.h"
 #include "convert/layout_converter.h"
 #include "driver/failure.h"
+#include "driver/judgement.h"
 #include "driver/outcome.h"
 #include "driver/platform_files.h"
 
@@ -25,6 +26,16 @@ extern const char kPreviewOfRestore[];
 extern const char kUpdateOfRestore[];
 // Said of a file saved as UTF-16, instead of the NUL byte it holds.
 extern const char kSavedAsUtf16[];
+
+// What the words of a file's verdict are about.
+struct FileAbout {
+  std::string path, backup;
+  DriftReport drift;        // against the backup, where it was judged so
+  SystemError backupError;  // why no backup was found
+  bool preview = false;
+};
+// The sentence of `verdict`; none for a file that is simply converted.
+std::string verdict(Verdict verdict, const FileAbout& about);
 
 // The report of one file.
 std::string inputFileIs(const std::string& path);

@@ -9,9 +9,6 @@
 struct Options {
   bool help = false, version = false, restore = false, preview = false,
        update = false, verbose = false;
-  // Not read from the command line: set by the run where it goes over more
-  // than one file, and so tells a line or two of each.
-  bool brief = false;
   std::string unknownOption;  // the first one given, if any
   std::vector<std::string> files;
 

@@ -4,7 +4,6 @@
 #include "driver/record.h"
 
 #include <charconv>
-#include <set>
 #include <string_view>
 
 #include "convert/rule_table.h"
@@ -149,11 +148,6 @@ void Record::put(const RecordEntry& entry) {
 }
 
 std::string Record::text() const { return recordText(entries_); }
-
-bool toldIgnoredBefore(const std::string& folder) {
-  static std::set<std::string> told;
-  return !told.insert(folder).second;
-}
 
 std::optional<Failure> updateRecord(const std::string& folder,
                                     const std::vector<RecordEntry>& entries) {

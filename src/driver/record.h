@@ -58,10 +58,6 @@ class Record {
   std::unordered_map<std::string, std::size_t> index_;
 };
 
-// Whether the record of `folder` was found ignored before in this run:
-// where it is, it is told once.
-bool toldIgnoredBefore(const std::string& folder);
-
 // Puts `entries` in the record of `folder`, crash-safely: under the folder's
 // lock, the record is read again, written anew beside it and renamed over
 // it, once for all of them. A crash leaves the old record or the new; a power

@@ -94,14 +94,14 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
       try {
         step(*commit);
       } catch (FileError& e) {
-        commit->failure = commit->file->failed(std::move(e.failure()),
-                                               commit->expected.backup);
+        commit->failure =
+            commit->file->failed(std::move(e.failure()), commit->found.backup);
       }
     }
   };
   forEach([](Commit& commit) {
     commit.file->flush();
-    commit.file->checkAndKeep(commit.expected);
+    commit.file->checkAndKeep(commit.found);
   });
   const std::string folder = folderOf(batch.front().file->target_);
   const Commit* kept = nullptr;
@@ -109,26 +109,26 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
     if (!commit->failure && commit->file->made_ != Made::kNothing)
       kept = commit;
   if (kept) {
-    const SystemError error = syncFolder(folder, kept->expected.backup);
+    const SystemError error = syncFolder(folder, kept->found.backup);
     forEach([&](const Commit& commit) {
       if (commit.file->made_ != Made::kNothing)
         check(error, Step::kFlushFolder, folder);
     });
   }
   forEach(
-      [](const Commit& commit) { commit.file->replace(commit.expected.file); });
+      [](const Commit& commit) { commit.file->replace(commit.found.file); });
   std::vector<RecordEntry> entries;
   for (const Commit& commit : batch)
     if (!commit.failure)
       entries.push_back({fileNameOf(commit.file->target_),
                          commit.file->written_.digest(),
-                         commit.expected.original});
+                         commit.found.original});
   if (entries.empty()) return std::nullopt;
   (void)syncFolder(folder, batch.front().file->target_);
   return updateRecord(folder, entries);
 }
 
-void ReplacementFile::checkAndKeep(const Expected& expected) {
+void ReplacementFile::checkAndKeep(const AsFound& expected) {
   lockFile(held_, target_);
   checkUnchanged(expected.file);
   if (!expected.keepOriginal) {

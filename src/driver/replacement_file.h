@@ -25,8 +25,9 @@ InheritedAttributes checkReplaceable(const std::string& target);
 
 class BlockWriter;
 
-// What the caller of ReplacementFile::commit() knows of the layout file.
-struct Expected {
+// The layout file and its backup as the run found them, and what is to
+// become of the backup.
+struct AsFound {
   FileVersion file;  // the layout file as it was read
   // Where it has no backup yet, the original is kept as `backup` before the
   // rename; where it has one, that is still as it was found (`backupFile`),
@@ -44,7 +45,7 @@ class ReplacementFile;
 // and, once committed, what failed for it alone.
 struct Commit {
   ReplacementFile* file = nullptr;
-  Expected expected;
+  AsFound found;
   std::optional<Failure> failure;
 };
 
@@ -121,7 +122,7 @@ class ReplacementFile final : public ByteSink {
 
   void flush();
   // The steps from the check to the folder's flush, under the lock.
-  void checkAndKeep(const Expected& expected);
+  void checkAndKeep(const AsFound& expected);
   void checkUnchanged(const FileVersion& expected);
   void replace(const FileVersion& expected);
   [[noreturn]] void failChanged();

@@ -51,8 +51,8 @@
 //   change-on-reopen
 //                 another program appends to the file named by
 //                 HUDCONV_FAULT_FILE (a layout file or a backup) just before
-//                 it is opened for reading the second time: between two
-//                 looks at it
+//                 the second look at it: opened for reading again, or its
+//                 state read by name (lstat) once it was opened
 //   no-link       the file system has no hard links (EPERM): the backup of
 //                 the layout file is a copy
 //   no-copy       naming that copy fails (EPERM)
@@ -219,6 +219,13 @@ void makeOtherBackup(const char* path) {
   }
 }
 
+// The looks at the fault's file, the first its opening: the second changes
+// it.
+int looks = 0;
+void lookAgain() {
+  if (++looks == 2) changeLayoutFile();
+}
+
 void record(const std::string& step) {
   const char* log = std::getenv("HUDCONV_FAULT_LOG");
   if (!log) return;
@@ -256,10 +263,8 @@ int open(const char* path, int flags, ...) {
     if (!std::exchange(converted, true)) convertMeanwhile(faultFile());
   }
   if (reading && faultIs("change-on-reopen") &&
-      std::strcmp(path, faultFile()) == 0) {
-    static int opens = 0;
-    if (++opens == 2) changeLayoutFile();
-  }
+      std::strcmp(path, faultFile()) == 0)
+    lookAgain();
   if ((flags & O_TMPFILE) == O_TMPFILE) {
     if (strikes("create", true)) {
       errno = EMFILE;
@@ -271,6 +276,13 @@ int open(const char* path, int flags, ...) {
     }
   }
   return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+int lstat(const char* path, struct stat* info) {
+  if (faultIs("change-on-reopen") && faultFile() &&
+      std::strcmp(path, faultFile()) == 0 && looks >= 1)
+    lookAgain();
+  return real<int (*)(const char*, struct stat*)>("lstat")(path, info);
 }
 
 // The clock set an hour ahead or a year back, for the age of leftovers.

@@ -1,0 +1,78 @@
+#pragma once
+
+// What is read of a layout file, its backup and its folder's record to
+// judge it: exactly the facts its judgement asks for, one at a time. The
+// file and its backup are each read once for it (small ones whole, into
+// memory), the backup converted once, and the digests taken from the same
+// reads; a file read to be judged is read once more only to be converted.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "driver/judgement.h"
+#include "driver/platform_files.h"
+#include "driver/record.h"
+
+class Evidence {
+ public:
+  // Of the layout file open as `in`, read in the state `state`, named
+  // `path`, whose original is kept as `backup` in the folder of `record`,
+  // for a conversion. `in` is left at its start.
+  Evidence(const SystemFile& in, const FileVersion& state,
+           const std::string& path, const std::string& backup,
+           const Record& record);
+  // Of the layout file `target`, named `path`, for a restore: it is opened
+  // only where the judgement needs it.
+  Evidence(const std::string& path, const std::string& target,
+           const std::string& backup, const Record& record);
+  ~Evidence();
+  Evidence(const Evidence&) = delete;
+  Evidence& operator=(const Evidence&) = delete;
+
+  // Reads facts until the rules give a verdict. Throws FileError, also
+  // where the backup is no regular file of its own or changed while read.
+  Verdict judgeConversion(const Asked& asked);
+  Verdict judgeRestore();
+
+  const Facts& facts() const { return facts_; }
+  // The backup as it was found, and why none was.
+  const FileVersion& backupState() const { return backupState_; }
+  const SystemError& backupError() const { return backupError_; }
+
+ private:
+  struct Texts;
+
+  void read(Fact fact);
+  void openTheBackup();
+  void openTheFile();
+  void findOneFile();
+  bool isBackupConverted();
+  bool holdsBackupBytes();
+  DriftReport drift();
+  Digest fileDigest();
+  Digest backupDigest();
+  // Whether both are small enough to be held whole.
+  bool heldWhole();
+  const std::string& fileText();
+  const std::string& backupText();
+  const std::optional<std::string>& backupConversion();
+  void checkBackupUnchanged() const;
+
+  const SystemFile* in_;
+  SystemFile ownIn_;  // the layout file a restore opens
+  FileVersion state_;
+  std::string path_, target_, backup_, name_;
+  const RecordEntry* entry_;
+  bool restore_;
+  SystemFile backupFile_;
+  FileVersion backupState_;
+  SystemError backupError_;
+  Facts facts_;
+  std::optional<Digest> fileDigest_, backupDigest_;
+  std::unique_ptr<Texts> texts_;
+};
+
+// Whether the file open as `in` begins as UTF-16 text does: with its
+// byte-order mark, or with a NUL in every other byte. Leaves it anywhere.
+bool savedAsUtf16(const SystemFile& in);

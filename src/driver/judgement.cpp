@@ -1,0 +1,122 @@
+// The rules that say what a layout file is, each in its place in the order.
+
+#include "driver/judgement.h"
+
+namespace {
+
+Judgement is(Verdict verdict) { return {verdict, Fact::kBackupFound}; }
+Judgement need(Fact fact) { return {std::nullopt, fact}; }
+
+}  // namespace
+
+// Each rule reads as: where this fact is so, the file is that. A fact not
+// yet read is asked for, and the judgement is made again once it is.
+Judgement judgeConversion(const Facts& facts, const Asked& asked) {
+  // 1. Its backup converted: nothing to do. The backup itself under both
+  //    names was left by a run stopped before its rename.
+  if (!facts.backupFound) return need(Fact::kBackupFound);
+  const bool backup = *facts.backupFound;
+  if (backup) {
+    if (!facts.oneFile) return need(Fact::kOneFile);
+    if (*facts.oneFile) return is(Verdict::kLeftByStoppedRun);
+    if (!facts.backupConverted) return need(Fact::kBackupConverted);
+    if (*facts.backupConverted) return is(Verdict::kAlreadyConverted);
+  }
+  // 2. Bytes that hudconv wrote, whatever became of the backup.
+  if (!facts.recorded) return need(Fact::kRecorded);
+  if (*facts.recorded) {
+    if (!facts.holdsWritten) return need(Fact::kHoldsWritten);
+    if (*facts.holdsWritten)
+      return is(backup ? Verdict::kConvertedNotItsBackup
+                       : Verdict::kConvertedBackupGone);
+  }
+  // A file named by itself with --update is taken as its new original also
+  // where it cannot be judged one.
+  const bool named = asked.update && asked.byName;
+  // 3. No backup: an original, unless the record knows it converted and it
+  //    is neither what was written nor its original now. Without the
+  //    backup, a file tuned by hand and a game update's look alike, and
+  //    neither may move twice.
+  if (!backup) {
+    if (*facts.recorded && !named) {
+      if (!facts.holdsOriginal) return need(Fact::kHoldsOriginal);
+      if (!*facts.holdsOriginal) return is(Verdict::kChangedBackupGone);
+    }
+    return is(Verdict::kUnconverted);
+  }
+  // 4. Its backup's bytes, put back: converted again, the backup stays.
+  if (!facts.backupBytes) return need(Fact::kBackupBytes);
+  if (*facts.backupBytes) return is(Verdict::kBackupPutBack);
+  // 5. Neither: what it became, line by line.
+  if (!facts.drift) return need(Fact::kDrift);
+  switch (facts.drift->drift) {
+    case Drift::kTuned:
+      return is(Verdict::kTuned);
+    case Drift::kNewOriginal:
+      return is(asked.update ? Verdict::kNewOriginalTaken
+                             : Verdict::kNewOriginal);
+    case Drift::kChanged:
+      break;
+  }
+  return is(named ? Verdict::kNewOriginalTaken : Verdict::kChanged);
+}
+
+Judgement judgeRestore(const Facts& facts) {
+  // 1. Nothing to put back.
+  if (!facts.backupFound) return need(Fact::kBackupFound);
+  if (!*facts.backupFound) return is(Verdict::kNoBackup);
+  // 2. What hudconv wrote is no original, whatever its name.
+  if (!facts.recorded) return need(Fact::kRecorded);
+  if (*facts.recorded) {
+    if (!facts.holdsWritten) return need(Fact::kHoldsWritten);
+    if (*facts.holdsWritten) return is(Verdict::kBackupConverted);
+  }
+  // 3. A file that is gone is put back.
+  if (!facts.fileFound) return need(Fact::kFileFound);
+  if (!*facts.fileFound) return is(Verdict::kRestorable);
+  // 4. Left by a run stopped before its rename: the file is the original.
+  if (!facts.oneFile) return need(Fact::kOneFile);
+  if (*facts.oneFile) return is(Verdict::kOriginalInPlace);
+  // 5. Its backup converted, or its bytes: nothing of the player's is lost.
+  if (!facts.backupConverted) return need(Fact::kBackupConverted);
+  if (*facts.backupConverted) return is(Verdict::kRestorable);
+  if (!facts.backupBytes) return need(Fact::kBackupBytes);
+  if (*facts.backupBytes) return is(Verdict::kRestorable);
+  // 6. Anything else is kept: tuned, a new original, or changed otherwise.
+  if (!facts.drift) return need(Fact::kDrift);
+  return is(Verdict::kNotItsOriginal);
+}
+
+Ruling rulingOf(Verdict verdict) {
+  constexpr int kLeft = status::kNotConverted;
+  switch (verdict) {
+    case Verdict::kUnconverted:
+      return {.convert = true, .keepOriginal = true};
+    case Verdict::kBackupPutBack:
+    case Verdict::kLeftByStoppedRun:
+      return {.convert = true};
+    case Verdict::kNewOriginalTaken:
+      return {.convert = true, .replaceBackup = true};
+    case Verdict::kAlreadyConverted:
+    case Verdict::kConvertedBackupGone:
+    case Verdict::kConvertedNotItsBackup:
+    case Verdict::kOriginalInPlace:
+      return {.already = true};
+    case Verdict::kTuned:
+      return {.why = Why::kTuned, .already = true};
+    case Verdict::kNewOriginal:
+      return {.status = kLeft, .why = Why::kNewOriginal};
+    case Verdict::kChanged:
+    case Verdict::kChangedBackupGone:
+      return {.status = kLeft, .why = Why::kEdited};
+    case Verdict::kRestorable:
+      return {};
+    case Verdict::kNoBackup:
+      return {.status = status::kCannotOpen, .why = Why::kNoBackup};
+    case Verdict::kBackupConverted:
+      return {.status = kLeft, .why = Why::kBackupConverted};
+    case Verdict::kNotItsOriginal:
+      return {.status = kLeft, .why = Why::kNotItsOriginal};
+  }
+  return {};
+}
