@@ -1,11 +1,206 @@
-// What a run makes of a file it has seen before, told as a player's short
-// stories: the backup and the record each guard, the record of the right
-// folder and the right file, and what is told of each file comes whole, in
-// its place.
+// What a run makes of a file it has seen before: first the rules alone,
+// each verdict with the facts it was given and the order it asked for
+// them in; then as a player's short stories: the backup and the record each
+// guard, the record of the right folder and the right file, and what is
+// told of each file comes whole, in its place.
+
+#include "driver/judgement.h"
 
 #include "command_line_fixture.h"
 
 namespace {
+
+// All there is to know of one file; the rules read of it only what they ask.
+struct World {
+  bool backup = true, oneFile = false, file = true, converted = false,
+       bytes = false, recorded = false, written = false, original = false;
+  Drift drift = Drift::kChanged;
+};
+
+// The verdict on `world`, and the facts asked for, in order, one letter
+// each: Backup found, one file (1), File found, backup Converted, Same
+// bytes, Recorded, Written, Original, Drift.
+std::pair<Verdict, std::string> judged(const World& world, const Asked& asked,
+                                       bool restore) {
+  Facts facts;
+  std::string order;
+  for (int step = 0; step < 12; ++step) {
+    const Judgement judgement =
+        restore ? judgeRestore(facts) : judgeConversion(facts, asked);
+    if (judgement.verdict) return {*judgement.verdict, order};
+    switch (judgement.next) {
+      case Fact::kBackupFound:
+        facts.backupFound = world.backup;
+        order += 'B';
+        break;
+      case Fact::kOneFile:
+        facts.oneFile = world.oneFile;
+        order += '1';
+        break;
+      case Fact::kFileFound:
+        facts.fileFound = world.file;
+        order += 'F';
+        break;
+      case Fact::kBackupConverted:
+        facts.backupConverted = world.converted;
+        order += 'C';
+        break;
+      case Fact::kBackupBytes:
+        facts.backupBytes = world.bytes;
+        order += 'S';
+        break;
+      case Fact::kRecorded:
+        facts.recorded = world.recorded;
+        order += 'R';
+        break;
+      case Fact::kHoldsWritten:
+        facts.holdsWritten = world.written;
+        order += 'W';
+        break;
+      case Fact::kHoldsOriginal:
+        facts.holdsOriginal = world.original;
+        order += 'O';
+        break;
+      case Fact::kDrift:
+        facts.drift = DriftReport{world.drift, 1};
+        order += 'D';
+        break;
+    }
+  }
+  ADD_FAILURE() << "no verdict after " << order;
+  return {Verdict::kUnconverted, order};
+}
+
+TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
+  const Asked none;
+  const Asked update{true, false};
+  const Asked updateNamed{true, true};
+  const Asked named{false, true};
+  World noBackup;
+  noBackup.backup = false;
+  World gone = noBackup;  // converted once, its backup deleted since
+  gone.recorded = true;
+  World goneWritten = gone;
+  goneWritten.written = true;
+  World goneOriginal = gone;
+  goneOriginal.original = true;
+  const World different;  // neither its backup nor that converted
+  World stopped;
+  stopped.oneFile = true;
+  World converted;
+  converted.converted = true;
+  World convertedRecorded = converted;
+  convertedRecorded.recorded = true;
+  convertedRecorded.written = true;
+  World written = different;
+  written.recorded = true;
+  written.written = true;
+  World putBack;
+  putBack.bytes = true;
+  World putBackWritten = putBack;
+  putBackWritten.recorded = true;
+  putBackWritten.written = true;
+  World tuned;
+  tuned.drift = Drift::kTuned;
+  World patched;
+  patched.drift = Drift::kNewOriginal;
+  World recordedOther = different;  // the record knows other bytes
+  recordedOther.recorded = true;
+  const struct {
+    const char* what;
+    World world;
+    Asked asked;
+    Verdict verdict;
+    const char* order;
+  } cases[] = {
+      {"never converted", noBackup, none, Verdict::kUnconverted, "BR"},
+      {"backup gone, what was written", goneWritten, none,
+       Verdict::kConvertedBackupGone, "BRW"},
+      {"backup gone, the original", goneOriginal, none, Verdict::kUnconverted,
+       "BRWO"},
+      {"backup gone, neither", gone, none, Verdict::kChangedBackupGone, "BRWO"},
+      {"backup gone, neither, --update over a folder", gone, update,
+       Verdict::kChangedBackupGone, "BRWO"},
+      {"backup gone, neither, --update NAME", gone, updateNamed,
+       Verdict::kUnconverted, "BRW"},
+      {"the backup itself, under both names", stopped, none,
+       Verdict::kLeftByStoppedRun, "B1"},
+      {"its backup converted", converted, none, Verdict::kAlreadyConverted,
+       "B1C"},
+      {"its backup converted, the record unread", convertedRecorded, none,
+       Verdict::kAlreadyConverted, "B1C"},
+      {"what was written, beside another backup", written, none,
+       Verdict::kConvertedNotItsBackup, "B1CRW"},
+      {"the backup's bytes", putBack, none, Verdict::kBackupPutBack, "B1CRS"},
+      {"the backup's bytes, which hudconv wrote", putBackWritten, none,
+       Verdict::kConvertedNotItsBackup, "B1CRW"},
+      {"the record knows other bytes", recordedOther, none, Verdict::kChanged,
+       "B1CRWSD"},
+      {"tuned", tuned, none, Verdict::kTuned, "B1CRSD"},
+      {"tuned, --update NAME", tuned, updateNamed, Verdict::kTuned, "B1CRSD"},
+      {"a new original", patched, none, Verdict::kNewOriginal, "B1CRSD"},
+      {"a new original, named", patched, named, Verdict::kNewOriginal,
+       "B1CRSD"},
+      {"a new original, --update", patched, update, Verdict::kNewOriginalTaken,
+       "B1CRSD"},
+      {"changed", different, none, Verdict::kChanged, "B1CRSD"},
+      {"changed, --update over a folder", different, update, Verdict::kChanged,
+       "B1CRSD"},
+      {"changed, --update NAME", different, updateNamed,
+       Verdict::kNewOriginalTaken, "B1CRSD"},
+  };
+  for (const auto& c : cases) {
+    const auto [verdict, order] = judged(c.world, c.asked, false);
+    EXPECT_EQ(verdict, c.verdict) << c.what;
+    EXPECT_EQ(order, c.order) << c.what;
+  }
+}
+
+TEST(JudgementTest, ARestoreIsJudgedByItsBackupFirst) {
+  World noBackup;
+  noBackup.backup = false;
+  noBackup.recorded = true;
+  World backupWritten;
+  backupWritten.recorded = true;
+  backupWritten.written = true;
+  backupWritten.file = false;
+  World missing;
+  missing.file = false;
+  World recordedMissing = missing;
+  recordedMissing.recorded = true;
+  World stopped;
+  stopped.oneFile = true;
+  stopped.converted = true;
+  World converted;
+  converted.converted = true;
+  World bytes;
+  bytes.bytes = true;
+  World tuned;
+  tuned.drift = Drift::kTuned;
+  const struct {
+    const char* what;
+    World world;
+    Verdict verdict;
+    const char* order;
+  } cases[] = {
+      {"no backup", noBackup, Verdict::kNoBackup, "B"},
+      {"the backup is what hudconv wrote", backupWritten,
+       Verdict::kBackupConverted, "BRW"},
+      {"the file is gone", missing, Verdict::kRestorable, "BRF"},
+      {"the file is gone, the record knows other bytes", recordedMissing,
+       Verdict::kRestorable, "BRWF"},
+      {"the original under both names", stopped, Verdict::kOriginalInPlace,
+       "BRF1"},
+      {"its backup converted", converted, Verdict::kRestorable, "BRF1C"},
+      {"the backup's bytes", bytes, Verdict::kRestorable, "BRF1CS"},
+      {"tuned", tuned, Verdict::kNotItsOriginal, "BRF1CSD"},
+  };
+  for (const auto& c : cases) {
+    const auto [verdict, order] = judged(c.world, {}, true);
+    EXPECT_EQ(verdict, c.verdict) << c.what;
+    EXPECT_EQ(order, c.order) << c.what;
+  }
+}
 
 void put(const fs::path& home, const std::string& path,
          const std::string& bytes) {
