@@ -177,6 +177,8 @@ TEST(JudgementTest, ARestoreIsJudgedByItsBackupFirst) {
   bytes.bytes = true;
   World tuned;
   tuned.drift = Drift::kTuned;
+  World patched;
+  patched.drift = Drift::kNewOriginal;
   const struct {
     const char* what;
     World world;
@@ -193,7 +195,9 @@ TEST(JudgementTest, ARestoreIsJudgedByItsBackupFirst) {
        "BRF1"},
       {"its backup converted", converted, Verdict::kRestorable, "BRF1C"},
       {"the backup's bytes", bytes, Verdict::kRestorable, "BRF1CS"},
-      {"tuned", tuned, Verdict::kNotItsOriginal, "BRF1CSD"},
+      {"tuned", tuned, Verdict::kTuned, "BRF1CSD"},
+      {"a new original", patched, Verdict::kNewOriginal, "BRF1CSD"},
+      {"changed", World{}, Verdict::kChanged, "BRF1CSD"},
   };
   for (const auto& c : cases) {
     const auto [verdict, order] = judged(c.world, {}, true);

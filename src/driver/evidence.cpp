@@ -221,6 +221,11 @@ Verdict Evidence::judgeRestore() {
   }
 }
 
+void Evidence::close() {
+  ownIn_.close();
+  backupFile_.close();
+}
+
 void Evidence::read(Fact fact) {
   switch (fact) {
     case Fact::kBackupFound:

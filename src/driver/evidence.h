@@ -35,6 +35,9 @@ class Evidence {
   Verdict judgeConversion(const Asked& asked);
   Verdict judgeRestore();
 
+  // Closes the files read, whose facts stay.
+  void close();
+
   const Facts& facts() const { return facts_; }
   // The backup as it was found, and why none was.
   const FileVersion& backupState() const { return backupState_; }

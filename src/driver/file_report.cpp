@@ -6,6 +6,7 @@
 
 #include "driver/backup.h"
 #include "driver/console.h"
+#include "driver/messages.h"
 
 namespace {
 
@@ -47,7 +48,9 @@ void ChangeReport::finish(const ChangeCounts& changes) const {
 }
 
 FileReport::FileReport(const Options& options, std::size_t files)
-    : brief_(files > 1 && !options.verbose), preview_(options.preview) {}
+    : brief_(files > 1 && !options.verbose),
+      preview_(options.preview),
+      restore_(options.restore) {}
 
 void FileReport::tell(const std::string& path, const std::string& line) const {
   say(brief_ && preview_ ? messages::aboutFile(path, line) : line);
@@ -57,9 +60,12 @@ void FileReport::begin(const std::string& path) const {
   if (!(brief_ && preview_)) say(messages::inputFileIs(path));
 }
 
-Outcome FileReport::told(Verdict verdict,
-                         const messages::FileAbout& about) const {
-  const Ruling ruling = rulingOf(verdict);
+Outcome FileReport::told(Verdict verdict, const std::string& path,
+                         const std::string& backup, const Facts& facts,
+                         const SystemError& backupError) const {
+  const Ruling ruling = rulingOf(verdict, restore_);
+  messages::FileAbout about{path, backup, 0, backupError, preview_, restore_};
+  if (facts.drift) about.changedValues = facts.drift->changedValues;
   const std::string line = messages::verdict(verdict, about);
   if (ruling.status != status::kConverted)
     sayError(line);

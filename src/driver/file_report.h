@@ -12,8 +12,9 @@
 
 #include "convert/layout_converter.h"
 #include "driver/failure.h"
+#include "driver/failure_messages.h"
+#include "driver/file_messages.h"
 #include "driver/judgement.h"
-#include "driver/messages.h"
 #include "driver/options.h"
 #include "driver/outcome.h"
 #include "driver/record.h"
@@ -50,7 +51,11 @@ class FileReport {
   // What `verdict` says of a file, and what became of it: the sentence of
   // a file left as it is, found done, or restored; of one converted, what
   // is told before its conversion.
-  Outcome told(Verdict verdict, const messages::FileAbout& about) const;
+  // `facts` are those read of the file, which has `backup` (not found as
+  // `backupError` tells).
+  Outcome told(Verdict verdict, const std::string& path,
+               const std::string& backup, const Facts& facts,
+               const SystemError& backupError) const;
   // What tells of the values of a file being converted, or previewed.
   ChangeReport changeReport(const std::string& path) const;
   // A preview's end: what would change, in `path` converted as `ruling`.
@@ -88,6 +93,7 @@ class FileReport {
 
   bool brief_;
   bool preview_;
+  bool restore_;
   bool explained_ = false;  // why the backups must stay
   std::set<std::string> ignoredRecords_;
 };

@@ -7,6 +7,18 @@ namespace {
 Judgement is(Verdict verdict) { return {verdict, Fact::kBackupFound}; }
 Judgement need(Fact fact) { return {std::nullopt, fact}; }
 
+Verdict drifted(Drift drift) {
+  switch (drift) {
+    case Drift::kTuned:
+      return Verdict::kTuned;
+    case Drift::kNewOriginal:
+      return Verdict::kNewOriginal;
+    case Drift::kChanged:
+      break;
+  }
+  return Verdict::kChanged;
+}
+
 }  // namespace
 
 // Each rule reads as: where this fact is so, the file is that. A fact not
@@ -49,16 +61,11 @@ Judgement judgeConversion(const Facts& facts, const Asked& asked) {
   if (*facts.backupBytes) return is(Verdict::kBackupPutBack);
   // 5. Neither: what it became, line by line.
   if (!facts.drift) return need(Fact::kDrift);
-  switch (facts.drift->drift) {
-    case Drift::kTuned:
-      return is(Verdict::kTuned);
-    case Drift::kNewOriginal:
-      return is(asked.update ? Verdict::kNewOriginalTaken
-                             : Verdict::kNewOriginal);
-    case Drift::kChanged:
-      break;
-  }
-  return is(named ? Verdict::kNewOriginalTaken : Verdict::kChanged);
+  const Verdict drift = drifted(facts.drift->drift);
+  if ((drift == Verdict::kNewOriginal && asked.update) ||
+      (drift == Verdict::kChanged && named))
+    return is(Verdict::kNewOriginalTaken);
+  return is(drift);
 }
 
 Judgement judgeRestore(const Facts& facts) {
@@ -84,11 +91,16 @@ Judgement judgeRestore(const Facts& facts) {
   if (*facts.backupBytes) return is(Verdict::kRestorable);
   // 6. Anything else is kept: tuned, a new original, or changed otherwise.
   if (!facts.drift) return need(Fact::kDrift);
-  return is(Verdict::kNotItsOriginal);
+  return is(drifted(facts.drift->drift));
 }
 
-Ruling rulingOf(Verdict verdict) {
+Ruling rulingOf(Verdict verdict, bool restore) {
   constexpr int kLeft = status::kNotConverted;
+  // A restore puts back only what nothing of the player's is lost to.
+  if (restore &&
+      (verdict == Verdict::kTuned || verdict == Verdict::kNewOriginal ||
+       verdict == Verdict::kChanged))
+    return {.status = kLeft, .why = Why::kNotItsOriginal};
   switch (verdict) {
     case Verdict::kUnconverted:
       return {.convert = true, .keepOriginal = true};
@@ -115,8 +127,6 @@ Ruling rulingOf(Verdict verdict) {
       return {.status = status::kCannotOpen, .why = Why::kNoBackup};
     case Verdict::kBackupConverted:
       return {.status = kLeft, .why = Why::kBackupConverted};
-    case Verdict::kNotItsOriginal:
-      return {.status = kLeft, .why = Why::kNotItsOriginal};
   }
   return {};
 }

@@ -52,16 +52,16 @@ enum class Verdict {
   kAlreadyConverted,       // its backup converted
   kConvertedBackupGone,    // what hudconv wrote, as the record tells
   kConvertedNotItsBackup,  // the same, its backup not its original
-  kTuned,                  // converted, values tuned by hand since: kept
-  kNewOriginal,            // a new original, as a game update brings
-  kChanged,                // changed since its conversion in other ways
   kChangedBackupGone,      // changed since, and its backup is gone
+  // Neither its backup nor that converted; never restored either:
+  kTuned,        // converted, values tuned by hand since: kept
+  kNewOriginal,  // a new original, as a game update brings
+  kChanged,      // changed since its conversion in other ways
   // A restore:
   kRestorable,       // missing, its backup converted, or the backup's bytes
   kOriginalInPlace,  // the original already, under both names
   kNoBackup,         // nothing to restore it from
   kBackupConverted,  // the backup holds what hudconv wrote
-  kNotItsOriginal,   // not what its backup became (see Facts::drift)
 };
 
 // What the player asked for the file.
@@ -80,7 +80,7 @@ struct Judgement {
 Judgement judgeConversion(const Facts& facts, const Asked& asked);
 Judgement judgeRestore(const Facts& facts);
 
-// What a verdict means for the run.
+// What a verdict means for a conversion, or for a `restore`.
 struct Ruling {
   int status = status::kConverted;
   Why why = Why::kDone;
@@ -89,4 +89,4 @@ struct Ruling {
   bool keepOriginal = false;   // its original is kept as the backup
   bool replaceBackup = false;  // it is kept in place of the backup there
 };
-Ruling rulingOf(Verdict verdict);
+Ruling rulingOf(Verdict verdict, bool restore);

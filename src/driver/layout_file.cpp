@@ -75,13 +75,6 @@ const Record& LayoutRun::recordIn(const std::string& folder) {
   return *record_;
 }
 
-messages::FileAbout LayoutRun::aboutOf(const std::string& path,
-                                       const std::string& backup,
-                                       const Evidence& evidence) const {
-  return {path, backup, evidence.facts().drift.value_or(DriftReport{}),
-          evidence.backupError(), options_.preview};
-}
-
 void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
   auto item = std::make_unique<Item>();
   item->file = &file;
@@ -216,8 +209,9 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
     Evidence evidence(in, state, path, found.backup, recordIn(folder));
     const Verdict verdict =
         evidence.judgeConversion({options_.update, file.byName});
-    const Ruling ruling = rulingOf(verdict);
-    Outcome told = report_.told(verdict, aboutOf(path, found.backup, evidence));
+    const Ruling ruling = rulingOf(verdict, false);
+    Outcome told = report_.told(verdict, path, found.backup, evidence.facts(),
+                                evidence.backupError());
     if (!ruling.convert) return told;
     found.backupFile = evidence.backupState();
     found.keepOriginal = ruling.keepOriginal;
@@ -283,15 +277,15 @@ Outcome LayoutRun::restore(const NamedFile& file) {
   try {
     FileLock held;
     lockFile(held, target);
-    std::optional<messages::FileAbout> about;
-    Verdict verdict = Verdict::kRestorable;
-    {
-      // Both are closed before the rename: Windows renames no open file.
-      Evidence evidence(path, target, backup, recordIn(folderOf(target)));
-      verdict = evidence.judgeRestore();
-      about = aboutOf(path, backup, evidence);
-    }
-    if (verdict != Verdict::kRestorable) return report_.told(verdict, *about);
+    Evidence evidence(path, target, backup, recordIn(folderOf(target)));
+    const Verdict verdict = evidence.judgeRestore();
+    const auto told = [&] {
+      return report_.told(verdict, path, backup, evidence.facts(),
+                          evidence.backupError());
+    };
+    if (verdict != Verdict::kRestorable) return told();
+    // Windows renames no open file.
+    evidence.close();
     // A file marked read-only is never replaced, by a conversion or here.
     InheritedAttributes attributes;
     if (!readAttributes(target, attributes) && attributes.readOnly)
@@ -299,7 +293,7 @@ Outcome LayoutRun::restore(const NamedFile& file) {
     if (const SystemError renamed = renameOver(backup, target))
       return report_.cannotPutBack(path, backup, renamed);
     (void)syncFolder(folderOf(target), target);
-    return report_.told(verdict, *about);
+    return told();
   } catch (const FileError& e) {
     return report_.cannotRestore(path, e.failure());
   }

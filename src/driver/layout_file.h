@@ -9,13 +9,10 @@
 
 #include "driver/arguments.h"
 #include "driver/file_report.h"
-#include "driver/messages.h"
 #include "driver/options.h"
 #include "driver/outcome.h"
 #include "driver/platform_files.h"
 #include "driver/record.h"
-
-class Evidence;
 
 // Each layout file's story, as the player named it and as it was found:
 // converted in place, the original kept as its backup at the first
@@ -67,9 +64,6 @@ class LayoutRun {
   // What became of a file whose replacement failed with `failure`.
   Outcome failedWith(Failure failure, Prepared& prepared,
                      const std::string& path);
-  messages::FileAbout aboutOf(const std::string& path,
-                              const std::string& backup,
-                              const Evidence& evidence) const;
 
   std::string home_;
   Options options_;
