@@ -85,11 +85,15 @@ void LayoutConverter::throwBadValue(ConversionError::Kind kind,
                         valueTextOf(editing_));
 }
 
-ConversionError::Kind LayoutConverter::kindOf(const std::out_of_range& e) {
-  if (std::strcmp(e.what(), kEndsAtValueText) == 0)
-    return ConversionError::Kind::kEndsAtValue;
-  if (std::strcmp(e.what(), kWidthOverflowText) == 0)
-    return ConversionError::Kind::kWidthOverflow;
+ConversionError::Kind LayoutConverter::kindOf(const ValueOutOfRange& e) {
+  switch (e.which()) {
+    case ValueOutOfRange::Which::kEndsAtValue:
+      return ConversionError::Kind::kEndsAtValue;
+    case ValueOutOfRange::Which::kWidthOverflow:
+      return ConversionError::Kind::kWidthOverflow;
+    case ValueOutOfRange::Which::kOutOfRange:
+      break;
+  }
   return ConversionError::Kind::kOutOfRange;
 }
 

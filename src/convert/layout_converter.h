@@ -199,10 +199,14 @@ class LayoutConverter {
       keepTagText();
       if (editing_.data() == nullptr) throw;  // not from a line: as it came
       throwBadValue(ConversionError::Kind::kNotANumber, e.what());
-    } catch (const std::out_of_range& e) {
+    } catch (const ValueOutOfRange& e) {
       keepTagText();
       if (editing_.data() == nullptr) throw;
       throwBadValue(kindOf(e), e.what());
+    } catch (const std::out_of_range& e) {
+      keepTagText();
+      if (editing_.data() == nullptr) throw;
+      throwBadValue(ConversionError::Kind::kOutOfRange, e.what());
     } catch (...) {
       keepTagText();
       throw;
@@ -213,7 +217,7 @@ class LayoutConverter {
   [[noreturn]] void throwBadValue(ConversionError::Kind kind,
                                   const char* reason) const;
   // Which of rewriteLine's range errors `e` is.
-  static ConversionError::Kind kindOf(const std::out_of_range& e);
+  static ConversionError::Kind kindOf(const ValueOutOfRange& e);
   // Counts a change and emits the changed line from its new number on, and
   // its line break.
   void emitRest(std::string_view line, const LineEdit& change);

@@ -24,6 +24,25 @@ const char* const kOutOfRangeText = "stoi argument out of range";
 
 namespace {
 
+const char* textOf(ValueOutOfRange::Which which) {
+  switch (which) {
+    case ValueOutOfRange::Which::kEndsAtValue:
+      return kEndsAtValueText;
+    case ValueOutOfRange::Which::kWidthOverflow:
+      return kWidthOverflowText;
+    case ValueOutOfRange::Which::kOutOfRange:
+      break;
+  }
+  return kOutOfRangeText;
+}
+
+}  // namespace
+
+ValueOutOfRange::ValueOutOfRange(Which which)
+    : std::out_of_range(textOf(which)), which_(which) {}
+
+namespace {
+
 const std::string_view kValue = "Value";
 
 // From the start of `Value` to the value text behind `Value="`.
@@ -36,7 +55,8 @@ const int kFixedWidth = 800;
 // Position of the value text that belongs to the `Value` at valuePos.
 std::size_t valueTextStart(std::string_view line, std::size_t valuePos) {
   const std::size_t start = valuePos + kValueOffset;
-  if (start > line.size()) throw std::out_of_range(kEndsAtValueText);
+  if (start > line.size())
+    throw ValueOutOfRange(ValueOutOfRange::Which::kEndsAtValue);
   return start;
 }
 
@@ -61,7 +81,8 @@ std::int32_t readNumber(std::string_view line, std::size_t pos,
   const std::size_t firstDigit = pos;
   for (; pos < line.size() && line[pos] >= '0' && line[pos] <= '9'; ++pos) {
     magnitude = magnitude * 10 + (line[pos] - '0');
-    if (magnitude > limit) throw std::out_of_range(kOutOfRangeText);
+    if (magnitude > limit)
+      throw ValueOutOfRange(ValueOutOfRange::Which::kOutOfRange);
   }
   if (pos == firstDigit) throw std::invalid_argument(kNotANumberText);
   end = pos;
@@ -72,7 +93,7 @@ std::int32_t scaledWidth(std::int32_t third, float factor) {
   const float product = static_cast<float>(third) * factor;
   // Written so that NaN fails too; every float in range truncates safely.
   if (!(product >= -2147483648.0f && product < 2147483648.0f))
-    throw std::out_of_range(kWidthOverflowText);
+    throw ValueOutOfRange(ValueOutOfRange::Which::kWidthOverflow);
   return static_cast<std::int32_t>(product);
 }
 
@@ -120,10 +141,11 @@ std::uint32_t longMagnitude(const char* at, const char* end, bool negative) {
   while (at != end && *at == '0') ++at;
   const std::uint64_t limit =
       negative ? std::uint64_t{1} << 31 : std::uint64_t{INT32_MAX};
-  if (end - at > 10) throw std::out_of_range(kOutOfRangeText);
+  if (end - at > 10) throw ValueOutOfRange(ValueOutOfRange::Which::kOutOfRange);
   std::uint64_t magnitude = 0;
   for (; at != end; ++at) magnitude = magnitude * 10 + (*at - '0');
-  if (magnitude > limit) throw std::out_of_range(kOutOfRangeText);
+  if (magnitude > limit)
+    throw ValueOutOfRange(ValueOutOfRange::Which::kOutOfRange);
   return static_cast<std::uint32_t>(magnitude);
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,18 @@ extern const char* const kWidthOverflowText;
 extern const char* const kEndsAtValueText;
 extern const char* const kNotANumberText;
 extern const char* const kOutOfRangeText;
+
+// The std::out_of_range that rewriteLine throws, which also carries which
+// of its range errors it is: its text is the one above.
+class ValueOutOfRange : public std::out_of_range {
+ public:
+  enum class Which { kOutOfRange, kEndsAtValue, kWidthOverflow };
+  explicit ValueOutOfRange(Which which);
+  Which which() const { return which_; }
+
+ private:
+  Which which_;
+};
 
 // Returns the line to write in place of `line` (given without its line
 // break): LEFT and WIDTH values are moved onto the centre monitor, every

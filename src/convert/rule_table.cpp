@@ -78,11 +78,11 @@ bool contains(std::string_view text, std::string_view fragment) {
   return findText(text, fragment) != std::string_view::npos;
 }
 
+}  // namespace
+
 char lowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
-
-}  // namespace
 
 // Only ASCII letters fold: the game's names are ASCII, and a byte of a UTF-8
 // letter never equals one of them.

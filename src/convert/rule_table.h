@@ -52,6 +52,9 @@ struct RuleMatch {
   float amount = 0.0f;
 };
 
+// A letter as file names are compared: only ASCII letters fold, for the
+// game's names are ASCII, and a byte of a UTF-8 letter never equals one.
+char lowerAscii(char c);
 // Whether two bare file names are one as the game's file system takes
 // them: ASCII letter case aside.
 bool sameFileName(std::string_view a, std::string_view b);

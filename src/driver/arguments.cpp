@@ -6,20 +6,17 @@
 #include <algorithm>
 #include <iterator>
 
+#include "convert/rule_table.h"
 #include "driver/backup.h"
 #include "driver/platform_files.h"
 #include "driver/record.h"
 
 namespace {
 
-char lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool lessIgnoringCase(const std::string& one, const std::string& other) {
   return std::lexicographical_compare(
       one.begin(), one.end(), other.begin(), other.end(),
-      [](char a, char b) { return lower(a) < lower(b); });
+      [](char a, char b) { return lowerAscii(a) < lowerAscii(b); });
 }
 
 bool endsWithIgnoringCase(const std::string& name, const std::string& end) {
@@ -44,7 +41,7 @@ std::vector<std::string> namesIn(const std::string& folder, bool restore,
   std::vector<std::string> foreign;
   for (const FolderEntry& entry : entries) {
     // Nor what hudconv keeps in a folder: its leftovers and its record.
-    if (entry.folder || entry.name.rfind(".hudconv-", 0) == 0 ||
+    if (entry.folder || entry.name.rfind(kTemporaryStem, 0) == 0 ||
         isRecordName(entry.name))
       continue;
     if (!isBackupName(entry.name)) {
@@ -53,7 +50,7 @@ std::vector<std::string> namesIn(const std::string& folder, bool restore,
       continue;
     }
     // A backup stands for its file, also where that is gone.
-    const std::string file = entry.name.substr(0, entry.name.size() - 4);
+    const std::string file = fileOfBackup(entry.name);
     if (restore && keep(file)) names.push_back(file);
   }
   std::sort(names.begin(), names.end(), lessIgnoringCase);
@@ -77,7 +74,7 @@ bool matchesPattern(const std::string& name, const std::string& pattern) {
   std::size_t resume = 0;
   while (n < name.size()) {
     if (p < pattern.size() &&
-        (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
+        (pattern[p] == '?' || lowerAscii(pattern[p]) == lowerAscii(name[n]))) {
       ++n;
       ++p;
     } else if (p < pattern.size() && pattern[p] == '*') {
@@ -136,9 +133,8 @@ NamedFile oneFile(const std::string& argument, const std::string& home,
 // followed.
 NamedFile oneFileToRestore(const std::string& argument,
                            const std::string& home) {
-  const std::string named = isBackupName(fileNameOf(argument))
-                                ? argument.substr(0, argument.size() - 4)
-                                : argument;
+  const std::string named =
+      isBackupName(fileNameOf(argument)) ? fileOfBackup(argument) : argument;
   for (const std::string& place : placesOf(named, home))
     if (exists(place, Links::kRefuse) ||
         exists(backupOf(place), Links::kRefuse))
@@ -170,12 +166,12 @@ bool namesABackup(const NamedFile& file) {
 
 // What a backup named as `file` was kept for: for a restore, that file is
 // named already.
-std::string fileOfBackup(const NamedFile& file, bool restore) {
-  return restore ? file.path : file.path.substr(0, file.path.size() - 4);
+std::string keptFor(const NamedFile& file, bool restore) {
+  return restore ? file.path : fileOfBackup(file.path);
 }
 
 std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), lower);
+  std::transform(text.begin(), text.end(), text.begin(), lowerAscii);
   return text;
 }
 
@@ -213,7 +209,7 @@ HandedAlong backupsHandedAlong(const std::vector<Named>& named, bool restore) {
 bool HandedAlong::has(const NamedFile& file) const {
   return namesABackup(file) &&
          std::binary_search(files_.begin(), files_.end(),
-                            lowered(fileOfBackup(file, restore_)));
+                            lowered(keptFor(file, restore_)));
 }
 
 Named expandArgument(const std::string& argument, const std::string& home,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "convert/rule_table.h"
 #include "driver/messages.h"
 #include "driver/platform_console.h"
 
@@ -65,12 +66,8 @@ const char kEndOfOptions[] =
 
 bool sameIgnoringCase(std::string_view one, std::string_view other) {
   return std::equal(
-      one.begin(), one.end(), other.begin(), other.end(), [](char a, char b) {
-        const auto lower = [](char c) {
-          return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        return lower(a) == lower(b);
-      });
+      one.begin(), one.end(), other.begin(), other.end(),
+      [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
 }
 
 const Option* optionNamed(std::string_view arg) {

@@ -186,10 +186,13 @@ SystemError probeWriting(const std::string& path);
 // Whether this user may replace the file by a rename in its folder: a
 // sticky folder (/tmp, a shared folder) lets only its owners do that.
 SystemError probeReplacing(const std::string& path);
+// How every new file that hudconv names begins, and so how what a stopped
+// run left is known.
+inline constexpr const char kTemporaryStem[] = ".hudconv-";
 // A new file in `folder`, open for writing. Where the system allows, it has
 // no name (and `path` is empty), so that nothing is left of it if the
-// program is killed; otherwise it is named ".hudconv-" and a unique ending,
-// and `cleanup` covers it.
+// program is killed; otherwise it is named kTemporaryStem and a unique
+// ending, and `cleanup` covers it.
 class SignalCleanup;  // platform_process.h
 SystemError createTemporary(const std::string& folder, SystemFile& file,
                             std::string& path, SignalCleanup& cleanup);

@@ -429,14 +429,14 @@ SystemError probeReplacing(const std::string& path) {
 
 namespace {
 
-// ".hudconv-" and six letters or digits, as mkstemp makes them.
+// kTemporaryStem and six letters or digits, as mkstemp makes them.
 std::string temporaryName(const std::string& folder) {
   static const char kLetters[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   static std::uint64_t random =
       static_cast<std::uint64_t>(::getpid()) * 2654435761u ^
       static_cast<std::uint64_t>(::time(nullptr));
-  std::string name = (folder == "/" ? "" : folder) + "/.hudconv-";
+  std::string name = (folder == "/" ? "" : folder) + "/" + kTemporaryStem;
   for (int i = 0; i < 6; ++i) {
     random = random * 6364136223846793005u + 1442695040888963407u;
     name += kLetters[(random >> 33) % 62];
@@ -461,7 +461,8 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
   // File systems without unnamed files get a named one.
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
     return SystemError::last();
-  std::string name = (folder == "/" ? "" : folder) + "/.hudconv-XXXXXX";
+  std::string name =
+      (folder == "/" ? "" : folder) + "/" + kTemporaryStem + "XXXXXX";
   const HoldSignals held;
   SystemFile created(::mkstemp(name.data()));
   if (!created.isOpen()) return SystemError::last();
@@ -592,7 +593,7 @@ SystemError syncFolder(const std::string& folder, const std::string& fileInIt) {
 void removeLeftovers(const std::string& folder) {
   DIR* const listing = ::opendir(folder.c_str());
   if (!listing) return;
-  const std::string stem = ".hudconv-";
+  const std::string stem = kTemporaryStem;
   const std::int64_t now = ::time(nullptr);
   while (const dirent* entry = ::readdir(listing)) {
     const std::string name = entry->d_name;

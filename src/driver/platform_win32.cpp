@@ -495,7 +495,7 @@ SystemError createTemporary(const std::string& folder, SystemFile& file,
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::uint32_t random = ::GetCurrentProcessId() ^ ::GetTickCount();
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-    std::string name = folder + "\\.hudconv-";
+    std::string name = folder + "\\" + kTemporaryStem;
     for (int i = 0; i < 6; ++i) {
       random = random * 1664525u + 1013904223u;
       name += kLetters[(random >> 16) % 36];
@@ -603,7 +603,7 @@ SystemError syncFolder(const std::string&, const std::string&) { return {}; }
 void removeLeftovers(const std::string& folder) {
   WIN32_FIND_DATAW found{};
   const HANDLE listing = ::FindFirstFileW(
-      systemPath(folder + "\\.hudconv-??????").c_str(), &found);
+      systemPath(folder + "\\" + kTemporaryStem + "??????").c_str(), &found);
   if (listing == INVALID_HANDLE_VALUE) return;
   FILETIME now{};
   ::GetSystemTimeAsFileTime(&now);
