@@ -130,10 +130,9 @@ bool convertsInto(const SystemFile& original, const std::string& originalPath,
   rewind(original, originalPath);
   rewind(file, path);
   ComparingSink sink(file, path, blockSize);
-  LayoutConverter converter(sink, name);
   bool same = false;
   try {
-    convertFile(original, originalPath, blockSize, converter);
+    convertFile(original, originalPath, blockSize, sink, name);
     same = sink.matched();
   } catch (const ConversionError&) {
     // It was never converted into anything.
@@ -205,18 +204,20 @@ Evidence::Evidence(const std::string& path, const std::string& target,
 
 Evidence::~Evidence() = default;
 
-Verdict Evidence::judgeConversion(const Asked& asked) {
+Decision Evidence::judgeConversion(const Asked& asked) {
   for (;;) {
     const Judgement judgement = ::judgeConversion(facts_, asked);
-    if (judgement.verdict) return *judgement.verdict;
+    if (judgement.verdict)
+      return {*judgement.verdict, rulingOf(*judgement.verdict, false)};
     read(judgement.next);
   }
 }
 
-Verdict Evidence::judgeRestore() {
+Decision Evidence::judgeRestore() {
   for (;;) {
     const Judgement judgement = ::judgeRestore(facts_);
-    if (judgement.verdict) return *judgement.verdict;
+    if (judgement.verdict)
+      return {*judgement.verdict, rulingOf(*judgement.verdict, true)};
     read(judgement.next);
   }
 }

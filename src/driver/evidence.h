@@ -32,8 +32,8 @@ class Evidence {
 
   // Reads facts until the rules give a verdict. Throws FileError, also
   // where the backup is no regular file of its own or changed while read.
-  Verdict judgeConversion(const Asked& asked);
-  Verdict judgeRestore();
+  Decision judgeConversion(const Asked& asked);
+  Decision judgeRestore();
 
   // Closes the files read, whose facts stay.
   void close();

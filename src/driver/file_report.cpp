@@ -60,13 +60,13 @@ void FileReport::begin(const std::string& path) const {
   if (!(brief_ && preview_)) say(messages::inputFileIs(path));
 }
 
-Outcome FileReport::told(Verdict verdict, const std::string& path,
+Outcome FileReport::told(const Decision& decision, const std::string& path,
                          const std::string& backup, const Facts& facts,
                          const SystemError& backupError) const {
-  const Ruling ruling = rulingOf(verdict, restore_);
+  const Ruling& ruling = decision.ruling;
   messages::FileAbout about{path, backup, 0, backupError, preview_, restore_};
   if (facts.drift) about.changedValues = facts.drift->changedValues;
-  const std::string line = messages::verdict(verdict, about);
+  const std::string line = messages::verdict(decision.verdict, about);
   if (ruling.status != status::kConverted)
     sayError(line);
   else if (!ruling.convert)

@@ -48,12 +48,12 @@ class FileReport {
 
   // A file's first line: its name.
   void begin(const std::string& path) const;
-  // What `verdict` says of a file, and what became of it: the sentence of
+  // What a decision says of a file, and what became of it: the sentence of
   // a file left as it is, found done, or restored; of one converted, what
   // is told before its conversion.
   // `facts` are those read of the file, which has `backup` (not found as
   // `backupError` tells).
-  Outcome told(Verdict verdict, const std::string& path,
+  Outcome told(const Decision& decision, const std::string& path,
                const std::string& backup, const Facts& facts,
                const SystemError& backupError) const;
   // What tells of the values of a file being converted, or previewed.

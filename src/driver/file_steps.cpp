@@ -11,14 +11,17 @@ std::size_t blockSizeFor(std::uint64_t size) {
       std::min<std::uint64_t>(fitted, LayoutConverter::kBlockSize));
 }
 
-void convertFile(const SystemFile& in, const std::string& path,
-                 std::size_t blockSize, LayoutConverter& converter,
-                 ContentHash* hash) {
+ChangeCounts convertFile(const SystemFile& in, const std::string& path,
+                         std::size_t blockSize, ByteSink& sink,
+                         std::string_view name, ChangeListener* listener,
+                         LayoutConverter::Told told, ContentHash* hash) {
+  LayoutConverter converter(sink, name, listener, told);
   readBlocks(in, path, blockSize, [&](const char* data, std::size_t size) {
     if (hash) hash->feed(data, size);
     converter.feed(data, size);
   });
   converter.finish();
+  return converter.changes();
 }
 
 void lockFile(FileLock& held, const std::string& target) {

@@ -31,12 +31,16 @@ void readBlocks(const SystemFile& in, const std::string& path,
   }
 }
 
-// Reads all of `in` in blocks of `blockSize` into `converter` and finishes
-// it; `hash`, where given, is fed the same bytes. Throws FileError naming
-// `path` when reading fails, and what the converter throws.
-void convertFile(const SystemFile& in, const std::string& path,
-                 std::size_t blockSize, LayoutConverter& converter,
-                 ContentHash* hash = nullptr);
+// Converts all of `in`, read in blocks of `blockSize`, into `sink`, as the
+// file named `name` is converted, telling `listener` (where given) of the
+// changes `told`; `hash`, where given, is fed the same bytes. Returns what
+// changed. Throws FileError naming `path` when reading fails, and what the
+// converter throws.
+ChangeCounts convertFile(
+    const SystemFile& in, const std::string& path, std::size_t blockSize,
+    ByteSink& sink, std::string_view name, ChangeListener* listener = nullptr,
+    LayoutConverter::Told told = LayoutConverter::Told::kEveryChange,
+    ContentHash* hash = nullptr);
 
 // Holds the lock of the layout file `target` while it is replaced or
 // restored, so that another run of hudconv never comes between the steps.

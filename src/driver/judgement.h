@@ -90,3 +90,9 @@ struct Ruling {
   bool replaceBackup = false;  // it is kept in place of the backup there
 };
 Ruling rulingOf(Verdict verdict, bool restore);
+
+// A verdict given, with what it means.
+struct Decision {
+  Verdict verdict = Verdict::kUnconverted;
+  Ruling ruling;
+};

@@ -12,7 +12,6 @@
 #include "convert/layout_converter.h"
 #include "driver/arguments.h"
 #include "driver/backup.h"
-#include "driver/console.h"
 #include "driver/evidence.h"
 #include "driver/file_steps.h"
 #include "driver/judgement.h"
@@ -34,35 +33,13 @@ class DiscardingSink final : public BufferedSink {
 
 }  // namespace
 
-// A file converted into its new file, waiting to be committed with the
-// others of its folder.
-struct LayoutRun::Prepared {
-  std::unique_ptr<ReplacementFile> out;
-  AsFound found;
-  Ruling ruling;
-  std::unique_ptr<ChangeReport> report;
-  ChangeCounts changes;
-};
-
-// One file of a run, with what is told of it until its batch is done.
-struct LayoutRun::Item {
-  const NamedFile* file = nullptr;
-  bool nameIsAPattern = false;
-  HeldLines lines;
-  std::optional<Outcome> outcome;  // ended before its commit
-  Prepared prepared;
-};
-
-// Each new file of a batch may be named from the start, and covered against
-// signals until it is renamed.
-static_assert(LayoutRun::kBatch + 8 <= SignalCleanup::kMost);
-
 LayoutRun::LayoutRun(const std::string& home, const Options& options,
                      std::size_t files)
     : home_(home),
       options_(options),
       batched_(files > 1 && !options.preview && !options.restore),
-      report_(options, files) {}
+      report_(options, files),
+      batch_(report_, batched_) {}
 
 LayoutRun::~LayoutRun() = default;
 
@@ -76,19 +53,15 @@ const Record& LayoutRun::recordIn(const std::string& folder) {
 }
 
 void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
-  auto item = std::make_unique<Item>();
-  item->file = &file;
-  item->nameIsAPattern = nameIsAPattern;
-  if (batched_) item->lines.hold();
-  current_ = item.get();
+  Batch::Item& item = batch_.add(file, nameIsAPattern);
+  current_ = &item;
   if (options_.restore)
-    item->outcome = restore(file);
+    item.outcome = restore(file);
   else
-    item->outcome = convertLayoutFile(*item);
+    item.outcome = convertLayoutFile(item);
   current_ = nullptr;
-  item->lines.stop();
-  items_.push_back(std::move(item));
-  if (!batched_ || items_.size() >= kBatch) commitBatch();
+  item.lines.stop();
+  if (!batched_ || batch_.size() >= Batch::kMost) commitBatch();
 }
 
 std::vector<Outcome> LayoutRun::finish() {
@@ -96,81 +69,21 @@ std::vector<Outcome> LayoutRun::finish() {
   return std::move(outcomes_);
 }
 
-void LayoutRun::commitFirst() {
-  // The files before this one are told first.
-  current_->lines.stop();
-  commitBatch();
-  current_->lines.hold();
-}
-
-bool LayoutRun::pendingHolds(const FileVersion& state) const {
-  for (const std::unique_ptr<Item>& item : items_)
-    if (item->prepared.out && item->prepared.found.file.sameFile(state))
-      return true;
-  return false;
-}
-
-bool LayoutRun::inAnotherFolder(const std::string& folder) const {
-  for (const std::unique_ptr<Item>& item : items_)
-    if (item->prepared.out)
-      return folderOf(item->prepared.out->target()) != folder;
-  return false;
-}
-
-Outcome LayoutRun::failedWith(Failure failure, Prepared& prepared,
-                              const std::string& path) {
-  ReplacementFile* out = prepared.out.get();
-  if (out && !out->discard() && !failure.changed())
-    failure.leftBehind = out->tempPath();
-  prepared.out.reset();
-  return report_.failed(path, std::move(failure));
-}
-
-void LayoutRun::commitBatch() {
-  std::vector<Commit> batch;
-  for (const std::unique_ptr<Item>& item : items_)
-    if (item->prepared.out)
-      batch.push_back({item->prepared.out.get(), item->prepared.found, {}});
-  const std::optional<Failure> recordFailure =
-      ReplacementFile::commitAll(batch);
+void LayoutRun::commitBatch(Batch::Item* current) {
   // What this run wrote is in the record now.
-  if (!batch.empty()) record_.reset();
-  std::size_t next = 0;
-  bool toldRecord = false;
-  for (const std::unique_ptr<Item>& item : items_) {
-    item->lines.tell();
-    Prepared& prepared = item->prepared;
-    if (prepared.out) {
-      const Commit& commit = batch[next++];
-      const std::string& path = item->file->path;
-      if (commit.failure) {
-        item->outcome = failedWith(*commit.failure, prepared, path);
-      } else {
-        prepared.report->finish(prepared.changes);
-        item->outcome = report_.made(path, prepared.changes,
-                                     prepared.found.backup, prepared.ruling);
-        // Told once a batch, whose files it was to hold.
-        if (recordFailure && !std::exchange(toldRecord, true))
-          report_.recordNotUpdated(*recordFailure);
-      }
-      prepared.out.reset();
-    }
-    if (item->nameIsAPattern) report_.tookNamedAsPattern(item->outcome->path);
-    outcomes_.push_back(std::move(*item->outcome));
-  }
-  items_.clear();
+  if (batch_.commit(outcomes_, current)) record_.reset();
 }
 
-std::optional<Outcome> LayoutRun::convertLayoutFile(Item& item) {
+std::optional<Outcome> LayoutRun::convertLayoutFile(Batch::Item& item) {
   const NamedFile& file = *item.file;
   const std::string& path = file.path;
   SystemFile in;
   FileVersion state;
   SystemError error = openForReading(path, in, state, Links::kOwned);
   // Named twice: the first is replaced before the second is read.
-  if (!error && pendingHolds(state)) {
+  if (!error && batch_.replaces(state)) {
     in.close();
-    commitFirst();
+    commitBatch(current_);
     error = openForReading(path, in, state, Links::kOwned);
   }
   report_.begin(path);
@@ -194,23 +107,23 @@ std::optional<Outcome> LayoutRun::convertLayoutFile(Item& item) {
 // and its folder's record first, and converted only as its verdict rules.
 std::optional<Outcome> LayoutRun::convert(SystemFile& in,
                                           const FileVersion& state,
-                                          Item& item) {
+                                          Batch::Item& item) {
   const NamedFile& file = *item.file;
   const std::string& path = file.path;
-  Prepared& prepared = item.prepared;
+  Batch::Prepared& prepared = item.prepared;
   try {
     const std::string target = replacedFile(path);
     const std::string folder = folderOf(target);
     // A batch is of one folder.
-    if (inAnotherFolder(folder)) commitFirst();
+    if (batch_.inAnotherFolder(folder)) commitBatch(current_);
     AsFound& found = prepared.found;
     found.file = state;
     found.backup = backupOf(target);
     Evidence evidence(in, state, path, found.backup, recordIn(folder));
-    const Verdict verdict =
+    const Decision decision =
         evidence.judgeConversion({options_.update, file.byName});
-    const Ruling ruling = rulingOf(verdict, false);
-    Outcome told = report_.told(verdict, path, found.backup, evidence.facts(),
+    const Ruling& ruling = decision.ruling;
+    Outcome told = report_.told(decision, path, found.backup, evidence.facts(),
                                 evidence.backupError());
     if (!ruling.convert) return told;
     found.backupFile = evidence.backupState();
@@ -224,10 +137,10 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
       ChangeReport report = report_.changeReport(path);
       // Everything but the writing.
       DiscardingSink discarded(blockSize);
-      LayoutConverter converter(discarded, name, &report);
-      convertFile(in, path, blockSize, converter);
-      report.finish(converter.changes());
-      return report_.wouldBeMade(path, converter.changes(), ruling);
+      const ChangeCounts changes =
+          convertFile(in, path, blockSize, discarded, name, &report);
+      report.finish(changes);
+      return report_.wouldBeMade(path, changes, ruling);
     }
     // What a stopped run left is looked for once a folder.
     if (cleaned_.insert(folder).second) removeLeftovers(folder);
@@ -236,12 +149,11 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
     // instructions (callgrind, 4 MB).
     prepared.report =
         std::make_unique<ChangeReport>(report_.changeReport(path));
-    LayoutConverter converter(*prepared.out, name, prepared.report.get(),
-                              LayoutConverter::Told::kCuts);
     ContentHash original;
-    convertFile(in, path, blockSize, converter, &original);
+    prepared.changes = convertFile(in, path, blockSize, *prepared.out, name,
+                                   prepared.report.get(),
+                                   LayoutConverter::Told::kCuts, &original);
     found.original = original.digest();
-    prepared.changes = converter.changes();
     if (batched_)
       prepared.out->flushSoon();
     else
@@ -261,7 +173,7 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
     prepared.out.reset();
     return report_.badValue(path, bad, leftBehind);
   } catch (const FileError& e) {
-    return failedWith(e.failure(), prepared, path);
+    return Batch::failedWith(report_, e.failure(), prepared, path);
   }
 }
 
@@ -278,12 +190,12 @@ Outcome LayoutRun::restore(const NamedFile& file) {
     FileLock held;
     lockFile(held, target);
     Evidence evidence(path, target, backup, recordIn(folderOf(target)));
-    const Verdict verdict = evidence.judgeRestore();
+    const Decision decision = evidence.judgeRestore();
     const auto told = [&] {
-      return report_.told(verdict, path, backup, evidence.facts(),
+      return report_.told(decision, path, backup, evidence.facts(),
                           evidence.backupError());
     };
-    if (verdict != Verdict::kRestorable) return told();
+    if (decision.verdict != Verdict::kRestorable) return told();
     // Windows renames no open file.
     evidence.close();
     // A file marked read-only is never replaced, by a conversion or here.

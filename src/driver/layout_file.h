@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/arguments.h"
+#include "driver/batch.h"
 #include "driver/file_report.h"
 #include "driver/options.h"
 #include "driver/outcome.h"
@@ -21,12 +22,9 @@
 // but write: it tells each value that would change, and what would change
 // in all.
 //
-// A run over many files converts those of one folder in batches: each file
-// is converted into its new file, and the batch is committed together
-// (ReplacementFile::commitAll), so that the folder is flushed twice a batch
-// and not twice a file. What is told of each file waits until its batch is
-// done, and is then told whole, file by file, in the order named. A single
-// file, a preview and a restore go one file at a time.
+// A run over many files converts those of one folder in batches (Batch):
+// each file is converted into its new file, and the batch is committed
+// together. A single file, a preview and a restore go one file at a time.
 class LayoutRun {
  public:
   // `home` is the folder of the executable, whose Output folder a missing
@@ -41,37 +39,24 @@ class LayoutRun {
   // Commits the last batch, and returns what became of each file, in order.
   std::vector<Outcome> finish();
 
-  // Files in a batch at most: each holds two files open, and its lock.
-  static constexpr std::size_t kBatch = 100;
-
  private:
-  struct Prepared;
-  struct Item;
-
-  std::optional<Outcome> convertLayoutFile(Item& item);
+  std::optional<Outcome> convertLayoutFile(Batch::Item& item);
   std::optional<Outcome> convert(SystemFile& in, const FileVersion& state,
-                                 Item& item);
+                                 Batch::Item& item);
   Outcome restore(const NamedFile& file);
-  // Commits the batch before the file being handled, which is told after.
-  void commitFirst();
-  // Whether a file of the batch is the file `state` tells of, or the batch
-  // is of another folder than `folder`.
-  bool pendingHolds(const FileVersion& state) const;
-  bool inAnotherFolder(const std::string& folder) const;
-  void commitBatch();
+  // Commits the batch; the file being handled, `current` where one is, is
+  // told after.
+  void commitBatch(Batch::Item* current = nullptr);
   // The record of `folder`, read once for each batch.
   const Record& recordIn(const std::string& folder);
-  // What became of a file whose replacement failed with `failure`.
-  Outcome failedWith(Failure failure, Prepared& prepared,
-                     const std::string& path);
 
   std::string home_;
   Options options_;
   bool batched_;
   FileReport report_;
-  std::vector<std::unique_ptr<Item>> items_;  // since the last commit
-  std::vector<Outcome> outcomes_;             // of the files told
-  Item* current_ = nullptr;                   // the one being handled
+  Batch batch_;                     // since the last commit
+  std::vector<Outcome> outcomes_;   // of the files told
+  Batch::Item* current_ = nullptr;  // the one being handled
   std::optional<Record> record_;
   std::string recordFolder_;
   std::set<std::string> cleaned_;  // folders whose leftovers are removed

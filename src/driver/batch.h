@@ -1,0 +1,69 @@
+#pragma once
+
+// The files of a run handled since the last commit, each with what is told
+// of it, and the new files of those converted, committed together
+// (ReplacementFile::commitAll) so that their folder is flushed twice a
+// batch and not twice a file. What is told of each file waits until its
+// batch is done, and is then told whole, file by file, in the order named.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/arguments.h"
+#include "driver/console.h"
+#include "driver/file_report.h"
+#include "driver/judgement.h"
+#include "driver/outcome.h"
+#include "driver/replacement_file.h"
+
+class Batch {
+ public:
+  // A file converted into its new file, waiting to be committed.
+  struct Prepared {
+    std::unique_ptr<ReplacementFile> out;
+    AsFound found;
+    Ruling ruling;
+    std::unique_ptr<ChangeReport> report;
+    ChangeCounts changes;
+  };
+  // One file of the batch.
+  struct Item {
+    const NamedFile* file = nullptr;
+    bool nameIsAPattern = false;
+    HeldLines lines;
+    std::optional<Outcome> outcome;  // ended before its commit
+    Prepared prepared;
+  };
+
+  // Files in a batch at most: each holds two files open, and its lock.
+  static constexpr std::size_t kMost = 100;
+
+  // What is told of each file is held until its commit where `held`.
+  Batch(FileReport& report, bool held) : report_(report), held_(held) {}
+
+  // A file to be handled, last in the batch.
+  Item& add(const NamedFile& file, bool nameIsAPattern);
+  std::size_t size() const { return items_.size(); }
+  // Whether a new file of the batch replaces the file `state` tells of, or
+  // the batch replaces files in another folder than `folder`.
+  bool replaces(const FileVersion& state) const;
+  bool inAnotherFolder(const std::string& folder) const;
+  // Commits the new files, tells each file in turn, and hands on what
+  // became of each, in order. Returns whether any file was written, which
+  // changes its folder's record. The file being handled, `current` where
+  // there is one, is told after.
+  bool commit(std::vector<Outcome>& outcomes, Item* current = nullptr);
+
+  // What became of a file whose replacement failed with `failure`: its new
+  // file is removed, or named where it stays.
+  static Outcome failedWith(const FileReport& report, Failure failure,
+                            Prepared& prepared, const std::string& path);
+
+ private:
+  FileReport& report_;
+  bool held_;
+  std::vector<std::unique_ptr<Item>> items_;
+};
