@@ -11,7 +11,7 @@
 // signals until it is renamed.
 static_assert(Batch::kMost + 8 <= SignalCleanup::kMost);
 
-Batch::Item& Batch::add(const NamedFile& file, bool nameIsAPattern) {
+Batch::Item& Batch::enter(const NamedFile& file, bool nameIsAPattern) {
   auto item = std::make_unique<Item>();
   item->file = &file;
   item->nameIsAPattern = nameIsAPattern;

@@ -45,8 +45,8 @@ class Batch {
   Batch(FileReport& report, bool held) : report_(report), held_(held) {}
 
   // A file to be handled, last in the batch.
-  Item& add(const NamedFile& file, bool nameIsAPattern);
-  std::size_t size() const { return items_.size(); }
+  Item& enter(const NamedFile& file, bool nameIsAPattern);
+  std::size_t files() const { return items_.size(); }
   // Whether a new file of the batch replaces the file `state` tells of, or
   // the batch replaces files in another folder than `folder`.
   bool replaces(const FileVersion& state) const;

@@ -56,7 +56,7 @@ void FileReport::tell(const std::string& path, const std::string& line) const {
   say(brief_ && preview_ ? messages::aboutFile(path, line) : line);
 }
 
-void FileReport::begin(const std::string& path) const {
+void FileReport::announce(const std::string& path) const {
   if (!(brief_ && preview_)) say(messages::inputFileIs(path));
 }
 
@@ -64,6 +64,7 @@ Outcome FileReport::told(const Decision& decision, const std::string& path,
                          const std::string& backup, const Facts& facts,
                          const SystemError& backupError) const {
   const Ruling& ruling = decision.ruling;
+  Outcome outcome = outcomeOf(path, ruling);
   messages::FileAbout about{path, backup, 0, backupError, preview_, restore_};
   if (facts.drift) about.changedValues = facts.drift->changedValues;
   const std::string line = messages::verdict(decision.verdict, about);
@@ -74,7 +75,7 @@ Outcome FileReport::told(const Decision& decision, const std::string& path,
   else if (!brief_ && !line.empty())
     // A run over many files says it in the file's one line.
     say(line);
-  return outcomeOf(about.path, ruling);
+  return outcome;
 }
 
 ChangeReport FileReport::changeReport(const std::string& path) const {

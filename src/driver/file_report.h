@@ -47,7 +47,7 @@ class FileReport {
   FileReport(const Options& options, std::size_t files);
 
   // A file's first line: its name.
-  void begin(const std::string& path) const;
+  void announce(const std::string& path) const;
   // What a decision says of a file, and what became of it: the sentence of
   // a file left as it is, found done, or restored; of one converted, what
   // is told before its conversion.

@@ -53,7 +53,7 @@ const Record& LayoutRun::recordIn(const std::string& folder) {
 }
 
 void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
-  Batch::Item& item = batch_.add(file, nameIsAPattern);
+  Batch::Item& item = batch_.enter(file, nameIsAPattern);
   current_ = &item;
   if (options_.restore)
     item.outcome = restore(file);
@@ -61,7 +61,7 @@ void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
     item.outcome = convertLayoutFile(item);
   current_ = nullptr;
   item.lines.stop();
-  if (!batched_ || batch_.size() >= Batch::kMost) commitBatch();
+  if (!batched_ || batch_.files() >= Batch::kMost) commitBatch();
 }
 
 std::vector<Outcome> LayoutRun::finish() {
@@ -86,7 +86,7 @@ std::optional<Outcome> LayoutRun::convertLayoutFile(Batch::Item& item) {
     commitBatch(current_);
     error = openForReading(path, in, state, Links::kOwned);
   }
-  report_.begin(path);
+  report_.announce(path);
   // A backup converted would be moved twice once put back.
   const std::string& argument = file.argument;
   if (isBackupName(fileNameOf(argument)))
@@ -97,70 +97,8 @@ std::optional<Outcome> LayoutRun::convertLayoutFile(Batch::Item& item) {
     return report_.cannotOpen(
         path, error, missing ? folderOf(layoutFilePath(home_, "x")) : "");
   }
-  return convert(in, state, item);
-}
-
-// Streams the open layout file through the converter into its replacement,
-// which takes its place only once all of it is converted and on disk, at
-// the commit of its batch; the first conversion keeps the original, and a
-// new original takes the place of the old. A file is judged by its backup
-// and its folder's record first, and converted only as its verdict rules.
-std::optional<Outcome> LayoutRun::convert(SystemFile& in,
-                                          const FileVersion& state,
-                                          Batch::Item& item) {
-  const NamedFile& file = *item.file;
-  const std::string& path = file.path;
-  Batch::Prepared& prepared = item.prepared;
   try {
-    const std::string target = replacedFile(path);
-    const std::string folder = folderOf(target);
-    // A batch is of one folder.
-    if (batch_.inAnotherFolder(folder)) commitBatch(current_);
-    AsFound& found = prepared.found;
-    found.file = state;
-    found.backup = backupOf(target);
-    Evidence evidence(in, state, path, found.backup, recordIn(folder));
-    const Decision decision =
-        evidence.judgeConversion({options_.update, file.byName});
-    const Ruling& ruling = decision.ruling;
-    Outcome told = report_.told(decision, path, found.backup, evidence.facts(),
-                                evidence.backupError());
-    if (!ruling.convert) return told;
-    found.backupFile = evidence.backupState();
-    found.keepOriginal = ruling.keepOriginal;
-    found.replaceBackup = ruling.replaceBackup;
-    prepared.ruling = ruling;
-    // The exceptions go by the file's bare name, whatever folder it is in.
-    const std::string name = fileNameOf(path);
-    const std::size_t blockSize = blockSizeFor(state.size);
-    if (options_.preview) {
-      ChangeReport report = report_.changeReport(path);
-      // Everything but the writing.
-      DiscardingSink discarded(blockSize);
-      const ChangeCounts changes =
-          convertFile(in, path, blockSize, discarded, name, &report);
-      report.finish(changes);
-      return report_.wouldBeMade(path, changes, ruling);
-    }
-    // What a stopped run left is looked for once a folder.
-    if (cleaned_.insert(folder).second) removeLeftovers(folder);
-    prepared.out = std::make_unique<ReplacementFile>(target, blockSize);
-    // Told of cuts alone: on every changed line, the conversion took 5% more
-    // instructions (callgrind, 4 MB).
-    prepared.report =
-        std::make_unique<ChangeReport>(report_.changeReport(path));
-    ContentHash original;
-    prepared.changes = convertFile(in, path, blockSize, *prepared.out, name,
-                                   prepared.report.get(),
-                                   LayoutConverter::Told::kCuts, &original);
-    found.original = original.digest();
-    if (batched_)
-      prepared.out->flushSoon();
-    else
-      prepared.out->finishWriting();
-    // Windows replaces no open file.
-    in.close();
-    return std::nullopt;
+    return convert(in, state, item);
   } catch (const ConversionError& e) {
     BadValue bad{e.line(), e.kind(), e.property(), e.value()};
     // Notepad's "Unicode": told in words a player can act on.
@@ -168,13 +106,76 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
       bad.kind = ConversionError::Kind::kSavedAsUtf16;
     // A replacement that could not be made has cleaned up after itself.
     std::string leftBehind;
+    Batch::Prepared& prepared = item.prepared;
     if (prepared.out && !prepared.out->discard())
       leftBehind = prepared.out->tempPath();
     prepared.out.reset();
     return report_.badValue(path, bad, leftBehind);
   } catch (const FileError& e) {
-    return Batch::failedWith(report_, e.failure(), prepared, path);
+    return Batch::failedWith(report_, e.failure(), item.prepared, path);
   }
+}
+
+// Streams the open layout file through the converter into its replacement,
+// which takes its place only once all of it is converted and on disk, at
+// the commit of its batch; the first conversion keeps the original, and a
+// new original takes the place of the old. A file is judged by its backup
+// and its folder's record first, and converted only as its verdict rules.
+// Throws ConversionError and FileError.
+std::optional<Outcome> LayoutRun::convert(SystemFile& in,
+                                          const FileVersion& state,
+                                          Batch::Item& item) {
+  const NamedFile& file = *item.file;
+  const std::string& path = file.path;
+  Batch::Prepared& prepared = item.prepared;
+  const std::string target = replacedFile(path);
+  const std::string folder = folderOf(target);
+  // A batch is of one folder.
+  if (batch_.inAnotherFolder(folder)) commitBatch(current_);
+  AsFound& found = prepared.found;
+  found.file = state;
+  found.backup = backupOf(target);
+  Evidence evidence(in, state, path, found.backup, recordIn(folder));
+  const Decision decision =
+      evidence.judgeConversion({options_.update, file.byName});
+  const Ruling& ruling = decision.ruling;
+  Outcome told = report_.told(decision, path, found.backup, evidence.facts(),
+                              evidence.backupError());
+  if (!ruling.convert) return told;
+  found.backupFile = evidence.backupState();
+  found.keepOriginal = ruling.keepOriginal;
+  found.replaceBackup = ruling.replaceBackup;
+  prepared.ruling = ruling;
+  // The exceptions go by the file's bare name, whatever folder it is in.
+  const std::string name = fileNameOf(path);
+  const std::size_t blockSize = blockSizeFor(state.size);
+  if (options_.preview) {
+    ChangeReport report = report_.changeReport(path);
+    // Everything but the writing.
+    DiscardingSink discarded(blockSize);
+    const ChangeCounts changes =
+        convertFile(in, path, blockSize, discarded, name, &report);
+    report.finish(changes);
+    return report_.wouldBeMade(path, changes, ruling);
+  }
+  // What a stopped run left is looked for once a folder.
+  if (cleaned_.insert(folder).second) removeLeftovers(folder);
+  prepared.out = std::make_unique<ReplacementFile>(target, blockSize);
+  // Told of cuts alone: on every changed line, the conversion took 5% more
+  // instructions (callgrind, 4 MB).
+  prepared.report = std::make_unique<ChangeReport>(report_.changeReport(path));
+  ContentHash original;
+  prepared.changes = convertFile(in, path, blockSize, *prepared.out, name,
+                                 prepared.report.get(),
+                                 LayoutConverter::Told::kCuts, &original);
+  found.original = original.digest();
+  if (batched_)
+    prepared.out->flushSoon();
+  else
+    prepared.out->finishWriting();
+  // Windows replaces no open file.
+  in.close();
+  return std::nullopt;
 }
 
 // Puts the original kept by the first conversion back in place of the
@@ -182,7 +183,7 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
 // file is that original converted, or its bytes, or missing.
 Outcome LayoutRun::restore(const NamedFile& file) {
   const std::string& path = file.path;
-  report_.begin(path);
+  report_.announce(path);
   std::string target;
   if (resolveLinks(path, target)) target = path;  // gone: the link
   const std::string backup = backupOf(target);
