@@ -24,9 +24,9 @@ std::string verdict(Verdict verdict, const FileAbout& about) {
       return alreadyConvertedBackupNotItsOriginal(backup);
     case Verdict::kTuned:
     case Verdict::kNewOriginal:
-    case Verdict::kChanged:
+    case Verdict::kEdited:
       break;
-    case Verdict::kChangedBackupGone:
+    case Verdict::kEditedBackupGone:
       return changedSinceConversion(path, backup, true);
     case Verdict::kRestorable:
       return restored(backup);

@@ -16,7 +16,7 @@ Verdict drifted(Drift drift) {
     case Drift::kChanged:
       break;
   }
-  return Verdict::kChanged;
+  return Verdict::kEdited;
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ Judgement judgeConversion(const Facts& facts, const Asked& asked) {
   if (!backup) {
     if (*facts.recorded && !named) {
       if (!facts.holdsOriginal) return need(Fact::kHoldsOriginal);
-      if (!*facts.holdsOriginal) return is(Verdict::kChangedBackupGone);
+      if (!*facts.holdsOriginal) return is(Verdict::kEditedBackupGone);
     }
     return is(Verdict::kUnconverted);
   }
@@ -63,7 +63,7 @@ Judgement judgeConversion(const Facts& facts, const Asked& asked) {
   if (!facts.drift) return need(Fact::kDrift);
   const Verdict drift = drifted(facts.drift->drift);
   if ((drift == Verdict::kNewOriginal && asked.update) ||
-      (drift == Verdict::kChanged && named))
+      (drift == Verdict::kEdited && named))
     return is(Verdict::kNewOriginalTaken);
   return is(drift);
 }
@@ -99,7 +99,7 @@ Ruling rulingOf(Verdict verdict, bool restore) {
   // A restore puts back only what nothing of the player's is lost to.
   if (restore &&
       (verdict == Verdict::kTuned || verdict == Verdict::kNewOriginal ||
-       verdict == Verdict::kChanged))
+       verdict == Verdict::kEdited))
     return {.status = kLeft, .why = Why::kNotItsOriginal};
   switch (verdict) {
     case Verdict::kUnconverted:
@@ -118,8 +118,8 @@ Ruling rulingOf(Verdict verdict, bool restore) {
       return {.why = Why::kTuned, .already = true};
     case Verdict::kNewOriginal:
       return {.status = kLeft, .why = Why::kNewOriginal};
-    case Verdict::kChanged:
-    case Verdict::kChangedBackupGone:
+    case Verdict::kEdited:
+    case Verdict::kEditedBackupGone:
       return {.status = kLeft, .why = Why::kEdited};
     case Verdict::kRestorable:
       return {};

@@ -52,11 +52,11 @@ enum class Verdict {
   kAlreadyConverted,       // its backup converted
   kConvertedBackupGone,    // what hudconv wrote, as the record tells
   kConvertedNotItsBackup,  // the same, its backup not its original
-  kChangedBackupGone,      // changed since, and its backup is gone
+  kEditedBackupGone,       // edited since, and its backup is gone
   // Neither its backup nor that converted; never restored either:
   kTuned,        // converted, values tuned by hand since: kept
   kNewOriginal,  // a new original, as a game update brings
-  kChanged,      // changed since its conversion in other ways
+  kEdited,       // changed since its conversion in other ways
   // A restore:
   kRestorable,       // missing, its backup converted, or the backup's bytes
   kOriginalInPlace,  // the original already, under both names
