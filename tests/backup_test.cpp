@@ -53,8 +53,9 @@ TEST_F(BackupTest, AFileIsItsBackupConvertedOnlyToTheLastByte) {
       SystemFile in;
       FileVersion state;
       ASSERT_FALSE(openForReading(path, in, state)) << c.what;
-      Evidence evidence(in, state, path, backupOf(path),
-                        Record::read(utf8(root_)));
+      const std::string backup = backupOf(path);
+      const Record record = Record::read(utf8(root_));
+      Evidence evidence(in, state, path, backup, record);
       evidence.judgeConversion({});
       EXPECT_EQ(evidence.facts().backupConverted, c.converted)
           << c.what << size;

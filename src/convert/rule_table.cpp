@@ -80,9 +80,6 @@ bool contains(std::string_view text, std::string_view fragment) {
 
 }  // namespace
 
-char lowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // Only ASCII letters fold: the game's names are ASCII, and a byte of a UTF-8
 // letter never equals one of them.

@@ -54,7 +54,9 @@ struct RuleMatch {
 
 // A letter as file names are compared: only ASCII letters fold, for the
 // game's names are ASCII, and a byte of a UTF-8 letter never equals one.
-char lowerAscii(char c);
+inline char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 // Whether two bare file names are one as the game's file system takes
 // them: ASCII letter case aside.
 bool sameFileName(std::string_view a, std::string_view b);

@@ -39,14 +39,22 @@ void rewind(const SystemFile& file, const std::string& path) {
   check(rewindFile(file), Step::kRead, path);
 }
 
+// Read straight into the text, with room for one byte more, so that a file
+// of the size found ends at the first read that finds nothing.
 std::string readWhole(const SystemFile& file, const std::string& path,
                       std::uint64_t size) {
   rewind(file, path);
-  std::string text;
-  text.reserve(static_cast<std::size_t>(size));
-  readBlocks(
-      file, path, blockSizeFor(size),
-      [&](const char* data, std::size_t got) { text.append(data, got); });
+  std::string text(static_cast<std::size_t>(size) + 1, '\0');
+  std::size_t filled = 0;
+  for (;;) {
+    std::size_t got = 0;
+    check(readFull(file, text.data() + filled, text.size() - filled, got),
+          Step::kRead, path);
+    filled += got;
+    if (filled < text.size()) break;
+    text.resize(text.size() * 2);  // it grew since it was found
+  }
+  text.resize(filled);
   rewind(file, path);
   return text;
 }
@@ -67,11 +75,33 @@ Digest streamedDigest(const SystemFile& file, const std::string& path,
   return hash.digest();
 }
 
+// Converts into a text of its own, lending the converter its free end: the
+// bytes are written once, where they stay.
+class TextSink final : public ByteSink {
+ public:
+  // Room for `expected` bytes first.
+  explicit TextSink(std::size_t expected) : text_(expected + 64, '\0') {}
+  char* lend(std::size_t& size) override {
+    if (text_.size() - used_ < 64) text_.resize(text_.size() * 2);
+    size = text_.size() - used_;
+    return text_.data() + used_;
+  }
+  void take(std::size_t used) override { used_ += used; }
+  std::string text() && {
+    text_.resize(used_);
+    return std::move(text_);
+  }
+
+ private:
+  std::string text_;
+  std::size_t used_ = 0;
+};
+
 // The conversion of `text`, as the file `name` is converted; none where it
 // was never converted into anything.
 std::optional<std::string> converted(const std::string& text,
                                      const std::string& name) {
-  StringSink sink;
+  TextSink sink(text.size());
   LayoutConverter converter(sink, name);
   try {
     converter.feed(text.data(), text.size());
@@ -79,7 +109,7 @@ std::optional<std::string> converted(const std::string& text,
   } catch (const ConversionError&) {
     return std::nullopt;
   }
-  return std::move(sink.text);
+  return std::move(sink).text();
 }
 
 // Compares the bytes written to it with those of a file, in turn, until
@@ -169,13 +199,6 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
 
 }  // namespace
 
-// The file and its backup held whole, and the backup's conversion.
-struct Evidence::Texts {
-  std::optional<std::string> file, backup;
-  bool convertedYet = false;
-  std::optional<std::string> conversion;
-};
-
 Evidence::Evidence(const SystemFile& in, const FileVersion& state,
                    const std::string& path, const std::string& backup,
                    const Record& record)
@@ -187,9 +210,8 @@ Evidence::Evidence(const SystemFile& in, const FileVersion& state,
       // The exceptions go by the name the file was given, the record by
       // the name of the file that link leads to.
       name_(fileNameOf(path)),
-      entry_(record.find(fileNameOf(fileOfBackup(backup)))),
-      restore_(false),
-      texts_(std::make_unique<Texts>()) {}
+      record_(record),
+      restore_(false) {}
 
 Evidence::Evidence(const std::string& path, const std::string& target,
                    const std::string& backup, const Record& record)
@@ -198,9 +220,8 @@ Evidence::Evidence(const std::string& path, const std::string& target,
       target_(target),
       backup_(backup),
       name_(fileNameOf(target)),
-      entry_(record.find(name_)),
-      restore_(true),
-      texts_(std::make_unique<Texts>()) {}
+      record_(record),
+      restore_(true) {}
 
 Evidence::~Evidence() = default;
 
@@ -247,6 +268,8 @@ void Evidence::read(Fact fact) {
       facts_.backupBytes = holdsBackupBytes();
       return;
     case Fact::kRecorded:
+      entry_ =
+          record_.find(restore_ ? name_ : fileNameOf(fileOfBackup(backup_)));
       facts_.recorded = entry_ != nullptr;
       return;
     case Fact::kHoldsWritten: {
@@ -299,22 +322,22 @@ bool Evidence::heldWhole() {
 }
 
 const std::string& Evidence::fileText() {
-  if (!texts_->file) texts_->file = readWhole(*in_, target_, state_.size);
-  return *texts_->file;
+  if (!texts_.file) texts_.file = readWhole(*in_, target_, state_.size);
+  return *texts_.file;
 }
 
 const std::string& Evidence::backupText() {
-  if (!texts_->backup) {
-    texts_->backup = readWhole(backupFile_, backup_, backupState_.size);
+  if (!texts_.backup) {
+    texts_.backup = readWhole(backupFile_, backup_, backupState_.size);
     checkBackupUnchanged();
   }
-  return *texts_->backup;
+  return *texts_.backup;
 }
 
 const std::optional<std::string>& Evidence::backupConversion() {
-  if (!std::exchange(texts_->convertedYet, true))
-    texts_->conversion = converted(backupText(), name_);
-  return texts_->conversion;
+  if (!std::exchange(texts_.convertedYet, true))
+    texts_.conversion = converted(backupText(), name_);
+  return texts_.conversion;
 }
 
 // What was read of the backup is the backup as it was found: another
@@ -357,7 +380,7 @@ DriftReport Evidence::drift() {
 
 Digest Evidence::fileDigest() {
   if (!fileDigest_)
-    fileDigest_ = texts_->file || state_.size <= kHeldWhole
+    fileDigest_ = texts_.file || state_.size <= kHeldWhole
                       ? digestOf(fileText())
                       : streamedDigest(*in_, target_, state_.size);
   return *fileDigest_;
@@ -365,7 +388,7 @@ Digest Evidence::fileDigest() {
 
 Digest Evidence::backupDigest() {
   if (!backupDigest_) {
-    if (texts_->backup || backupState_.size <= kHeldWhole) {
+    if (texts_.backup || backupState_.size <= kHeldWhole) {
       backupDigest_ = digestOf(backupText());
     } else {
       backupDigest_ = streamedDigest(backupFile_, backup_, backupState_.size);

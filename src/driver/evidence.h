@@ -18,7 +18,8 @@ class Evidence {
  public:
   // Of the layout file open as `in`, read in the state `state`, named
   // `path`, whose original is kept as `backup` in the folder of `record`,
-  // for a conversion. `in` is left at its start.
+  // for a conversion. `in` is left at its start. What is given must outlive
+  // the evidence.
   Evidence(const SystemFile& in, const FileVersion& state,
            const std::string& path, const std::string& backup,
            const Record& record);
@@ -44,7 +45,12 @@ class Evidence {
   const SystemError& backupError() const { return backupError_; }
 
  private:
-  struct Texts;
+  // The file and its backup held whole, and the backup's conversion.
+  struct Texts {
+    std::optional<std::string> file, backup;
+    bool convertedYet = false;
+    std::optional<std::string> conversion;
+  };
 
   void read(Fact fact);
   void openTheBackup();
@@ -65,15 +71,19 @@ class Evidence {
   const SystemFile* in_;
   SystemFile ownIn_;  // the layout file a restore opens
   FileVersion state_;
-  std::string path_, target_, backup_, name_;
-  const RecordEntry* entry_;
+  const std::string& path_;
+  const std::string& target_;
+  const std::string& backup_;
+  std::string name_;
+  const Record& record_;
+  const RecordEntry* entry_ = nullptr;  // once the record is asked
   bool restore_;
   SystemFile backupFile_;
   FileVersion backupState_;
   SystemError backupError_;
   Facts facts_;
   std::optional<Digest> fileDigest_, backupDigest_;
-  std::unique_ptr<Texts> texts_;
+  Texts texts_;
 };
 
 // Whether the file open as `in` begins as UTF-16 text does: with its

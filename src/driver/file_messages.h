@@ -15,7 +15,8 @@ namespace messages {
 
 // What the words of a file's verdict are about.
 struct FileAbout {
-  std::string path, backup;
+  const std::string& path;
+  const std::string& backup;
   std::size_t changedValues = 0;  // tuned by hand
   SystemError backupError;        // why no backup was found
   bool preview = false;
