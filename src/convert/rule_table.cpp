@@ -80,7 +80,6 @@ bool contains(std::string_view text, std::string_view fragment) {
 
 }  // namespace
 
-
 // Only ASCII letters fold: the game's names are ASCII, and a byte of a UTF-8
 // letter never equals one of them.
 bool sameFileName(std::string_view a, std::string_view b) {

@@ -63,10 +63,10 @@ bool Batch::commit(std::vector<Outcome>& outcomes, Item* current) {
     item->lines.tell();
     Prepared& prepared = item->prepared;
     if (prepared.out) {
-      const Commit& commit = batch[next++];
+      const Commit& committed = batch[next++];
       const std::string& path = item->file->path;
-      if (commit.failure) {
-        item->outcome = failedWith(report_, *commit.failure, prepared, path);
+      if (committed.failure) {
+        item->outcome = failedWith(report_, *committed.failure, prepared, path);
       } else {
         prepared.report->finish(prepared.changes);
         item->outcome = report_.made(path, prepared.changes,

@@ -317,7 +317,7 @@ void Evidence::findOneFile() {
                             SystemError::notARegularFile(EntryKind::kLink)));
 }
 
-bool Evidence::heldWhole() {
+bool Evidence::heldWhole() const {
   return state_.size <= kHeldWhole && backupState_.size <= kHeldWhole;
 }
 

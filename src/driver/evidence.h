@@ -62,7 +62,7 @@ class Evidence {
   Digest fileDigest();
   Digest backupDigest();
   // Whether both are small enough to be held whole.
-  bool heldWhole();
+  bool heldWhole() const;
   const std::string& fileText();
   const std::string& backupText();
   const std::optional<std::string>& backupConversion();
