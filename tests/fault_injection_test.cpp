@@ -280,12 +280,13 @@ TEST_P(StepOrderTest, TheOriginalIsOnDiskBeforeTheRename) {
       fault == "folder-flush" ? "syncfs\n" : "fsync-folder\n";
   std::string steps = owner + copied;
   steps += "backup\n";
+  // The record of what is to be written, named and renamed in place, and
+  // on disk with the backup before the rename.
+  steps += naming + "rename\n";
   steps += flushed;
   steps += naming;
   steps += "rename\n";
   steps += flushed;
-  // Then the record of what was written, named and renamed in place.
-  steps += naming + "rename\n";
   EXPECT_EQ(readBytes(log), steps);
   struct stat after {};
   ASSERT_EQ(::stat((output() / kName).c_str(), &after), 0);
@@ -349,10 +350,11 @@ TEST_F(FaultTest, AFolderIsFlushedBeforeItsRenamesOnceForAllItsFiles) {
     steps.erase(at, steps.find('\n', at) + 1 - at);
   const std::string record = "name\nrename\n";
   EXPECT_EQ(steps,
-            "backup\nbackup\nbackup\nfsync-folder\n"
-            "name\nrename\nname\nrename\nname\nrename\nfsync-folder\n" +
-                record + "backup\nfsync-folder\nname\nrename\nfsync-folder\n" +
-                record);
+            "backup\nbackup\nbackup\n" + record +
+                "fsync-folder\n"
+                "name\nrename\nname\nrename\nname\nrename\nfsync-folder\n"
+                "backup\n" +
+                record + "fsync-folder\nname\nrename\nfsync-folder\n");
 }
 
 TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
@@ -649,9 +651,10 @@ void removeNamedLeftovers(const fs::path& folder) {
 }
 
 // The record fails at each step of its update, or the run is killed just
-// before its rename: the conversion stands with its backup, nothing of a
-// new record is left, and the next run finds the file converted.
-TEST_F(FaultTest, ARecordThatCannotBeWrittenUndoesNoConversion) {
+// before its rename: no file is converted that it does not know, nothing
+// of a new record is left, the failure is told once for the folder, and
+// the next run converts the file once.
+TEST_F(FaultTest, ARecordThatCannotBeWrittenLetsNoFileBeConverted) {
   const struct {
     const char* fault;
     const char* reason;  // null: the run is killed
@@ -663,36 +666,86 @@ TEST_F(FaultTest, ARecordThatCannotBeWrittenUndoesNoConversion) {
   };
   const fs::path backup = output() / (kName + ".bak");
   const fs::path record = output() / ".hudconv.record";
-  const std::string stands =
-      "hudconv: warning: the conversion stands, but hudconv's record of it "
-      "could not be written: ";
+  const std::string once =
+      " (hudconv's record of the files it converted there). hudconv converts "
+      "no file that it cannot record";
   for (const auto& c : cases) {
     fs::remove(backup);
     fs::remove(record);
     writeBytes(output() / kName, kLayout);
-    const Result r = run({kName}, withFault(c.fault));
+    writeBytes(output() / "b_p.gui.xml", kLayout);
+    const Result r = run({utf8(output())}, withFault(c.fault));
+    EXPECT_NE(r.status, 0) << c.fault;
     if (c.reason) {
-      EXPECT_EQ(r.status, 0) << c.fault;
-      EXPECT_NE(r.err.find(stands), std::string::npos) << c.fault << r.err;
+      EXPECT_EQ(r.status, 1) << c.fault;
+      // Told once for the folder, with its two files.
+      const std::size_t told = r.err.find(once);
+      EXPECT_NE(told, std::string::npos) << c.fault << r.err;
+      EXPECT_EQ(r.err.find(once, told + 1), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("the 2 layout files of "), std::string::npos)
+          << r.err;
       EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.fault << r.err;
+      EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout) << c.fault;
+      EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, "b_p.gui.xml"}))
+          << c.fault;
     } else {
-      EXPECT_NE(r.status, 0) << c.fault;
+      // Killed between keeping the originals and the first rename.
       removeNamedLeftovers(output());
+      EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout) << c.fault;
     }
+    EXPECT_FALSE(fs::exists(record)) << c.fault;
+    const Result again = run({utf8(output())});
+    EXPECT_EQ(again.status, 0) << c.fault << again.err;
     EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted) << c.fault;
     EXPECT_SAME_BYTES(readBytes(backup), kLayout) << c.fault;
-    EXPECT_FALSE(fs::exists(record)) << c.fault;
-    EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}))
-        << c.fault;
-    const Result again = run({kName});
-    EXPECT_EQ(again.status, 0) << c.fault;
-    EXPECT_EQ(again.out,
-              reportOf(pathOf(kName),
-                       "Already converted, so nothing was written. The "
-                       "original is kept as " +
-                           pathOf(kName) + ".bak."))
-        << c.fault;
+    // Known by the record alone from now on.
+    fs::remove(backup);
+    fs::remove(output() / "b_p.gui.xml.bak");
+    EXPECT_EQ(run({utf8(output())}).status, 0) << c.fault;
     EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted) << c.fault;
+    fs::remove(output() / "b_p.gui.xml");
+  }
+}
+
+// A run over a whole HUD killed at a step of a batch (the record, a rename
+// over a file of the first batch or of the second), the
+// same command again, and then every backup deleted as clutter: the record
+// knows every file converted, and none moves twice.
+TEST_F(FaultTest, AKilledRunAndDeletedBackupsMoveNothingTwice) {
+  const int kFiles = 150;
+  const struct {
+    const char* fault;
+    int nth;  // 0: the first time
+  } cases[] = {
+      {"kill-at-record", 0},   {"kill-at-rename", 1},   {"kill-at-rename", 50},
+      {"kill-at-rename", 100}, {"kill-at-rename", 101}, {"kill-at-rename", 150},
+  };
+  const auto nameOf = [](int i) {
+    return "hud" + std::to_string(1000 + i) + "_p.gui.xml";
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::string(c.fault) + " " + std::to_string(c.nth);
+    fs::remove_all(output());
+    fs::create_directories(output());
+    for (int i = 0; i < kFiles; ++i) writeBytes(output() / nameOf(i), kLayout);
+    ProgramOptions killed = withFault(c.fault);
+    if (c.nth > 0)
+      killed.environment.push_back("HUDCONV_FAULT_NTH=" +
+                                   std::to_string(c.nth));
+    EXPECT_NE(run({utf8(output())}, killed).status, 0) << what;
+    removeNamedLeftovers(output());
+    const Result again = run({utf8(output())});
+    EXPECT_EQ(again.status, 0) << what << again.err;
+    for (int i = 0; i < kFiles; ++i)
+      fs::remove(output() / (nameOf(i) + ".bak"));
+    const Result last = run({utf8(output())});
+    EXPECT_EQ(last.status, 0) << what << last.err;
+    EXPECT_NE(last.out.find("150 files: 0 converted, 150 already converted"),
+              std::string::npos)
+        << what << last.out;
+    for (int i = 0; i < kFiles; ++i)
+      ASSERT_SAME_BYTES(readBytes(output() / nameOf(i)), kDefaultConverted)
+          << what << " " << nameOf(i);
   }
 }
 
@@ -739,7 +792,7 @@ TEST_F(FaultTest, AnUpdateKilledAtAnyStepIsDoneOnceByTheNextRun) {
       {"kill-at-backup", patched, kLayout, nullptr},
       {"kill-at-backup,no-link", patched, kLayout, nullptr},
       {"kill-at-rename", patched, patched, nullptr},
-      {"kill-at-record", patchedConverted, patched, nullptr},
+      {"kill-at-record", patched, patched, nullptr},
       // The new original is kept in place of the old: it stays.
       {"rename", patched, patched,
        ".bak now holds the file as it is, as its new original; run hudconv "
@@ -957,9 +1010,11 @@ TEST_F(FaultTest, AnOutputFolderThatCannotBeReadIsFlushedAllTheSame) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted);
   EXPECT_SAME_BYTES(readBytes(output() / (kName + ".bak")), kLayout);
-  // The new file is handed the old one's owner first.
+  // The new file is handed the old one's owner first; the record, which
+  // cannot be locked in such a folder, is written all the same.
   const std::string steps = readBytes(log);
-  const std::string flushes = "backup\nsyncfs\nname\nrename\nsyncfs\n";
+  const std::string flushes =
+      "backup\nname\nrename\nsyncfs\nname\nrename\nsyncfs\n";
   EXPECT_EQ(steps.substr(0, 7), "fchown ") << steps;
   EXPECT_EQ(steps.substr(steps.find('\n') + 1), flushes);
 }

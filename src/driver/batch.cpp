@@ -43,6 +43,16 @@ Outcome Batch::failedWith(const FileReport& report, Failure failure,
   return report.failed(path, std::move(failure));
 }
 
+namespace {
+
+std::size_t unrecordedFiles(const std::vector<Commit>& batch) {
+  std::size_t files = 0;
+  for (const Commit& commit : batch) files += commit.unrecorded ? 1 : 0;
+  return files;
+}
+
+}  // namespace
+
 bool Batch::commit(std::vector<Outcome>& outcomes, Item* current) {
   // The one being handled stays, to be told after.
   std::unique_ptr<Item> kept;
@@ -55,8 +65,7 @@ bool Batch::commit(std::vector<Outcome>& outcomes, Item* current) {
   for (const std::unique_ptr<Item>& item : items_)
     if (item->prepared.out)
       batch.push_back({item->prepared.out.get(), item->prepared.found, {}});
-  const std::optional<Failure> recordFailure =
-      ReplacementFile::commitAll(batch);
+  const std::optional<Failure> unrecorded = ReplacementFile::commitAll(batch);
   std::size_t next = 0;
   bool toldRecord = false;
   for (const std::unique_ptr<Item>& item : items_) {
@@ -65,15 +74,18 @@ bool Batch::commit(std::vector<Outcome>& outcomes, Item* current) {
     if (prepared.out) {
       const Commit& committed = batch[next++];
       const std::string& path = item->file->path;
-      if (committed.failure) {
+      if (committed.unrecorded) {
+        // Told once a batch, whose files it was to hold.
+        if (!std::exchange(toldRecord, true))
+          report_.recordNotWritten(*unrecorded, folderOf(path),
+                                   unrecordedFiles(batch));
+        item->outcome = report_.unrecorded(path, *committed.failure);
+      } else if (committed.failure) {
         item->outcome = failedWith(report_, *committed.failure, prepared, path);
       } else {
         prepared.report->finish(prepared.changes);
         item->outcome = report_.made(path, prepared.changes,
                                      prepared.found.backup, prepared.ruling);
-        // Told once a batch, whose files it was to hold.
-        if (recordFailure && !std::exchange(toldRecord, true))
-          report_.recordNotUpdated(*recordFailure);
       }
       prepared.out.reset();
     }

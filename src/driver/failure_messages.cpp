@@ -12,11 +12,18 @@ const char kSavedAsUtf16[] =
     "it is saved as UTF-16 (\"Unicode\" in Notepad): save it as UTF-8 or "
     "ANSI and run again";
 
-std::string recordNotUpdated(const Failure& failure) {
-  return "the conversion stands, but hudconv's record of it could not be "
-         "written: " +
-         describe(failure) +
-         ". The backup still tells that the file is converted";
+std::string recordNotWritten(const Failure& failure, const std::string& folder,
+                             std::size_t files) {
+  return describe(failure) +
+         " (hudconv's record of the files it converted there). hudconv "
+         "converts no file that it cannot record, so that none is ever "
+         "moved twice: " +
+         (files == 1 ? std::string("the layout file of ") + folder +
+                           " that this run was converting was"
+                     : "the " + std::to_string(files) + " layout files of " +
+                           folder + " that this run was converting were") +
+         " left unchanged. Free space or fix what is named, and run hudconv "
+         "again";
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // opened, a value the converter could not take. main.cpp and the console
 // put "hudconv: error: " in front.
 
+#include <cstddef>
 #include <string>
 
 #include "driver/failure.h"
@@ -34,7 +35,9 @@ std::string cannotOpen(const std::string& path, const SystemError& error,
 std::string badValue(const std::string& path, const BadValue& bad);
 std::string meaningOf(const BadValue& bad);
 std::string cannotPutBack(const std::string& backup, const SystemError& error);
-// The folder's record was not updated.
-std::string recordNotUpdated(const Failure& failure);
+// The folder's record could not be written, and so `files` layout files
+// of `folder` were not converted.
+std::string recordNotWritten(const Failure& failure, const std::string& folder,
+                             std::size_t files);
 
 }  // namespace messages

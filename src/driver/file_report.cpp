@@ -175,8 +175,23 @@ void FileReport::recordRead(const Record& record) {
     sayWarning(messages::recordIgnored(record.path()));
 }
 
-void FileReport::recordNotUpdated(const Failure& failure) const {
-  sayWarning(messages::recordNotUpdated(failure));
+void FileReport::recordNotWritten(const Failure& failure,
+                                  const std::string& folder,
+                                  std::size_t files) const {
+  sayError(messages::recordNotWritten(failure, folder, files));
+}
+
+Outcome FileReport::unrecorded(const std::string& path, Failure failure) const {
+  // A backup made for it that stays is told of this file alone.
+  if (failure.madeBackup == Failure::MadeBackup::kNotRemoved)
+    return failed(path, std::move(failure));
+  failure.madeBackup = Failure::MadeBackup::kNone;
+  Outcome outcome;
+  outcome.status = status::kNotConverted;
+  outcome.path = path;
+  outcome.why = Why::kFailed;
+  outcome.detail = std::move(failure);
+  return outcome;
 }
 
 void FileReport::tookNamedAsPattern(const std::string& path) const {

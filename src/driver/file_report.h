@@ -81,10 +81,13 @@ class FileReport {
   Outcome cannotPutBack(const std::string& path, const std::string& backup,
                         const SystemError& error) const;
 
-  // The folder's record: not trusted (told once a folder), or not updated
-  // (told once a batch, by the caller).
+  // The folder's record: not trusted (told once a folder), or not written
+  // for `files` files of `folder`, which were left unconverted (told once a
+  // batch, by the caller), and what became of each of them.
   void recordRead(const Record& record);
-  void recordNotUpdated(const Failure& failure) const;
+  void recordNotWritten(const Failure& failure, const std::string& folder,
+                        std::size_t files) const;
+  Outcome unrecorded(const std::string& path, Failure failure) const;
   void tookNamedAsPattern(const std::string& path) const;
 
  private:

@@ -696,7 +696,10 @@ SystemError FileLock::lockFolder(const std::string& folder) {
   // flock() takes a folder opened only for reading, and lets go of it with
   // the descriptor.
   SystemFile held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!held.isOpen()) return SystemError::last();
+  // A folder that may be written but not read cannot be locked so: that is
+  // no failure, and only runs at once in it may lose each other's entries.
+  if (!held.isOpen())
+    return errno == EACCES ? SystemError() : SystemError::last();
   const std::int64_t deadline = steadyMilliseconds() + 60000;
   while (::flock(fd(held), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) return SystemError::last();

@@ -147,10 +147,24 @@ void Record::put(const RecordEntry& entry) {
     entries_[at->second] = entry;
 }
 
+void Record::drop(const std::string& name) {
+  const auto found = index_.find(foldedFileName(name));
+  if (found == index_.end()) return;
+  const std::size_t at = found->second;
+  index_.erase(found);
+  if (at + 1 != entries_.size()) {
+    entries_[at] = std::move(entries_.back());
+    index_[foldedFileName(entries_[at].name)] = at;
+  }
+  entries_.pop_back();
+}
+
 std::string Record::text() const { return recordText(entries_); }
 
-std::optional<Failure> updateRecord(const std::string& folder,
-                                    const std::vector<RecordEntry>& entries) {
+std::optional<Failure> updateRecord(
+    const std::string& folder, const std::vector<RecordEntry>& entries,
+    const std::vector<std::string>& dropped,
+    std::vector<std::optional<RecordEntry>>* before) {
   try {
     // Another run that converts in the same folder waits here: neither
     // loses the other's entry.
@@ -158,14 +172,21 @@ std::optional<Failure> updateRecord(const std::string& folder,
     if (const SystemError error = held.lockFolder(folder))
       throw FileError(failureOf(Failure::Kind::kLock, folder, "", error));
     Record record = Record::read(folder);
-    for (const RecordEntry& entry : entries) record.put(entry);
+    for (const RecordEntry& entry : entries) {
+      if (before) {
+        const RecordEntry* was = record.find(entry.name);
+        before->push_back(was ? std::optional<RecordEntry>(*was)
+                              : std::nullopt);
+      }
+      record.put(entry);
+    }
+    for (const std::string& name : dropped) record.drop(name);
     const std::string text = record.text();
     PendingFile next(folder);
     next.check(writeAll(next.file(), text.data(), text.size()), Step::kWrite);
     next.check(hideFile(next.file()), Step::kSetPermissions);
-    // Not flushed, which would double the time of a small file's run: after
-    // a power cut the record is the old one, or one cut short, which its
-    // last line tells; the backups guard either way.
+    // On disk before any file it tells of is renamed.
+    next.check(flushToDisk(next.file()), Step::kFlush);
     next.nameAndClose();
     next.check(next.renameOver(record.path()), Step::kRename);
     return std::nullopt;

@@ -44,8 +44,9 @@ class Record {
   // The entry of the file named `name` (ASCII letter case aside, as the
   // game's file system takes names), or null.
   const RecordEntry* find(const std::string& name) const;
-  // Puts `entry` in place of the one of its name.
+  // Puts `entry` in place of the one of its name, or drops that of `name`.
   void put(const RecordEntry& entry);
+  void drop(const std::string& name);
   // The record as it is stored.
   std::string text() const;
 
@@ -59,12 +60,15 @@ class Record {
 };
 
 // Puts `entries` in the record of `folder`, crash-safely: under the folder's
-// lock, the record is read again, written anew beside it and renamed over
-// it, once for all of them. A crash leaves the old record or the new; a power
-// cut may leave one cut short, which is ignored. Returns what failed, which
-// never undoes the conversion told in it.
-std::optional<Failure> updateRecord(const std::string& folder,
-                                    const std::vector<RecordEntry>& entries);
+// lock, the record is read again, written anew beside it, flushed and
+// renamed over it, once for all of them. A crash leaves the old record or
+// the new (whose name the folder's flush makes last). The names `dropped`
+// lose their entries; `before`, where given, is told the entry that each of
+// `entries` replaced, if any. Returns what failed.
+std::optional<Failure> updateRecord(
+    const std::string& folder, const std::vector<RecordEntry>& entries,
+    const std::vector<std::string>& dropped = {},
+    std::vector<std::optional<RecordEntry>>* before = nullptr);
 
 // The record's text for `entries`, and the entries of a record's `text`,
 // false where it cannot be trusted whole.

@@ -104,6 +104,28 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
     commit.file->checkAndKeep(commit.found);
   });
   const std::string folder = folderOf(batch.front().file->target_);
+  // What is to be written goes in the record before any file is renamed:
+  // a file that is converted is never unknown to it. An entry whose rename
+  // then fails or never comes is harmless: its file is still its original.
+  std::vector<RecordEntry> entries;
+  std::vector<const Commit*> recorded;
+  for (const Commit* commit : order)
+    if (!commit->failure) {
+      entries.push_back({fileNameOf(commit->file->target_),
+                         commit->file->written_.digest(),
+                         commit->found.original});
+      recorded.push_back(commit);
+    }
+  if (entries.empty()) return std::nullopt;
+  std::vector<std::optional<RecordEntry>> before;
+  if (const std::optional<Failure> unrecorded =
+          updateRecord(folder, entries, {}, &before)) {
+    forEach([&](Commit& commit) {
+      commit.unrecorded = true;
+      throw FileError(*unrecorded);
+    });
+    return unrecorded;
+  }
   const Commit* kept = nullptr;
   for (const Commit* commit : order)
     if (!commit->failure && commit->file->made_ != Made::kNothing)
@@ -117,15 +139,22 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
   }
   forEach(
       [](const Commit& commit) { commit.file->replace(commit.found.file); });
-  std::vector<RecordEntry> entries;
-  for (const Commit& commit : batch)
-    if (!commit.failure)
-      entries.push_back({fileNameOf(commit.file->target_),
-                         commit.file->written_.digest(),
-                         commit.found.original});
-  if (entries.empty()) return std::nullopt;
   (void)syncFolder(folder, batch.front().file->target_);
-  return updateRecord(folder, entries);
+  // A file that another program changed meanwhile, or that was not renamed
+  // after all, is put back in the record as it was: it would otherwise be
+  // judged as edited since a conversion that never happened.
+  std::vector<RecordEntry> restored;
+  std::vector<std::string> dropped;
+  for (std::size_t i = 0; i < recorded.size(); ++i) {
+    if (!recorded[i]->failure) continue;
+    if (i < before.size() && before[i])
+      restored.push_back(*before[i]);
+    else
+      dropped.push_back(entries[i].name);
+  }
+  if (!restored.empty() || !dropped.empty())
+    (void)updateRecord(folder, restored, dropped);
+  return std::nullopt;
 }
 
 void ReplacementFile::checkAndKeep(const AsFound& expected) {

@@ -42,11 +42,13 @@ struct AsFound {
 class ReplacementFile;
 
 // One layout file's part in a commit: its new file, what is known of it,
-// and, once committed, what failed for it alone.
+// and, once committed, what failed for it; `unrecorded` where that was the
+// record of the whole batch.
 struct Commit {
   ReplacementFile* file = nullptr;
   AsFound found;
   std::optional<Failure> failure;
+  bool unrecorded = false;
 };
 
 // The new contents of a layout file, written beside it while they are made,
@@ -73,18 +75,22 @@ struct Commit {
 // file's lock, held to the end; checks that the layout file is still as
 // read, and its backup as found; where it has none, keeps the original as
 // the backup, or for a new original, keeps it in place of the backup. Then
-// it flushes the folder, once, where a backup was kept. Then for each file
-// it names and closes the new file and renames it over the layout file.
-// Then it flushes the folder once more, and puts what it wrote and the
-// originals in the folder's record, once. A crash leaves each layout file
-// and its backup (old, none), (old, old) or (new, old), and for a new
-// original N with the backup B (N, B), (N, N) or (new, N), never anything
-// else; each is judged right by the next run from the backup alone, the
-// record as it was or not. A step that fails for one file leaves that file
-// as it was and removes a backup that this run made for it (one put in
-// place of another stays: it holds the file as it is), its failure saying
-// what became of that backup; the others go on. A folder flush that fails
-// fails every file whose backup it was to keep.
+// it puts what it is to write and the originals in the folder's record,
+// once, flushed, and renamed into place; where the record cannot be
+// written, no file of the batch is replaced (each fails, `unrecorded`, and
+// the record's failure is returned). Then it flushes the folder, once,
+// where a backup was kept: the backups and the record are on disk before
+// the first rename. Then for each file it names and closes the new file and
+// renames it over the layout file. Then it flushes the folder once more. A
+// crash leaves each layout file and its backup (old, none), (old, old) or
+// (new, old), and for a new original N with the backup B (N, B), (N, N) or
+// (new, N), never anything else, and a converted file is in the record
+// whatever became of its backup; each is judged right by the next run. A
+// step that fails for one file leaves that file as it was and removes a
+// backup that this run made for it (one put in place of another stays: it
+// holds the file as it is), its failure saying what became of that backup;
+// the others go on. A folder flush that fails fails every file whose backup
+// it was to keep.
 class ReplacementFile final : public ByteSink {
  public:
   // Checks that the file at `target` (not a symbolic link) may be replaced,
@@ -107,8 +113,8 @@ class ReplacementFile final : public ByteSink {
   void flushSoon();
   // Commits `batch`, whose files are all in one folder, as above: sets the
   // failure of each file that is not replaced (where another program
-  // changed a file meanwhile, failure->changed() is true), and returns what
-  // failed of the record's update, which undoes nothing.
+  // changed a file meanwhile, failure->changed() is true), and returns the
+  // record's failure where that left the whole batch unconverted.
   static std::optional<Failure> commitAll(std::vector<Commit>& batch);
   // Removes the new file after a failure; false when it stays behind, at
   // tempPath().

@@ -165,6 +165,25 @@ bool isRecordPath(const char* path) {
 
 const char kRecordHead[] = "hudconv record ";
 
+// The new records being written, told by their first bytes: the faults of
+// a layout file's new file pass them by.
+int recordFds[16];
+std::size_t records = 0;
+
+bool isRecordFd(int fd) {
+  for (std::size_t i = 0; i < records; ++i)
+    if (recordFds[i] == fd) return true;
+  return false;
+}
+
+void forgetRecordFd(int fd) {
+  for (std::size_t i = 0; i < records; ++i)
+    if (recordFds[i] == fd) recordFds[i] = recordFds[--records];
+}
+
+// A new file in place of a layout file, not a new record.
+bool isNewFile(int fd) { return isTempFile(fd) && !isRecordFd(fd); }
+
 bool isLayoutFile(int fd) {
   const std::string path = pathOf(fd);
   return path.find("/Output/") != std::string::npos &&
@@ -312,7 +331,10 @@ int clock_gettime(clockid_t clock, timespec* now) {
 
 int linkat(int fromFolder, const char* from, int toFolder, const char* to,
            int flags) {
-  if (strikes("name", isTempPath(to))) {
+  const char* const self = "/proc/self/fd/";
+  const bool namesRecord = std::strncmp(from, self, std::strlen(self)) == 0 &&
+                           isRecordFd(std::atoi(from + std::strlen(self)));
+  if (strikes("name", isTempPath(to) && !namesRecord)) {
     errno = EPERM;
     return -1;
   }
@@ -366,7 +388,7 @@ ssize_t read(int fd, void* data, size_t size) {
 }
 
 int sync_file_range(int fd, off64_t offset, off64_t size, unsigned flags) {
-  if (isTempFile(fd) &&
+  if (isNewFile(fd) &&
       (faultIs("write-back") || faultIs("write-back-unsupported"))) {
     errno = faultIs("write-back") ? EIO : EINVAL;
     return -1;
@@ -376,11 +398,15 @@ int sync_file_range(int fd, off64_t offset, off64_t size, unsigned flags) {
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
-  if (faultIs("slow-write") && isTempFile(fd)) {
+  if (isTempFile(fd) && size >= sizeof(kRecordHead) - 1 &&
+      std::memcmp(data, kRecordHead, sizeof(kRecordHead) - 1) == 0 &&
+      !isRecordFd(fd) && records < std::size(recordFds))
+    recordFds[records++] = fd;
+  if (faultIs("slow-write") && isNewFile(fd)) {
     const char* delay = std::getenv("HUDCONV_FAULT_DELAY_MS");
     ::usleep(static_cast<useconds_t>(delay ? std::atoi(delay) : 100) * 1000);
   }
-  if (strikes("write", isTempFile(fd))) {
+  if (strikes("write", isNewFile(fd))) {
     errno = ENOSPC;
     return -1;
   }
@@ -394,11 +420,11 @@ ssize_t write(int fd, const void* data, size_t size) {
 }
 
 int fsync(int fd) {
-  if (strikes("flush", isTempFile(fd))) {
+  if (strikes("flush", isNewFile(fd))) {
     errno = EIO;
     return -1;
   }
-  if (isTempFile(fd)) {
+  if (isNewFile(fd)) {
     if (faultIs("change-input")) changeLayoutFile();
     if (faultIs("change-in-place")) changeLayoutFile(true);
     if (faultIs("change-keep-time")) changeLayoutFileKeepingItsTime();
@@ -434,7 +460,8 @@ int syncfs(int fd) {
 }
 
 int close(int fd) {
-  const bool fail = strikes("close", isTempFile(fd));
+  const bool fail = strikes("close", isNewFile(fd));
+  forgetRecordFd(fd);
   const int result = real<int (*)(int)>("close")(fd);
   if (!fail) return result;
   errno = EIO;
@@ -456,12 +483,15 @@ int rename(const char* from, const char* to) {
     errno = EXDEV;
     return -1;
   }
-  if (faultIs("slow-rename") && isTempPath(from)) ::usleep(300000);
-  if (strikes("rename", isTempPath(from) && !isBackupPath(to))) {
+  // The renames over a layout file, not those of its backup or the record.
+  const bool overLayoutFile =
+      isTempPath(from) && !isBackupPath(to) && !isRecordPath(to);
+  if (faultIs("slow-rename") && overLayoutFile) ::usleep(300000);
+  if (strikes("rename", overLayoutFile)) {
     errno = EXDEV;
     return -1;
   }
-  if (faultIs("change-at-rename") && isTempPath(from)) {
+  if (faultIs("change-at-rename") && overLayoutFile) {
     changeLayoutFile();
     errno = EACCES;
     return -1;
@@ -484,7 +514,7 @@ int flock(int fd, int operation) {
 }
 
 int fchmod(int fd, mode_t mode) {
-  if (strikes("chmod", isTempFile(fd))) {
+  if (strikes("chmod", isNewFile(fd))) {
     errno = EPERM;
     return -1;
   }
