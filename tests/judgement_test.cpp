@@ -266,6 +266,28 @@ TEST_F(CommandLineTest, AFileSeenBeforeIsKnownByItsBackupOrTheRecord) {
          {},
          false,
          {{"Output/a_p.gui.xml", kDefaultConverted}}}});
+  // A file known by its backup alone, as an older hudconv or a deleted
+  // record left it, is put in the record by the next run (not by a
+  // preview), and so stays known once its backup is deleted too.
+  const StoryStep recordDeleted = {
+      [](const fs::path& home) { remove(home, "Output/.hudconv.record"); },
+      {"--dry-run", "a_p.gui.xml"},
+      0,
+      {},
+      {},
+      false,
+      {{"Output/.hudconv.record", kNoFile}}};
+  play("a converted file missing from the record",
+       {firstConversion(),
+        recordDeleted,
+        {{}, {"a_p.gui.xml"}, 0, {"Already converted, so nothing was"}},
+        {[](const fs::path& home) { remove(home, "Output/a_p.gui.xml.bak"); },
+         {"a_p.gui.xml"},
+         0,
+         {"Already converted (hudconv wrote these bytes)"},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", kDefaultConverted}}}});
   // Without its backup, a file named with --update is taken as its new
   // original, as the refusal of a plain run advises.
   play("a game update over a file whose backup was deleted",

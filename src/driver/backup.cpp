@@ -69,6 +69,13 @@ std::string fileOfBackup(const std::string& backup) {
   return backup.substr(0, backup.size() - kBackupEnding.size());
 }
 
+bool isBackupOf(const std::string& backup, const std::string& target) {
+  return backup.size() == target.size() + kBackupEnding.size() &&
+         backup.compare(0, target.size(), target) == 0 &&
+         backup.compare(target.size(), kBackupEnding.size(), kBackupEnding) ==
+             0;
+}
+
 bool isBackupName(const std::string& name) {
   return name.size() >= kBackupEnding.size() &&
          sameFileName(

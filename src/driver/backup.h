@@ -13,6 +13,8 @@
 // file whose original `backup` is.
 std::string backupOf(const std::string& target);
 std::string fileOfBackup(const std::string& backup);
+// Whether `backup` is where the original of `target` is kept.
+bool isBackupOf(const std::string& backup, const std::string& target);
 // Whether a file's bare `name` is that of a backup: it ends in ".bak", in
 // any letter case. Such a file is never converted.
 bool isBackupName(const std::string& name);

@@ -243,6 +243,23 @@ Decision Evidence::judgeRestore() {
   }
 }
 
+std::optional<RecordEntry> Evidence::unrecorded() {
+  if (!facts_.recorded) read(Fact::kRecorded);
+  // Sizes that agree are taken for the entry's own: a second run reads no
+  // more than it did.
+  if (entry_ && entry_->written.size == state_.size &&
+      entry_->original.size == backupState_.size)
+    return std::nullopt;
+  return RecordEntry{recordName(), fileDigest(), backupDigest()};
+}
+
+std::string Evidence::recordName() const {
+  // A file named by itself, not by a link to it, has the name it was given.
+  return restore_ || isBackupOf(backup_, target_)
+             ? name_
+             : fileNameOf(fileOfBackup(backup_));
+}
+
 void Evidence::close() {
   ownIn_.close();
   backupFile_.close();
@@ -268,8 +285,7 @@ void Evidence::read(Fact fact) {
       facts_.backupBytes = holdsBackupBytes();
       return;
     case Fact::kRecorded:
-      entry_ =
-          record_.find(restore_ ? name_ : fileNameOf(fileOfBackup(backup_)));
+      entry_ = record_.find(recordName());
       facts_.recorded = entry_ != nullptr;
       return;
     case Fact::kHoldsWritten: {

@@ -38,6 +38,10 @@ class Evidence {
 
   // Closes the files read, whose facts stay.
   void close();
+  // For a file found to be its backup converted: the record's entry it
+  // lacks, where the record knows it not or by other sizes, made from the
+  // same reads.
+  std::optional<RecordEntry> unrecorded();
 
   const Facts& facts() const { return facts_; }
   // The backup as it was found, and why none was.
@@ -67,6 +71,8 @@ class Evidence {
   const std::string& backupText();
   const std::optional<std::string>& backupConversion();
   void checkBackupUnchanged() const;
+  // The name the record knows the file by: that of the file a link leads to.
+  std::string recordName() const;
 
   const SystemFile* in_;
   SystemFile ownIn_;  // the layout file a restore opens

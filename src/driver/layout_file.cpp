@@ -44,6 +44,7 @@ LayoutRun::LayoutRun(const std::string& home, const Options& options,
 LayoutRun::~LayoutRun() = default;
 
 const Record& LayoutRun::recordIn(const std::string& folder) {
+  if (recordFolder_ != folder) recordUnrecorded();
   if (!record_ || recordFolder_ != folder) {
     record_ = Record::read(folder);
     recordFolder_ = folder;
@@ -66,7 +67,17 @@ void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
 
 std::vector<Outcome> LayoutRun::finish() {
   commitBatch();
+  recordUnrecorded();
   return std::move(outcomes_);
+}
+
+void LayoutRun::recordUnrecorded() {
+  if (unrecorded_.empty()) return;
+  // Where it cannot be written, the backups still guard, and the next run
+  // tries again.
+  (void)updateRecord(recordFolder_, unrecorded_);
+  unrecorded_.clear();
+  record_.reset();
 }
 
 void LayoutRun::commitBatch(Batch::Item* current) {
@@ -141,6 +152,11 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
   const Ruling& ruling = decision.ruling;
   Outcome told = report_.told(decision, path, found.backup, evidence.facts(),
                               evidence.backupError());
+  // Converted by its backup and not in the record, as a run of an older
+  // hudconv or a deleted record left it: the record learns it now.
+  if (decision.verdict == Verdict::kAlreadyConverted && !options_.preview)
+    if (std::optional<RecordEntry> entry = evidence.unrecorded())
+      unrecorded_.push_back(std::move(*entry));
   if (!ruling.convert) return told;
   found.backupFile = evidence.backupState();
   found.keepOriginal = ruling.keepOriginal;

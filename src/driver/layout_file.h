@@ -49,6 +49,8 @@ class LayoutRun {
   void commitBatch(Batch::Item* current = nullptr);
   // The record of `folder`, read once for each batch.
   const Record& recordIn(const std::string& folder);
+  // Puts in the record the files found converted that it did not know.
+  void recordUnrecorded();
 
   std::string home_;
   Options options_;
@@ -59,5 +61,6 @@ class LayoutRun {
   Batch::Item* current_ = nullptr;  // the one being handled
   std::optional<Record> record_;
   std::string recordFolder_;
-  std::set<std::string> cleaned_;  // folders whose leftovers are removed
+  std::vector<RecordEntry> unrecorded_;  // of recordFolder_'s files
+  std::set<std::string> cleaned_;        // folders whose leftovers are removed
 };
