@@ -93,6 +93,7 @@ TEST_F(ExpandArgumentTest, APatternOrAFolderNamesItsFilesInNameOrder) {
     std::string argument;
     bool restore;
     std::vector<std::string> names;
+    std::vector<std::string> lonely = {};  // backups whose file is gone
   } cases[] = {
       {folder, false, {"a_p.gui.xml", "b_p.gui.xml", "Zoom_p.GUI.XML"}},
       {in + "*",
@@ -101,9 +102,11 @@ TEST_F(ExpandArgumentTest, APatternOrAFolderNamesItsFilesInNameOrder) {
       {in + "Z*", false, {"Zoom_p.GUI.XML"}},
       {in + "?_p.gui.xml", false, {"a_p.gui.xml", "b_p.gui.xml"}},
       {in + "x*", false, {}},
-      // A backup stands for its file, also one that is gone.
-      {folder, true, {"b_p.gui.xml", "gone_p.gui.xml"}},
-      {in + "*", true, {"b_p.gui.xml", "gone_p.gui.xml"}},
+      // A backup stands for its file; one whose file is gone is set apart,
+      // and a pattern that finds it alone still found something.
+      {folder, true, {"b_p.gui.xml"}, {"gone_p.gui.xml.BAK"}},
+      {in + "*", true, {"b_p.gui.xml"}, {"gone_p.gui.xml.BAK"}},
+      {in + "g*", true, {}, {"gone_p.gui.xml.BAK"}},
   };
   for (const auto& c : cases) {
     const Named named = expandArgument(c.argument, "", c.restore);
@@ -113,6 +116,7 @@ TEST_F(ExpandArgumentTest, APatternOrAFolderNamesItsFilesInNameOrder) {
     std::vector<std::string> paths;
     for (const NamedFile& file : named.files) paths.push_back(file.path);
     EXPECT_EQ(paths, expected) << c.argument << " " << c.restore;
+    EXPECT_EQ(named.lonelyBackups, c.lonely) << c.argument;
   }
   // A file's own name names that file alone, where it was found.
   const Named one = expandArgument(in + "a_p.gui.xml", "", false);

@@ -288,6 +288,33 @@ TEST_F(CommandLineTest, AFileSeenBeforeIsKnownByItsBackupOrTheRecord) {
          {},
          false,
          {{"Output/a_p.gui.xml", kDefaultConverted}}}});
+  // A restore over a folder brings back no file that a game update
+  // deleted, and says so; naming the file brings it back.
+  play("a restore over a folder, one file deleted",
+       {{[](const fs::path& home) {
+           put(home, "Output/a_p.gui.xml", kLayout);
+           put(home, "Output/b_p.gui.xml", kLayout);
+         },
+         {"{H}{/}Output"}},
+        {[](const fs::path& home) { remove(home, "Output/a_p.gui.xml"); },
+         {"--restore", "{H}{/}Output"},
+         0,
+         {"1 backup has no layout file beside it, left as it is: "
+          "a_p.gui.xml.bak; name a file to bring it back: hudconv --restore "
+          "NAME\n"},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", kNoFile},
+          {"Output/a_p.gui.xml.bak", kLayout},
+          {"Output/b_p.gui.xml", kLayout}}},
+        {{},
+         {"--restore", "a_p.gui.xml"},
+         0,
+         {},
+         {},
+         false,
+         {{"Output/a_p.gui.xml", kLayout},
+          {"Output/a_p.gui.xml.bak", kNoFile}}}});
   // Without its backup, a file named with --update is taken as its new
   // original, as the refusal of a plain run advises.
   play("a game update over a file whose backup was deleted",

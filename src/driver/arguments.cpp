@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <set>
 
 #include "convert/rule_table.h"
 #include "driver/backup.h"
@@ -29,16 +30,21 @@ bool isPattern(const std::string& name) {
 }
 
 // The names in `folder` that `keep` takes, in name order, as paths; for
-// `restore`, those of the files that have a backup. Links that are not
+// `restore`, those of the files that have a backup, a backup whose file is
+// gone going to `lonely` instead, by its bare name. Links that are not
 // followed go to `passedOver` instead, as paths.
 template <typename Keep>
 std::vector<std::string> namesIn(const std::string& folder, bool restore,
                                  Keep keep,
-                                 std::vector<std::string>& passedOver) {
+                                 std::vector<std::string>& passedOver,
+                                 std::vector<std::string>& lonely) {
   std::vector<FolderEntry> entries;
   if (listFolder(folder, entries)) return {};
   std::vector<std::string> names;
   std::vector<std::string> foreign;
+  std::set<std::string> present;  // folded, for the backups' files
+  for (const FolderEntry& entry : entries)
+    if (!entry.folder) present.insert(foldedFileName(entry.name));
   for (const FolderEntry& entry : entries) {
     // Nor what hudconv keeps in a folder: its leftovers and its record.
     if (entry.folder || entry.name.rfind(kTemporaryStem, 0) == 0 ||
@@ -49,10 +55,15 @@ std::vector<std::string> namesIn(const std::string& folder, bool restore,
         (entry.foreignLink ? foreign : names).push_back(entry.name);
       continue;
     }
-    // A backup stands for its file, also where that is gone.
+    // A backup stands for its file; one whose file is gone is told of.
     const std::string file = fileOfBackup(entry.name);
-    if (restore && keep(file)) names.push_back(file);
+    if (!restore || !keep(file)) continue;
+    if (present.count(foldedFileName(file)))
+      names.push_back(file);
+    else
+      lonely.push_back(entry.name);
   }
+  std::sort(lonely.begin(), lonely.end(), lessIgnoringCase);
   std::sort(names.begin(), names.end(), lessIgnoringCase);
   names.erase(std::unique(names.begin(), names.end()), names.end());
   std::sort(foreign.begin(), foreign.end(), lessIgnoringCase);
@@ -239,7 +250,7 @@ Named expandArgument(const std::string& argument, const std::string& home,
         [](const std::string& name) {
           return endsWithIgnoringCase(name, ".gui.xml");
         },
-        named.passedOver));
+        named.passedOver, named.lonelyBackups));
     named.none = {
         restore ? NoneNamed::Kind::kNoBackup : NoneNamed::Kind::kNoLayoutFile,
         path, "", restore};
@@ -256,11 +267,14 @@ Named expandArgument(const std::string& argument, const std::string& home,
     if (!isFolder(path)) continue;
     if (first.empty()) first = path;
     named.passedOver.clear();
+    named.lonelyBackups.clear();
     named.files = asFiles(namesIn(
         path, restore,
         [&](const std::string& name) { return matchesPattern(name, pattern); },
-        named.passedOver));
-    if (!named.files.empty() || !named.passedOver.empty()) return named;
+        named.passedOver, named.lonelyBackups));
+    if (!named.files.empty() || !named.passedOver.empty() ||
+        !named.lonelyBackups.empty())
+      return named;
   }
   named.none = {NoneNamed::Kind::kNoMatch,
                 first.empty() ? placesOf(folder, home).front() : first, pattern,

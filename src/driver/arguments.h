@@ -24,6 +24,9 @@ struct Named {
   NoneNamed none;                // where a folder or pattern names nothing
   // Links in the folder that are not followed (see Links::kOwned).
   std::vector<std::string> passedOver;
+  // For a restore, the backups (bare names) whose layout file is gone: a
+  // game update removed it, and it is not brought back unless named.
+  std::vector<std::string> lonelyBackups;
   // One file, whose name is written as a pattern is.
   bool nameIsAPattern = false;
 };

@@ -64,6 +64,7 @@ int run(const Options& command) {
   // decides how much is told of each.
   std::vector<Outcome> outcomes;
   std::vector<Named> named;
+  std::vector<std::string> lonely;  // backups whose files are gone
   for (const std::string& given : command.files) {
     const std::string argument = withoutStrayQuote(given, home);
     if (argument != given)
@@ -80,7 +81,10 @@ int run(const Options& command) {
       passed.why = Why::kForeignLink;
       outcomes.push_back(std::move(passed));
     }
-    if (found.many && found.files.empty() && found.passedOver.empty()) {
+    lonely.insert(lonely.end(), found.lonelyBackups.begin(),
+                  found.lonelyBackups.end());
+    if (found.many && found.files.empty() && found.passedOver.empty() &&
+        found.lonelyBackups.empty()) {
       sayError(messages::noneNamed(found.none));
       Outcome none;
       none.status = status::kCannotOpen;
@@ -110,6 +114,7 @@ int run(const Options& command) {
   // Several files: what became of them, on screen when the window waits.
   if (outcomes.size() + passedOver > 1)
     tellSummary(outcomes, passedOver, command);
+  if (!lonely.empty()) say(messages::backupsWithoutFile(lonely));
   int highest = status::kConverted;
   for (const Outcome& outcome : outcomes)
     highest = std::max(highest, outcome.status);

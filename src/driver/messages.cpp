@@ -180,6 +180,22 @@ std::string summaryLine(const Outcome& outcome, RunKind run) {
          reasonOf(outcome) + ")";
 }
 
+std::string backupsWithoutFile(const std::vector<std::string>& backups) {
+  // A few by name: a run still fits a screen.
+  constexpr std::size_t kNamed = 5;
+  std::string names;
+  for (std::size_t i = 0; i < backups.size() && i < kNamed; ++i)
+    names += (i == 0 ? "" : ", ") + backups[i];
+  if (backups.size() > kNamed)
+    names += " and " + std::to_string(backups.size() - kNamed) + " more";
+  const bool one = backups.size() == 1;
+  return std::to_string(backups.size()) +
+         (one ? " backup has no layout file beside it, left as it is: "
+              : " backups have no layout file beside them, left as they "
+                "are: ") +
+         names + "; name a file to bring it back: hudconv --restore NAME";
+}
+
 std::string updateAdvice(std::size_t newOriginals) {
   return std::to_string(newOriginals) +
          (newOriginals == 1 ? " file is a new original"

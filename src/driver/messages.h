@@ -44,5 +44,8 @@ std::string summaryLine(const Outcome& outcome, RunKind run);
 // After the summary, where some files are new originals: the one command
 // that takes them.
 std::string updateAdvice(std::size_t newOriginals);
+// After a restore's summary: the backups (bare names) whose layout files
+// are gone, which were left as they are.
+std::string backupsWithoutFile(const std::vector<std::string>& backups);
 
 }  // namespace messages
