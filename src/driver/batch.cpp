@@ -81,7 +81,15 @@ bool Batch::commit(std::vector<Outcome>& outcomes, Item* current) {
                                    unrecordedFiles(batch));
         item->outcome = report_.unrecorded(path, *committed.failure);
       } else if (committed.failure) {
-        item->outcome = failedWith(report_, *committed.failure, prepared, path);
+        // Another run of hudconv may have been the other program.
+        std::optional<Outcome> again;
+        if (committed.failure->changed() && again_) {
+          prepared.out->discard();
+          again = again_(*item->file);
+        }
+        item->outcome =
+            again ? std::move(*again)
+                  : failedWith(report_, *committed.failure, prepared, path);
       } else {
         prepared.report->finish(prepared.changes);
         item->outcome = report_.made(path, prepared.changes,

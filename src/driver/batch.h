@@ -7,6 +7,7 @@
 // batch is done, and is then told whole, file by file, in the order named.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,8 +42,14 @@ class Batch {
   // Files in a batch at most: each holds two files open, and its lock.
   static constexpr std::size_t kMost = 100;
 
+  // Judges a file again once another program changed it during its
+  // conversion: what became of it where another run of hudconv converted
+  // it meanwhile, and otherwise nothing.
+  using JudgeAgain = std::function<std::optional<Outcome>(const NamedFile&)>;
+
   // What is told of each file is held until its commit where `held`.
-  Batch(FileReport& report, bool held) : report_(report), held_(held) {}
+  Batch(FileReport& report, bool held, JudgeAgain again)
+      : report_(report), held_(held), again_(std::move(again)) {}
 
   // A file to be handled, last in the batch.
   Item& enter(const NamedFile& file, bool nameIsAPattern);
@@ -65,5 +72,6 @@ class Batch {
  private:
   FileReport& report_;
   bool held_;
+  JudgeAgain again_;
   std::vector<std::unique_ptr<Item>> items_;
 };

@@ -39,7 +39,8 @@ LayoutRun::LayoutRun(const std::string& home, const Options& options,
       options_(options),
       batched_(files > 1 && !options.preview && !options.restore),
       report_(options, files),
-      batch_(report_, batched_) {}
+      batch_(report_, batched_,
+             [this](const NamedFile& file) { return judgeAgain(file); }) {}
 
 LayoutRun::~LayoutRun() = default;
 
@@ -192,6 +193,28 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
   // Windows replaces no open file.
   in.close();
   return std::nullopt;
+}
+
+std::optional<Outcome> LayoutRun::judgeAgain(const NamedFile& file) {
+  try {
+    SystemFile in;
+    FileVersion state;
+    if (openForReading(file.path, in, state, Links::kOwned)) return {};
+    const std::string backup = backupOf(replacedFile(file.path));
+    Evidence evidence(in, state, file.path, backup,
+                      recordIn(folderOf(fileOfBackup(backup))));
+    const Decision decision =
+        evidence.judgeConversion({options_.update, file.byName});
+    const Verdict verdict = decision.verdict;
+    if (verdict != Verdict::kAlreadyConverted &&
+        verdict != Verdict::kConvertedBackupGone &&
+        verdict != Verdict::kConvertedNotItsBackup)
+      return {};
+    return report_.told(decision, file.path, backup, evidence.facts(),
+                        evidence.backupError());
+  } catch (const FileError&) {
+    return {};  // as it was found: changed during the conversion
+  }
 }
 
 // Puts the original kept by the first conversion back in place of the

@@ -51,6 +51,9 @@ class LayoutRun {
   const Record& recordIn(const std::string& folder);
   // Puts in the record the files found converted that it did not know.
   void recordUnrecorded();
+  // What became of `file`, where another run of hudconv converted it while
+  // this one did (see Batch::JudgeAgain).
+  std::optional<Outcome> judgeAgain(const NamedFile& file);
 
   std::string home_;
   Options options_;
