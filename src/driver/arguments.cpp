@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <set>
 
 #include "convert/rule_table.h"
 #include "driver/backup.h"
@@ -42,9 +41,13 @@ std::vector<std::string> namesIn(const std::string& folder, bool restore,
   if (listFolder(folder, entries)) return {};
   std::vector<std::string> names;
   std::vector<std::string> foreign;
-  std::set<std::string> present;  // folded, for the backups' files
-  for (const FolderEntry& entry : entries)
-    if (!entry.folder) present.insert(foldedFileName(entry.name));
+  // A restore's backups stand for files that are there: their names, folded.
+  std::vector<std::string> present;
+  if (restore) {
+    for (const FolderEntry& entry : entries)
+      if (!entry.folder) present.push_back(foldedFileName(entry.name));
+    std::sort(present.begin(), present.end());
+  }
   for (const FolderEntry& entry : entries) {
     // Nor what hudconv keeps in a folder: its leftovers and its record.
     if (entry.folder || entry.name.rfind(kTemporaryStem, 0) == 0 ||
@@ -58,7 +61,8 @@ std::vector<std::string> namesIn(const std::string& folder, bool restore,
     // A backup stands for its file; one whose file is gone is told of.
     const std::string file = fileOfBackup(entry.name);
     if (!restore || !keep(file)) continue;
-    if (present.count(foldedFileName(file)))
+    if (std::binary_search(present.begin(), present.end(),
+                           foldedFileName(file)))
       names.push_back(file);
     else
       lonely.push_back(entry.name);
