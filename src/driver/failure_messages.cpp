@@ -14,16 +14,21 @@ const char kSavedAsUtf16[] =
 
 std::string recordNotWritten(const Failure& failure, const std::string& folder,
                              std::size_t files) {
+  const std::string left =
+      files == 1
+          ? std::string("the layout file of ") + folder +
+                " that this run was converting was left unchanged"
+          : "the " + std::to_string(files) + " layout files of " + folder +
+                " that this run was converting were left unchanged";
+  // Another run holds the folder: what to do is in the lock's own words.
+  if (failure.kind == Failure::Kind::kLock &&
+      failure.error.source() == SystemError::Source::kLockHeld)
+    return describe(failure) + "; " + left;
   return describe(failure) +
          " (hudconv's record of the files it converted there). hudconv "
          "converts no file that it cannot record, so that none is ever "
          "moved twice: " +
-         (files == 1 ? std::string("the layout file of ") + folder +
-                           " that this run was converting was"
-                     : "the " + std::to_string(files) + " layout files of " +
-                           folder + " that this run was converting were") +
-         " left unchanged. Free space or fix what is named, and run hudconv "
-         "again";
+         left + ". Free space or fix what is named, and run hudconv again";
 }
 
 namespace {

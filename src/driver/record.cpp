@@ -8,6 +8,7 @@
 
 #include "convert/rule_table.h"
 #include "driver/file_steps.h"
+#include "driver/flusher.h"
 #include "driver/pending_file.h"
 #include "driver/platform_files.h"
 #include "driver/platform_process.h"
@@ -161,16 +162,22 @@ void Record::drop(const std::string& name) {
 
 std::string Record::text() const { return recordText(entries_); }
 
-std::optional<Failure> updateRecord(
+RecordUpdate::RecordUpdate() = default;
+RecordUpdate::~RecordUpdate() {
+  // A flush still going writes to the file that is removed.
+  if (flushing_.valid()) flushing_.wait();
+}
+
+std::optional<Failure> RecordUpdate::begin(
     const std::string& folder, const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped,
     std::vector<std::optional<RecordEntry>>* before) {
   try {
     // Another run that converts in the same folder waits here: neither
     // loses the other's entry.
-    FileLock held;
-    if (const SystemError error = held.lockFolder(folder))
+    if (const SystemError error = held_.lockFolder(folder))
       throw FileError(failureOf(Failure::Kind::kLock, folder, "", error));
+    folder_ = folder;
     Record record = Record::read(folder);
     for (const RecordEntry& entry : entries) {
       if (before) {
@@ -182,15 +189,57 @@ std::optional<Failure> updateRecord(
     }
     for (const std::string& name : dropped) record.drop(name);
     const std::string text = record.text();
-    PendingFile next(folder);
+    path_ = record.path();
+    next_ = std::make_unique<PendingFile>(folder);
+    next_->check(writeAll(next_->file(), text.data(), text.size()),
+                 Step::kWrite);
+    next_->check(hideFile(next_->file()), Step::kSetPermissions);
+    // On disk before any file it tells of is renamed; it waits for the disk
+    // together with theirs.
+    flushing_ = Flusher::shared().flush(next_->file());
+    return std::nullopt;
+  } catch (const FileError& e) {
+    return e.failure();
+  }
+}
+
+std::optional<Failure> RecordUpdate::finish() {
+  try {
+    next_->check(flushing_.get(), Step::kFlush);
+    next_->nameAndClose();
+    next_->check(next_->renameOver(path_), Step::kRename);
+    return std::nullopt;
+  } catch (const FileError& e) {
+    return e.failure();
+  }
+}
+
+std::optional<Failure> RecordUpdate::amend(
+    const std::vector<RecordEntry>& entries,
+    const std::vector<std::string>& dropped) {
+  try {
+    Record record = Record::read(folder_);
+    for (const RecordEntry& entry : entries) record.put(entry);
+    for (const std::string& name : dropped) record.drop(name);
+    const std::string text = record.text();
+    PendingFile next(folder_);
     next.check(writeAll(next.file(), text.data(), text.size()), Step::kWrite);
     next.check(hideFile(next.file()), Step::kSetPermissions);
-    // On disk before any file it tells of is renamed.
-    next.check(flushToDisk(next.file()), Step::kFlush);
     next.nameAndClose();
     next.check(next.renameOver(record.path()), Step::kRename);
     return std::nullopt;
   } catch (const FileError& e) {
     return e.failure();
   }
+}
+
+std::optional<Failure> updateRecord(
+    const std::string& folder, const std::vector<RecordEntry>& entries,
+    const std::vector<std::string>& dropped,
+    std::vector<std::optional<RecordEntry>>* before) {
+  RecordUpdate update;
+  if (std::optional<Failure> failed =
+          update.begin(folder, entries, dropped, before))
+    return failed;
+  return update.finish();
 }

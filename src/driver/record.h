@@ -7,6 +7,8 @@
 // still knows a converted file once its backup is deleted. It is never a
 // reason to convert or to restore what the backup would not allow.
 
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -14,6 +16,8 @@
 
 #include "convert/content_hash.h"
 #include "driver/failure.h"
+#include "driver/pending_file.h"
+#include "driver/platform_process.h"
 
 // The record's name in each folder: hidden, and neither a layout file, a
 // backup nor a leftover of a run.
@@ -57,6 +61,39 @@ class Record {
   // Where each name's entry is, by foldedFileName(): a folder of thousands
   // of files is looked up once a file.
   std::unordered_map<std::string, std::size_t> index_;
+};
+
+// The update of a folder's record in two steps, so that its flush waits
+// for the disk together with those of the files it tells of. begin() locks
+// the folder, reads the record, writes it anew beside it with `entries`,
+// without the entries of the names `dropped` (telling `before`, where
+// given, the entry that each of `entries` replaced, if any), and starts its
+// flush; finish(), after a begin() that did not fail, waits for that flush
+// and renames it over the record. The
+// folder stays locked until the update is gone. Each returns what failed.
+class RecordUpdate {
+ public:
+  RecordUpdate();
+  ~RecordUpdate();
+  RecordUpdate(const RecordUpdate&) = delete;
+  RecordUpdate& operator=(const RecordUpdate&) = delete;
+
+  std::optional<Failure> begin(
+      const std::string& folder, const std::vector<RecordEntry>& entries,
+      const std::vector<std::string>& dropped = {},
+      std::vector<std::optional<RecordEntry>>* before = nullptr);
+  std::optional<Failure> finish();
+  // Once finished: puts `entries` in the record in place, and drops the
+  // entries of `dropped`, under the same lock, in one more write.
+  std::optional<Failure> amend(const std::vector<RecordEntry>& entries,
+                               const std::vector<std::string>& dropped);
+
+ private:
+  std::string folder_;
+  FileLock held_;
+  std::unique_ptr<PendingFile> next_;
+  std::string path_;
+  std::future<SystemError> flushing_;
 };
 
 // Puts `entries` in the record of `folder`, crash-safely: under the folder's

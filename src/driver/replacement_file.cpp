@@ -99,27 +99,33 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
       }
     }
   };
-  forEach([](Commit& commit) {
-    commit.file->flush();
-    commit.file->checkAndKeep(commit.found);
-  });
-  const std::string folder = folderOf(batch.front().file->target_);
   // What is to be written goes in the record before any file is renamed:
-  // a file that is converted is never unknown to it. An entry whose rename
-  // then fails or never comes is harmless: its file is still its original.
+  // a file that is converted is never unknown to it. The record is flushed
+  // with the new files; an entry whose file is then not renamed is put back
+  // as it was, below.
+  const std::string folder = folderOf(batch.front().file->target_);
   std::vector<RecordEntry> entries;
   std::vector<const Commit*> recorded;
-  for (const Commit* commit : order)
-    if (!commit->failure) {
-      entries.push_back({fileNameOf(commit->file->target_),
-                         commit->file->written_.digest(),
-                         commit->found.original});
-      recorded.push_back(commit);
-    }
-  if (entries.empty()) return std::nullopt;
+  for (const Commit* commit : order) {
+    entries.push_back({fileNameOf(commit->file->target_),
+                       commit->file->written_.digest(),
+                       commit->found.original});
+    recorded.push_back(commit);
+  }
   std::vector<std::optional<RecordEntry>> before;
-  if (const std::optional<Failure> unrecorded =
-          updateRecord(folder, entries, {}, &before)) {
+  // The folder stays locked to the end, and is locked before any file: two
+  // runs in one folder never each hold a lock the other waits for.
+  RecordUpdate update;
+  std::optional<Failure> unrecorded =
+      update.begin(folder, entries, {}, &before);
+  if (!unrecorded) {
+    forEach([](Commit& commit) {
+      commit.file->flush();
+      commit.file->checkAndKeep(commit.found);
+    });
+    unrecorded = update.finish();
+  }
+  if (unrecorded) {
     forEach([&](Commit& commit) {
       commit.unrecorded = true;
       throw FileError(*unrecorded);
@@ -153,7 +159,7 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
       dropped.push_back(entries[i].name);
   }
   if (!restored.empty() || !dropped.empty())
-    (void)updateRecord(folder, restored, dropped);
+    (void)update.amend(restored, dropped);
   return std::nullopt;
 }
 
