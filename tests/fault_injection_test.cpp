@@ -757,6 +757,7 @@ TEST_F(FaultTest, TwoRunsOverOneFolderAtOnceBothEndWell) {
   for (int i = 0; i < kFiles; ++i)
     writeBytes(output() / ("hud" + std::to_string(i) + "_p.gui.xml"), kLayout);
   std::vector<int> runs;
+  runs.reserve(2);
   for (int i = 0; i < 2; ++i)
     runs.push_back(startProgram(program_, {utf8(output())}, home_ / "stdout",
                                 home_ / ("stderr" + std::to_string(i)),
