@@ -20,6 +20,25 @@ struct World {
 // The verdict on `world`, and the facts asked for, in order, one letter
 // each: Backup found, one file (1), File found, backup Converted, Same
 // bytes, Recorded, Written, Original, Drift.
+// Each yes-or-no fact: where the rules read it, where the world holds it,
+// and its letter.
+struct YesOrNo {
+  Fact fact;
+  std::optional<bool> Facts::*known;
+  bool World::*is;
+  char letter;
+};
+const YesOrNo kYesOrNo[] = {
+    {Fact::kBackupFound, &Facts::backupFound, &World::backup, 'B'},
+    {Fact::kOneFile, &Facts::oneFile, &World::oneFile, '1'},
+    {Fact::kFileFound, &Facts::fileFound, &World::file, 'F'},
+    {Fact::kBackupConverted, &Facts::backupConverted, &World::converted, 'C'},
+    {Fact::kBackupBytes, &Facts::backupBytes, &World::bytes, 'S'},
+    {Fact::kRecorded, &Facts::recorded, &World::recorded, 'R'},
+    {Fact::kHoldsWritten, &Facts::holdsWritten, &World::written, 'W'},
+    {Fact::kHoldsOriginal, &Facts::holdsOriginal, &World::original, 'O'},
+};
+
 std::pair<Verdict, std::string> judged(const World& world, const Asked& asked,
                                        bool restore) {
   Facts facts;
@@ -28,44 +47,16 @@ std::pair<Verdict, std::string> judged(const World& world, const Asked& asked,
     const Judgement judgement =
         restore ? judgeRestore(facts) : judgeConversion(facts, asked);
     if (judgement.verdict) return {*judgement.verdict, order};
-    switch (judgement.next) {
-      case Fact::kBackupFound:
-        facts.backupFound = world.backup;
-        order += 'B';
-        break;
-      case Fact::kOneFile:
-        facts.oneFile = world.oneFile;
-        order += '1';
-        break;
-      case Fact::kFileFound:
-        facts.fileFound = world.file;
-        order += 'F';
-        break;
-      case Fact::kBackupConverted:
-        facts.backupConverted = world.converted;
-        order += 'C';
-        break;
-      case Fact::kBackupBytes:
-        facts.backupBytes = world.bytes;
-        order += 'S';
-        break;
-      case Fact::kRecorded:
-        facts.recorded = world.recorded;
-        order += 'R';
-        break;
-      case Fact::kHoldsWritten:
-        facts.holdsWritten = world.written;
-        order += 'W';
-        break;
-      case Fact::kHoldsOriginal:
-        facts.holdsOriginal = world.original;
-        order += 'O';
-        break;
-      case Fact::kDrift:
-        facts.drift = DriftReport{world.drift, 1};
-        order += 'D';
-        break;
+    if (judgement.next == Fact::kDrift) {
+      facts.drift = DriftReport{world.drift, 1};
+      order += 'D';
+      continue;
     }
+    for (const YesOrNo& fact : kYesOrNo)
+      if (fact.fact == judgement.next) {
+        facts.*fact.known = world.*fact.is;
+        order += fact.letter;
+      }
   }
   ADD_FAILURE() << "no verdict after " << order;
   return {Verdict::kUnconverted, order};

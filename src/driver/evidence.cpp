@@ -223,8 +223,6 @@ Evidence::Evidence(const std::string& path, const std::string& target,
       record_(record),
       restore_(true) {}
 
-Evidence::~Evidence() = default;
-
 Decision Evidence::judgeConversion(const Asked& asked) {
   for (;;) {
     const Judgement judgement = ::judgeConversion(facts_, asked);

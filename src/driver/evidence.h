@@ -6,7 +6,6 @@
 // memory), the backup converted once, and the digests taken from the same
 // reads; a file read to be judged is read once more only to be converted.
 
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -27,7 +26,6 @@ class Evidence {
   // only where the judgement needs it.
   Evidence(const std::string& path, const std::string& target,
            const std::string& backup, const Record& record);
-  ~Evidence();
   Evidence(const Evidence&) = delete;
   Evidence& operator=(const Evidence&) = delete;
 

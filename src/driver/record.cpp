@@ -162,6 +162,36 @@ void Record::drop(const std::string& name) {
 
 std::string Record::text() const { return recordText(entries_); }
 
+namespace {
+
+// `record` with `entries` put in it and the names `dropped` dropped;
+// `before`, where given, told what each of `entries` replaced.
+void change(Record& record, const std::vector<RecordEntry>& entries,
+            const std::vector<std::string>& dropped,
+            std::vector<std::optional<RecordEntry>>* before) {
+  for (const RecordEntry& entry : entries) {
+    if (before) {
+      const RecordEntry* was = record.find(entry.name);
+      before->push_back(was ? std::optional<RecordEntry>(*was) : std::nullopt);
+    }
+    record.put(entry);
+  }
+  for (const std::string& name : dropped) record.drop(name);
+}
+
+// The text of `record`, written in a new hidden file of `folder` beside it.
+// Throws FileError.
+std::unique_ptr<PendingFile> writtenBeside(const std::string& folder,
+                                           const Record& record) {
+  const std::string text = record.text();
+  auto next = std::make_unique<PendingFile>(folder);
+  next->check(writeAll(next->file(), text.data(), text.size()), Step::kWrite);
+  next->check(hideFile(next->file()), Step::kSetPermissions);
+  return next;
+}
+
+}  // namespace
+
 RecordUpdate::RecordUpdate() = default;
 RecordUpdate::~RecordUpdate() {
   // A flush still going writes to the file that is removed.
@@ -179,21 +209,9 @@ std::optional<Failure> RecordUpdate::begin(
       throw FileError(failureOf(Failure::Kind::kLock, folder, "", error));
     folder_ = folder;
     Record record = Record::read(folder);
-    for (const RecordEntry& entry : entries) {
-      if (before) {
-        const RecordEntry* was = record.find(entry.name);
-        before->push_back(was ? std::optional<RecordEntry>(*was)
-                              : std::nullopt);
-      }
-      record.put(entry);
-    }
-    for (const std::string& name : dropped) record.drop(name);
-    const std::string text = record.text();
+    change(record, entries, dropped, before);
     path_ = record.path();
-    next_ = std::make_unique<PendingFile>(folder);
-    next_->check(writeAll(next_->file(), text.data(), text.size()),
-                 Step::kWrite);
-    next_->check(hideFile(next_->file()), Step::kSetPermissions);
+    next_ = writtenBeside(folder, record);
     // On disk before any file it tells of is renamed; it waits for the disk
     // together with theirs.
     flushing_ = Flusher::shared().flush(next_->file());
@@ -219,14 +237,10 @@ std::optional<Failure> RecordUpdate::amend(
     const std::vector<std::string>& dropped) {
   try {
     Record record = Record::read(folder_);
-    for (const RecordEntry& entry : entries) record.put(entry);
-    for (const std::string& name : dropped) record.drop(name);
-    const std::string text = record.text();
-    PendingFile next(folder_);
-    next.check(writeAll(next.file(), text.data(), text.size()), Step::kWrite);
-    next.check(hideFile(next.file()), Step::kSetPermissions);
-    next.nameAndClose();
-    next.check(next.renameOver(record.path()), Step::kRename);
+    change(record, entries, dropped, nullptr);
+    const std::unique_ptr<PendingFile> next = writtenBeside(folder_, record);
+    next->nameAndClose();
+    next->check(next->renameOver(record.path()), Step::kRename);
     return std::nullopt;
   } catch (const FileError& e) {
     return e.failure();
