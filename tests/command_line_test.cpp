@@ -787,16 +787,28 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
   const std::string& patchedConverted = kPatchedConverted;
   std::string tuned = kDefaultConverted;
   tuned.replace(tuned.find("367"), 3, "370");
-  // An update that moved the controls and added a line: neither its values
-  // nor its lines tell it for a new original.
+  // An update that moved the controls and added a line: no value of it is
+  // one hudconv wrote.
   std::string moved = kLayout;
   moved.replace(moved.find("300"), 3, "310");
   moved.replace(moved.find("1800"), 4, "1700");
   moved.replace(moved.find("</GuiScreen>"), 0, "  <Added/>\r\n");
   buildRuleTable();
   inputFileName = "b_p.gui.xml";
-  const std::string movedConverted =
-      convertInPieces(moved, moved.size() + 1, LayoutConverter::kBlockSize);
+  const auto convertedText = [](const std::string& text) {
+    return convertInPieces(text, text.size() + 1, LayoutConverter::kBlockSize);
+  };
+  const std::string movedConverted = convertedText(moved);
+  // Its conversion, a control added since: converted by name, the values
+  // hudconv wrote stay.
+  const std::string control =
+      "  <Property Label=\"TAG\" Value=\"LBL_New\" />\r\n"
+      "  <Property Label=\"LEFT\" Value=\"600\" />\r\n";
+  const auto withControl = [&](std::string text) {
+    return text.replace(text.find("</GuiScreen>"), 0, control);
+  };
+  const std::string edited = withControl(movedConverted);
+  const std::string editedTaken = convertedText(withControl(moved));
   // What the three files and their backups hold after each step; empty:
   // no backup.
   struct Files {
@@ -817,10 +829,12 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
                            kDefaultConverted,
                            "",
                            ""};
-  const Files changed = {patchedConverted, moved,   tuned,
-                         patched,          kLayout, kLayout};
-  const Files namedTaken = {patchedConverted, movedConverted, tuned,
+  const Files movedTaken = {patchedConverted, movedConverted, tuned,
                             patched,          moved,          kLayout};
+  const Files changed = {patchedConverted, edited, tuned,
+                         patched,          moved,  kLayout};
+  const Files namedTaken = {patchedConverted, editedTaken, tuned,
+                            patched,          moved,       kLayout};
   const struct Step {
     const char* what;
     std::function<void()> before;
@@ -933,20 +947,39 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
        0,
        taken,
        {"3 files: 0 converted, 3 already converted, 0 not converted"}},
-      {"changed in other ways, the whole HUD updated",
+      {"new values and a line added, the whole HUD updated",
        [&] { writeBytes(output() / "b_p.gui.xml", moved); },
+       {"--update", hud},
+       0,
+       movedTaken,
+       {"3 files: 1 converted, 2 already converted"}},
+      {"changed in other ways, the whole HUD updated",
+       [&] { writeBytes(output() / "b_p.gui.xml", edited); },
        {"--update", hud},
        1,
        changed,
        {pathOf("b_p.gui.xml") + " was changed since its conversion: ",
         "  not converted: " + pathOf("b_p.gui.xml") +
-            " (changed since its conversion)"}},
+            " (changed since its conversion)",
+        "1 file holds values hudconv wrote and was changed otherwise since "
+        "(lines added, removed or rewritten): named with --update, the rest "
+        "of it is converted and those values stay, with the original kept "
+        "as the backup. To convert them: hudconv --update " +
+            pathOf("b_p.gui.xml") + "\n"}},
       {"changed in other ways, updated by name",
        [] {},
        {"--update", "b_p.gui.xml"},
        0,
        namedTaken,
-       {"The new original is kept as " + pathOf("b_p.gui.xml.bak") + ";"}},
+       {"Changed since its conversion: it was converted but for the values "
+        "hudconv wrote in it, which stay as they are; " +
+        pathOf("b_p.gui.xml.bak") + " stays its original."}},
+      {"converted around its values, the whole HUD again",
+       [] {},
+       {"--update", hud},
+       0,
+       namedTaken,
+       {"3 files: 0 converted, 3 already converted"}},
       {"a tuned file is not restored over",
        [] {},
        {"--restore", "c_p.gui.xml"},
@@ -1007,8 +1040,50 @@ TEST_F(CommandLineTest, AfterATidyUpAndAGameUpdateNoControlMovesTwice) {
   EXPECT_EQ(damaged.err.find(ignored, first + 1), std::string::npos)
       << damaged.err;
   EXPECT_SAME_BYTES(readBytes(output() / "a_p.gui.xml"), patched);
-  EXPECT_SAME_BYTES(readBytes(output() / "b_p.gui.xml"), moved);
+  // Converted around the values hudconv wrote, it is no original either.
+  EXPECT_SAME_BYTES(readBytes(output() / "b_p.gui.xml"), editedTaken);
   EXPECT_SAME_BYTES(readBytes(output() / "c_p.gui.xml"), tuned);
+}
+
+TEST_F(CommandLineTest, AFreshCopyOfTheGameIsTakenInTheCommandTheRunNames) {
+  const std::string hud = utf8(output());
+  const std::vector<std::string> names = {"a_p.gui.xml", "b_p.gui.xml",
+                                          "c_p.gui.xml"};
+  for (const std::string& name : names) writeBytes(output() / name, kLayout);
+  ASSERT_EQ(run({hud}).status, 0);
+  // The files and their backups deleted, a new version copied in; the
+  // record stays.
+  for (const std::string& name : names) {
+    fs::remove(output() / (name + ".bak"));
+    writeBytes(output() / name, kPatched);
+  }
+  const Result held = run({hud});
+  EXPECT_EQ(held.status, 1);
+  const std::string command = "To convert them: hudconv --update " +
+                              pathOf("a_p.gui.xml") + " " +
+                              pathOf("b_p.gui.xml") + " " +
+                              pathOf("c_p.gui.xml") + "\n";
+  EXPECT_NE(held.out.find(console("3 files are not what hudconv wrote and "
+                                  "have no backup beside them")),
+            std::string::npos)
+      << held.out;
+  EXPECT_NE(held.out.find(console(command)), std::string::npos) << held.out;
+  // The command as the run gave it.
+  std::vector<std::string> pasted = {"--update"};
+  for (const std::string& name : names) pasted.push_back(pathOf(name));
+  EXPECT_EQ(run(pasted).status, 0);
+  for (const std::string& name : names) {
+    EXPECT_SAME_BYTES(readBytes(output() / name), kPatchedConverted) << name;
+    EXPECT_SAME_BYTES(readBytes(output() / (name + ".bak")), kPatched) << name;
+  }
+  // An update removes a file: the record forgets it once a run finds the
+  // file and its backup gone, and a file of that name later is an original.
+  fs::remove(output() / "c_p.gui.xml");
+  fs::remove(output() / "c_p.gui.xml.bak");
+  EXPECT_EQ(run({hud}).status, 0);
+  writeBytes(output() / "c_p.gui.xml", kLayout);
+  EXPECT_EQ(run({hud}).status, 0);
+  EXPECT_SAME_BYTES(readBytes(output() / "c_p.gui.xml"), kDefaultConverted);
 }
 
 TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {

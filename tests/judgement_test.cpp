@@ -138,7 +138,7 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
       {"changed, --update over a folder", different, update, Verdict::kEdited,
        "B1CRSD"},
       {"changed, --update NAME", different, updateNamed,
-       Verdict::kNewOriginalTaken, "B1CRSD"},
+       Verdict::kEditedTaken, "B1CRSD"},
   };
   for (const auto& c : cases) {
     const auto [verdict, order] = judged(c.world, c.asked, false);

@@ -205,23 +205,38 @@ TEST(DriftTest, TellsATunedFileFromANewOriginal) {
        replaced(kConvertedLayout, value("560") + " />",
                 value("560") + " /><Property Label=\"TOP\" Value=\"5\" />"),
        Drift::kChanged, 0},
-      // Half its lines are nowhere in the conversion: not enough to call it
-      // another layout.
+      // No value that hudconv wrote is left, whatever else became of it.
       {"half of it other lines",
        "<GuiScreen>\r\n  <Property Label=\"TAG\" Value=\"LBL_Map\" />\r\n"
        "  <Hand made=\"1\" />\r\n  <Hand made=\"2\" />\r\n",
+       Drift::kNewOriginal, 0},
+      {"the original with new values and a control added",
+       replaced(replaced(kOriginal, value("300"), value("310")),
+                "</GuiScreen>",
+                "  <Property Label=\"TAG\" Value=\"LBL_New\" />\r\n"
+                "  <Property Label=\"LEFT\" Value=\"160\" />\r\n"
+                "</GuiScreen>"),
+       Drift::kNewOriginal, 0},
+      // A value hudconv wrote still stands: never a new original.
+      {"the original with a control added, a value still converted",
+       replaced(kOriginal + "  <Property Label=\"LEFT\" Value=\"50\" />\r\n",
+                value("300"), value("160")),
        Drift::kChanged, 0},
+      {"two of three values put back, the third still converted",
+       replaced(replaced(kConvertedLayout, value("160"), value("300")),
+                value("560"), value("900")),
+       Drift::kTuned, 2},
       {"a line of the converted file rewritten",
        replaced(kConvertedLayout, "LBL_Map", "LBL_Other"), Drift::kChanged, 0},
       {"every moved value tuned",
        replaced(replaced(replaced(kConvertedLayout, value("160"), value("1")),
                          value("560"), value("2")),
                 value("760"), value("3")),
-       Drift::kChanged, 0},
+       Drift::kTuned, 3},
       {"as many values converted as not",
        replaced(replaced(kConvertedLayout, value("160"), value("300")),
                 value("560"), value("555")),
-       Drift::kChanged, 0},
+       Drift::kTuned, 2},
   };
   for (const auto& c : cases) {
     const DriftReport report = judgeDrift(c.file, c.original, c.converted);

@@ -392,6 +392,39 @@ DriftReport Evidence::drift() {
   return judgeDrift(fileText(), backupText(), *conversion);
 }
 
+Evidence::Around Evidence::convertedAround(ChangeListener* listener) {
+  // The lines whose values are left, and the others' changes.
+  class Changes final : public ChangeListener {
+   public:
+    Changes(const std::vector<std::size_t>& kept, ChangeListener* told)
+        : kept_(kept), told_(told) {}
+    ChangeCounts counts;
+
+   private:
+    void changed(const ValueChange& change) override {
+      if (std::binary_search(kept_.begin(), kept_.end(), change.line)) return;
+      ++(change.width ? counts.width : counts.left);
+      counts.byException += change.byException ? 1 : 0;
+      counts.cut += change.cut.empty() ? 0 : 1;
+      if (told_ != nullptr) told_->changed(change);
+    }
+    const std::vector<std::size_t>& kept_;
+    ChangeListener* told_;
+  };
+  const std::optional<std::string>& conversion = backupConversion();
+  const std::string& file = fileText();
+  const std::vector<std::size_t> kept =
+      conversion ? convertedValueLines(file, backupText(), *conversion)
+                 : std::vector<std::size_t>{};
+  Changes changes(kept, listener);
+  StringSink sink;
+  LayoutConverter converter(sink, name_, &changes);
+  converter.feed(file.data(), file.size());
+  converter.finish();
+  return {withLinesKept(file, sink.text, kept), changes.counts,
+          backupDigest()};
+}
+
 Digest Evidence::fileDigest() {
   if (!fileDigest_)
     fileDigest_ = texts_.file || state_.size <= kHeldWhole

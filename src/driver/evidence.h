@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "convert/layout_converter.h"
 #include "driver/judgement.h"
 #include "driver/platform_files.h"
 #include "driver/record.h"
@@ -40,6 +41,17 @@ class Evidence {
   // lacks, where the record knows it not or by other sizes, made from the
   // same reads.
   std::optional<RecordEntry> unrecorded();
+
+  // A file converted but for the values hudconv wrote in it: its text so
+  // converted, what changed, and the digest of the original that its backup
+  // holds, which stays; `listener` is told of the changes. Throws
+  // ConversionError as a conversion does, and FileError.
+  struct Around {
+    std::string text;
+    ChangeCounts changes;
+    Digest original;
+  };
+  Around convertedAround(ChangeListener* listener);
 
   const Facts& facts() const { return facts_; }
   // The backup as it was found, and why none was.

@@ -16,6 +16,8 @@ std::string verdict(Verdict verdict, const FileAbout& about) {
       return {};
     case Verdict::kNewOriginalTaken:
       return takenAsNewOriginal(about.preview);
+    case Verdict::kEditedTaken:
+      return takenAroundConverted(backup, about.preview);
     case Verdict::kAlreadyConverted:
       return alreadyConverted(backup);
     case Verdict::kConvertedBackupGone:
@@ -167,11 +169,19 @@ std::string changedSinceConversion(const std::string& path,
   return path +
          " was changed since its conversion: it is neither its original " +
          backup +
-         " nor that converted, with or without values tuned by hand. It was "
-         "left unchanged. If a game update replaced it, run: hudconv "
-         "--update " +
-         quotedForShell(path) + " ; to go back to the original instead, move " +
-         path + " away and run: " + command("--restore", path);
+         " nor that converted, and holds values hudconv wrote. It was left "
+         "unchanged. To convert the rest of it and keep those values, run: " +
+         command("--update", path) +
+         " ; to go back to the original instead, move " + path +
+         " away and run: " + command("--restore", path);
+}
+
+std::string takenAroundConverted(const std::string& backup, bool preview) {
+  return std::string(preview ? "Changed since its conversion: it would be"
+                             : "Changed since its conversion: it was") +
+         " converted but for the values hudconv wrote in it, which stay as "
+         "they are; " +
+         backup + " stays its original.";
 }
 
 std::string takenAsNewOriginal(bool preview) {

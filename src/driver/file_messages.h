@@ -56,6 +56,9 @@ std::string tunedKept(std::size_t changed);
 std::string newOriginal(const std::string& path);
 std::string changedSinceConversion(const std::string& path,
                                    const std::string& backup, bool backupGone);
+// A file changed since its conversion, named with --update, converted but
+// for the values hudconv wrote; in a preview, what would be done.
+std::string takenAroundConverted(const std::string& backup, bool preview);
 // A new original taken by --update; in a preview, what would be done.
 std::string takenAsNewOriginal(bool preview);
 std::string newOriginalKept(const std::string& backup);

@@ -205,10 +205,18 @@ void tellSummary(const std::vector<Outcome>& outcomes, std::size_t passedOver,
                                          : RunKind::kConversion;
   say(messages::summary(outcomes, passedOver, kind));
   std::size_t newOriginals = 0;
+  std::vector<std::string> edited;
+  std::vector<std::string> backupsGone;
   for (const Outcome& outcome : outcomes) {
     if (outcome.status != status::kConverted || outcome.why == Why::kTuned)
       say(messages::summaryLine(outcome, kind));
     newOriginals += outcome.why == Why::kNewOriginal ? 1 : 0;
+    if (outcome.why == Why::kEdited) edited.push_back(outcome.path);
+    if (outcome.why == Why::kEditedBackupGone)
+      backupsGone.push_back(outcome.path);
   }
   if (newOriginals > 0) say(messages::updateAdvice(newOriginals));
+  // A restore takes no file by --update.
+  if (kind != RunKind::kRestore && (!edited.empty() || !backupsGone.empty()))
+    say(messages::takeAllAdvice(edited, backupsGone));
 }

@@ -59,12 +59,15 @@ Judgement judgeConversion(const Facts& facts, const Asked& asked) {
   // 4. Its backup's bytes, put back: converted again, the backup stays.
   if (!facts.backupBytes) return need(Fact::kBackupBytes);
   if (*facts.backupBytes) return is(Verdict::kBackupPutBack);
-  // 5. Neither: what it became, line by line.
+  // 5. Neither: what it became, by its values. A file that holds none that
+  //    hudconv wrote is a new original, which --update takes; one edited
+  //    otherwise, named with --update, is converted around them: a value
+  //    hudconv wrote never moves twice, and its backup stays the original.
   if (!facts.drift) return need(Fact::kDrift);
   const Verdict drift = drifted(facts.drift->drift);
-  if ((drift == Verdict::kNewOriginal && asked.update) ||
-      (drift == Verdict::kEdited && named))
+  if (drift == Verdict::kNewOriginal && asked.update)
     return is(Verdict::kNewOriginalTaken);
+  if (drift == Verdict::kEdited && named) return is(Verdict::kEditedTaken);
   return is(drift);
 }
 
@@ -109,6 +112,8 @@ Ruling rulingOf(Verdict verdict, bool restore) {
       return {.convert = true};
     case Verdict::kNewOriginalTaken:
       return {.convert = true, .replaceBackup = true};
+    case Verdict::kEditedTaken:
+      return {.convert = true, .keepConverted = true};
     case Verdict::kAlreadyConverted:
     case Verdict::kConvertedBackupGone:
     case Verdict::kConvertedNotItsBackup:
@@ -119,8 +124,9 @@ Ruling rulingOf(Verdict verdict, bool restore) {
     case Verdict::kNewOriginal:
       return {.status = kLeft, .why = Why::kNewOriginal};
     case Verdict::kEdited:
-    case Verdict::kEditedBackupGone:
       return {.status = kLeft, .why = Why::kEdited};
+    case Verdict::kEditedBackupGone:
+      return {.status = kLeft, .why = Why::kEditedBackupGone};
     case Verdict::kRestorable:
       return {};
     case Verdict::kNoBackup:

@@ -48,6 +48,8 @@ enum class Verdict {
   kLeftByStoppedRun,  // the backup itself under both names: the backup stays
   kNewOriginalTaken,  // a new original, taken by --update: kept in place of
                       // the old backup
+  kEditedTaken,       // changed since, named with --update: converted but
+                      // for the values hudconv wrote; the backup stays
   // Left as it is:
   kAlreadyConverted,       // its backup converted
   kConvertedBackupGone,    // what hudconv wrote, as the record tells
@@ -88,6 +90,8 @@ struct Ruling {
   bool convert = false;        // the file is converted
   bool keepOriginal = false;   // its original is kept as the backup
   bool replaceBackup = false;  // it is kept in place of the backup there
+  bool keepConverted = false;  // the values hudconv wrote in it stay as
+                               // they are
 };
 Ruling rulingOf(Verdict verdict, bool restore);
 

@@ -3,6 +3,8 @@
 
 #include "driver/layout_file.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -48,10 +50,32 @@ const Record& LayoutRun::recordIn(const std::string& folder) {
   if (recordFolder_ != folder) recordUnrecorded();
   if (!record_ || recordFolder_ != folder) {
     record_ = Record::read(folder);
+    if (recordFolder_ != folder) {
+      seen_ = {};
+      for (const RecordEntry& entry : record_->entries())
+        seen_.recorded.push_back(entry.name);
+    }
     recordFolder_ = folder;
     report_.recordRead(*record_);
   }
   return *record_;
+}
+
+void LayoutRun::handled(const std::string& target, bool byName) {
+  seen_.handled.insert(foldedFileName(fileNameOf(target)));
+  seen_.listed = seen_.listed || !byName;
+}
+
+std::vector<std::string> LayoutRun::goneEntries() const {
+  std::vector<std::string> gone;
+  if (!seen_.listed || options_.preview) return gone;
+  for (const std::string& name : seen_.recorded) {
+    if (seen_.handled.contains(foldedFileName(name))) continue;
+    const std::string file = pathIn(recordFolder_, name);
+    if (!exists(file, Links::kRefuse) && !exists(backupOf(file), Links::kRefuse))
+      gone.push_back(name);
+  }
+  return gone;
 }
 
 void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
@@ -73,10 +97,12 @@ std::vector<Outcome> LayoutRun::finish() {
 }
 
 void LayoutRun::recordUnrecorded() {
-  if (unrecorded_.empty()) return;
+  const std::vector<std::string> gone = goneEntries();
+  seen_.recorded.clear();
+  if (unrecorded_.empty() && gone.empty()) return;
   // Where it cannot be written, the backups still guard, and the next run
   // tries again.
-  (void)updateRecord(recordFolder_, unrecorded_);
+  (void)updateRecord(recordFolder_, unrecorded_, gone);
   unrecorded_.clear();
   record_.reset();
 }
@@ -148,6 +174,7 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
   found.file = state;
   found.backup = backupOf(target);
   Evidence evidence(in, state, path, found.backup, recordIn(folder));
+  handled(target, file.byName);
   const Decision decision =
       evidence.judgeConversion({options_.update, file.byName});
   const Ruling& ruling = decision.ruling;
@@ -166,6 +193,11 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
   // The exceptions go by the file's bare name, whatever folder it is in.
   const std::string name = fileNameOf(path);
   const std::size_t blockSize = blockSizeFor(state.size);
+  if (ruling.keepConverted) {
+    std::optional<Outcome> outcome = convertAround(evidence, item);
+    in.close();  // Windows replaces no open file
+    return outcome;
+  }
   if (options_.preview) {
     ChangeReport report = report_.changeReport(path);
     // Everything but the writing.
@@ -192,6 +224,41 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
     prepared.out->finishWriting();
   // Windows replaces no open file.
   in.close();
+  return std::nullopt;
+}
+
+// A file changed since its conversion, named with --update: converted in
+// memory, where it was judged, but for the values hudconv wrote in it; its
+// backup stays the original. Throws ConversionError and FileError.
+std::optional<Outcome> LayoutRun::convertAround(Evidence& evidence,
+                                                Batch::Item& item) {
+  const std::string& path = item.file->path;
+  Batch::Prepared& prepared = item.prepared;
+  prepared.report = std::make_unique<ChangeReport>(report_.changeReport(path));
+  Evidence::Around around = evidence.convertedAround(prepared.report.get());
+  prepared.report->finish(around.changes);
+  if (options_.preview)
+    return report_.wouldBeMade(path, around.changes, prepared.ruling);
+  const std::string target = replacedFile(path);
+  if (cleaned_.insert(folderOf(target)).second)
+    removeLeftovers(folderOf(target));
+  prepared.out = std::make_unique<ReplacementFile>(
+      target, blockSizeFor(around.text.size()));
+  std::string_view text = around.text;
+  while (!text.empty()) {
+    std::size_t room = 0;
+    char* into = prepared.out->lend(room);
+    const std::size_t piece = std::min(room, text.size());
+    std::memcpy(into, text.data(), piece);
+    prepared.out->take(piece);
+    text.remove_prefix(piece);
+  }
+  prepared.changes = around.changes;
+  prepared.found.original = around.original;
+  if (batched_)
+    prepared.out->flushSoon();
+  else
+    prepared.out->finishWriting();
   return std::nullopt;
 }
 
@@ -230,6 +297,7 @@ Outcome LayoutRun::restore(const NamedFile& file) {
     FileLock held;
     lockFile(held, target);
     Evidence evidence(path, target, backup, recordIn(folderOf(target)));
+    handled(target, file.byName);
     const Decision decision = evidence.judgeRestore();
     const auto told = [&] {
       return report_.told(decision, path, backup, evidence.facts(),

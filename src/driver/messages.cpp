@@ -143,6 +143,8 @@ std::string reasonOf(const Outcome& outcome) {
       return outcome.error().text();
     case Why::kEdited:
       return "changed since its conversion";
+    case Why::kEditedBackupGone:
+      return "changed since its conversion, its backup deleted";
     case Why::kNewOriginal:
       return "new original (game update?)";
     case Why::kTuned:
@@ -203,6 +205,40 @@ std::string updateAdvice(std::size_t newOriginals) {
          ", as a game update brings: to convert " +
          (newOriginals == 1 ? "it" : "them") +
          ", run the same command again with --update.";
+}
+
+std::string takeAllAdvice(const std::vector<std::string>& edited,
+                          const std::vector<std::string>& backupsGone) {
+  std::string text;
+  const auto files = [](std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " file" : " files");
+  };
+  if (!edited.empty())
+    text = files(edited.size()) +
+           (edited.size() == 1 ? " holds" : " hold") +
+           " values hudconv wrote and was changed otherwise since (lines "
+           "added, removed or rewritten): named with --update, the rest of "
+           "it is converted and those values stay, with the original kept "
+           "as the backup.";
+  if (!backupsGone.empty() && !text.empty()) text += ' ';
+  if (!backupsGone.empty())
+    text += files(backupsGone.size()) +
+            (backupsGone.size() == 1 ? " is" : " are") +
+            " not what hudconv wrote and " +
+            (backupsGone.size() == 1 ? "has" : "have") +
+            (backupsGone.size() == 1 ? " no backup beside it"
+                                     : " no backup beside them") +
+            " (a new copy of the game's files?): named "
+            "with --update, each is converted as an original; first set "
+            "aside any that you tuned by hand, whose controls would move "
+            "twice.";
+  text += " To convert them: hudconv --update";
+  for (const std::vector<std::string>* paths : {&edited, &backupsGone})
+    for (const std::string& path : *paths) {
+      text += ' ';
+      text += quotedForShell(path);
+    }
+  return text;
 }
 
 }  // namespace messages

@@ -44,6 +44,10 @@ std::string summaryLine(const Outcome& outcome, RunKind run);
 // After the summary, where some files are new originals: the one command
 // that takes them.
 std::string updateAdvice(std::size_t newOriginals);
+// The one command that takes the files changed since their conversion,
+// those with their backup (`edited`) and those without (`backupsGone`).
+std::string takeAllAdvice(const std::vector<std::string>& edited,
+                          const std::vector<std::string>& backupsGone);
 // After a restore's summary: the backups (bare names) whose layout files
 // are gone, which were left as they are.
 std::string backupsWithoutFile(const std::vector<std::string>& backups);

@@ -24,6 +24,7 @@ enum class Why {
   kIsARecord,        // the folder's record, named to be converted
   kCannotOpen,       // `error`
   kEdited,           // changed since its conversion, not as kNewOriginal
+  kEditedBackupGone,  // changed since its conversion, its backup deleted
   kNewOriginal,      // a new original, as a game update brings
   kTuned,            // converted, values tuned by hand since: kept (done)
   kChanged,          // another program changed it during the conversion

@@ -51,6 +51,7 @@ class Record {
   // Puts `entry` in place of the one of its name, or drops that of `name`.
   void put(const RecordEntry& entry);
   void drop(const std::string& name);
+  const std::vector<RecordEntry>& entries() const { return entries_; }
   // The record as it is stored.
   std::string text() const;
 
