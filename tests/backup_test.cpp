@@ -55,7 +55,8 @@ TEST_F(BackupTest, AFileIsItsBackupConvertedOnlyToTheLastByte) {
       ASSERT_FALSE(openForReading(path, in, state)) << c.what;
       const std::string backup = backupOf(path);
       const Record record = Record::read(utf8(root_));
-      Evidence evidence(in, state, path, backup, record);
+      Memory none("");
+      Evidence evidence(in, state, path, backup, record, none);
       evidence.judgeConversion({});
       EXPECT_EQ(evidence.facts().backupConverted, c.converted)
           << c.what << size;

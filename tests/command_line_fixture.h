@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -145,6 +146,14 @@ class ScratchTest : public ::testing::Test {
               ("hudconv-test-" + std::to_string(random()));
     } while (!fs::create_directory(root_));
     root_ = fs::canonical(root_);
+    // Each test has a player's profile of its own: what one converts is
+    // not remembered in another.
+    const fs::path profile = root_ / "profile";
+#ifdef _WIN32
+    ::_wputenv_s(L"LOCALAPPDATA", profile.wstring().c_str());
+#else
+    ::setenv("XDG_STATE_HOME", profile.c_str(), 1);
+#endif
   }
 
   void TearDown() override {

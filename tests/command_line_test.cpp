@@ -1086,6 +1086,58 @@ TEST_F(CommandLineTest, AFreshCopyOfTheGameIsTakenInTheCommandTheRunNames) {
   EXPECT_SAME_BYTES(readBytes(output() / "c_p.gui.xml"), kDefaultConverted);
 }
 
+// The player's memory knows what hudconv wrote wherever it lies: nothing
+// moves twice once the backups and the record are deleted, or the HUD is
+// copied elsewhere, and no such bytes are put back as an original.
+TEST_F(CommandLineTest, WhatHudconvWroteIsRememberedWhateverIsDeletedBesideIt) {
+  const std::string hud = utf8(output());
+  const std::vector<std::string> names = {"a_p.gui.xml", "b_p.gui.xml"};
+  for (const std::string& name : names) writeBytes(output() / name, kLayout);
+  ASSERT_EQ(run({hud}).status, 0);
+  for (const std::string& name : names) fs::remove(output() / (name + ".bak"));
+  fs::remove(output() / ".hudconv.record");
+  const Result tidied = run({hud});
+  EXPECT_EQ(tidied.status, 0) << tidied.err;
+  EXPECT_NE(tidied.out.find(console("2 files: 0 converted, 2 already")),
+            std::string::npos)
+      << tidied.out;
+  const fs::path copy = root_ / "Copy";
+  fs::create_directory(copy);
+  for (const std::string& name : names) {
+    EXPECT_SAME_BYTES(readBytes(output() / name), kDefaultConverted) << name;
+    fs::copy_file(output() / name, copy / name);
+  }
+  EXPECT_EQ(run({utf8(copy)}).status, 0);
+  EXPECT_SAME_BYTES(readBytes(copy / "a_p.gui.xml"), kDefaultConverted);
+  // A converted file kept as a backup is no original to put back.
+  writeBytes(copy / "b_p.gui.xml.bak", kDefaultConverted);
+  fs::remove(copy / ".hudconv.record");
+  const Result restored = run({"--restore", utf8(copy / "b_p.gui.xml")});
+  EXPECT_EQ(restored.status, 1);
+  EXPECT_NE(restored.err.find("holds the file as hudconv converted it"),
+            std::string::npos)
+      << restored.err;
+  // A memory that cannot be written stops no conversion: one warning.
+  fs::remove_all(root_ / "profile");
+  fs::create_directory(root_ / "profile");
+  writeBytes(root_ / "profile" / "hudconv", "not a folder");
+  for (const std::string& name : names) writeBytes(copy / name, kPatched);
+  fs::remove(copy / "b_p.gui.xml.bak");
+  fs::remove(copy / ".hudconv.record");
+  const fs::path second = root_ / "Second";
+  fs::create_directory(second);
+  writeBytes(second / "a_p.gui.xml", kPatched);
+  const Result forgotten = run({utf8(copy), utf8(second)});
+  EXPECT_EQ(forgotten.status, 0) << forgotten.err;
+  const std::string warning = "(hudconv's memory, in your profile,";
+  const std::size_t first = forgotten.err.find(warning);
+  EXPECT_NE(first, std::string::npos) << forgotten.err;
+  EXPECT_EQ(forgotten.err.find(warning, first + 1), std::string::npos)
+      << forgotten.err;
+  for (const std::string& name : names)
+    EXPECT_SAME_BYTES(readBytes(copy / name), kPatchedConverted) << name;
+}
+
 TEST_F(CommandLineTest, ABackupThatIsNoOriginalIsNeverTakenForOne) {
   const std::string name = "map_p.gui.xml";
   const std::string path = pathOf(name);

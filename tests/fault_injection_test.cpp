@@ -280,8 +280,10 @@ TEST_P(StepOrderTest, TheOriginalIsOnDiskBeforeTheRename) {
       fault == "folder-flush" ? "syncfs\n" : "fsync-folder\n";
   std::string steps = owner + copied;
   steps += "backup\n";
-  // The record of what is to be written, named and renamed in place, and
-  // on disk with the backup before the rename.
+  // The record of what is to be written, and the player's memory of it,
+  // each named and renamed in place, and on disk with the backup before the
+  // rename.
+  steps += naming + "rename\n";
   steps += naming + "rename\n";
   steps += flushed;
   steps += naming;
@@ -348,7 +350,8 @@ TEST_F(FaultTest, AFolderIsFlushedBeforeItsRenamesOnceForAllItsFiles) {
   for (std::size_t at = steps.find("fchown"); at != std::string::npos;
        at = steps.find("fchown"))
     steps.erase(at, steps.find('\n', at) + 1 - at);
-  const std::string record = "name\nrename\n";
+  // The record and the player's memory.
+  const std::string record = "name\nrename\nname\nrename\n";
   EXPECT_EQ(steps,
             "backup\nbackup\nbackup\n" + record +
                 "fsync-folder\n"

@@ -13,13 +13,14 @@ namespace {
 // All there is to know of one file; the rules read of it only what they ask.
 struct World {
   bool backup = true, oneFile = false, file = true, converted = false,
-       bytes = false, recorded = false, written = false, original = false;
+       bytes = false, recorded = false, written = false, original = false,
+       remembered = false;
   Drift drift = Drift::kChanged;
 };
 
 // The verdict on `world`, and the facts asked for, in order, one letter
 // each: Backup found, one file (1), File found, backup Converted, Same
-// bytes, Recorded, Written, Original, Drift.
+// bytes, Recorded, Written, Original, reMembered, Drift.
 // Each yes-or-no fact: where the rules read it, where the world holds it,
 // and its letter.
 struct YesOrNo {
@@ -37,6 +38,7 @@ const YesOrNo kYesOrNo[] = {
     {Fact::kRecorded, &Facts::recorded, &World::recorded, 'R'},
     {Fact::kHoldsWritten, &Facts::holdsWritten, &World::written, 'W'},
     {Fact::kHoldsOriginal, &Facts::holdsOriginal, &World::original, 'O'},
+    {Fact::kRemembered, &Facts::remembered, &World::remembered, 'M'},
 };
 
 std::pair<Verdict, std::string> judged(const World& world, const Asked& asked,
@@ -97,6 +99,10 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
   patched.drift = Drift::kNewOriginal;
   World recordedOther = different;  // the record knows other bytes
   recordedOther.recorded = true;
+  World goneRemembered = gone;  // the player's memory knows the bytes
+  goneRemembered.remembered = true;
+  World remembered = different;
+  remembered.remembered = true;
   const struct {
     const char* what;
     World world;
@@ -104,16 +110,20 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
     Verdict verdict;
     const char* order;
   } cases[] = {
-      {"never converted", noBackup, none, Verdict::kUnconverted, "BR"},
+      {"never converted", noBackup, none, Verdict::kUnconverted, "BRM"},
       {"backup gone, what was written", goneWritten, none,
        Verdict::kConvertedBackupGone, "BRW"},
+      {"backup gone, remembered", goneRemembered, none,
+       Verdict::kConvertedBackupGone, "BRWM"},
+      {"remembered, beside another backup", remembered, none,
+       Verdict::kConvertedNotItsBackup, "B1CRM"},
       {"backup gone, the original", goneOriginal, none, Verdict::kUnconverted,
-       "BRWO"},
-      {"backup gone, neither", gone, none, Verdict::kEditedBackupGone, "BRWO"},
+       "BRWMO"},
+      {"backup gone, neither", gone, none, Verdict::kEditedBackupGone, "BRWMO"},
       {"backup gone, neither, --update over a folder", gone, update,
-       Verdict::kEditedBackupGone, "BRWO"},
+       Verdict::kEditedBackupGone, "BRWMO"},
       {"backup gone, neither, --update NAME", gone, updateNamed,
-       Verdict::kUnconverted, "BRW"},
+       Verdict::kUnconverted, "BRWM"},
       {"the backup itself, under both names", stopped, none,
        Verdict::kLeftByStoppedRun, "B1"},
       {"its backup converted", converted, none, Verdict::kAlreadyConverted,
@@ -122,23 +132,23 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
        Verdict::kAlreadyConverted, "B1C"},
       {"what was written, beside another backup", written, none,
        Verdict::kConvertedNotItsBackup, "B1CRW"},
-      {"the backup's bytes", putBack, none, Verdict::kBackupPutBack, "B1CRS"},
+      {"the backup's bytes", putBack, none, Verdict::kBackupPutBack, "B1CRMS"},
       {"the backup's bytes, which hudconv wrote", putBackWritten, none,
        Verdict::kConvertedNotItsBackup, "B1CRW"},
       {"the record knows other bytes", recordedOther, none, Verdict::kEdited,
-       "B1CRWSD"},
-      {"tuned", tuned, none, Verdict::kTuned, "B1CRSD"},
-      {"tuned, --update NAME", tuned, updateNamed, Verdict::kTuned, "B1CRSD"},
-      {"a new original", patched, none, Verdict::kNewOriginal, "B1CRSD"},
+       "B1CRWMSD"},
+      {"tuned", tuned, none, Verdict::kTuned, "B1CRMSD"},
+      {"tuned, --update NAME", tuned, updateNamed, Verdict::kTuned, "B1CRMSD"},
+      {"a new original", patched, none, Verdict::kNewOriginal, "B1CRMSD"},
       {"a new original, named", patched, named, Verdict::kNewOriginal,
-       "B1CRSD"},
+       "B1CRMSD"},
       {"a new original, --update", patched, update, Verdict::kNewOriginalTaken,
-       "B1CRSD"},
-      {"changed", different, none, Verdict::kEdited, "B1CRSD"},
+       "B1CRMSD"},
+      {"changed", different, none, Verdict::kEdited, "B1CRMSD"},
       {"changed, --update over a folder", different, update, Verdict::kEdited,
-       "B1CRSD"},
+       "B1CRMSD"},
       {"changed, --update NAME", different, updateNamed,
-       Verdict::kEditedTaken, "B1CRSD"},
+       Verdict::kEditedTaken, "B1CRMSD"},
   };
   for (const auto& c : cases) {
     const auto [verdict, order] = judged(c.world, c.asked, false);
@@ -170,6 +180,8 @@ TEST(JudgementTest, ARestoreIsJudgedByItsBackupFirst) {
   tuned.drift = Drift::kTuned;
   World patched;
   patched.drift = Drift::kNewOriginal;
+  World backupRemembered = missing;
+  backupRemembered.remembered = true;
   const struct {
     const char* what;
     World world;
@@ -179,16 +191,18 @@ TEST(JudgementTest, ARestoreIsJudgedByItsBackupFirst) {
       {"no backup", noBackup, Verdict::kNoBackup, "B"},
       {"the backup is what hudconv wrote", backupWritten,
        Verdict::kBackupConverted, "BRW"},
-      {"the file is gone", missing, Verdict::kRestorable, "BRF"},
+      {"the backup is what hudconv wrote, as remembered", backupRemembered,
+       Verdict::kBackupConverted, "BRM"},
+      {"the file is gone", missing, Verdict::kRestorable, "BRMF"},
       {"the file is gone, the record knows other bytes", recordedMissing,
-       Verdict::kRestorable, "BRWF"},
+       Verdict::kRestorable, "BRWMF"},
       {"the original under both names", stopped, Verdict::kOriginalInPlace,
-       "BRF1"},
-      {"its backup converted", converted, Verdict::kRestorable, "BRF1C"},
-      {"the backup's bytes", bytes, Verdict::kRestorable, "BRF1CS"},
-      {"tuned", tuned, Verdict::kTuned, "BRF1CSD"},
-      {"a new original", patched, Verdict::kNewOriginal, "BRF1CSD"},
-      {"changed", World{}, Verdict::kEdited, "BRF1CSD"},
+       "BRMF1"},
+      {"its backup converted", converted, Verdict::kRestorable, "BRMF1C"},
+      {"the backup's bytes", bytes, Verdict::kRestorable, "BRMF1CS"},
+      {"tuned", tuned, Verdict::kTuned, "BRMF1CSD"},
+      {"a new original", patched, Verdict::kNewOriginal, "BRMF1CSD"},
+      {"changed", World{}, Verdict::kEdited, "BRMF1CSD"},
   };
   for (const auto& c : cases) {
     const auto [verdict, order] = judged(c.world, {}, true);

@@ -65,7 +65,9 @@ bool Batch::commit(std::vector<Outcome>& outcomes, Item* current) {
   for (const std::unique_ptr<Item>& item : items_)
     if (item->prepared.out)
       batch.push_back({item->prepared.out.get(), item->prepared.found, {}});
-  const std::optional<Failure> unrecorded = ReplacementFile::commitAll(batch);
+  const std::optional<Failure> unrecorded =
+      ReplacementFile::commitAll(batch, remembering_);
+  if (remembering_.failed) report_.memoryNotWritten(*remembering_.failed);
   std::size_t next = 0;
   bool toldRecord = false;
   for (const std::unique_ptr<Item>& item : items_) {

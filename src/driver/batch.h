@@ -48,8 +48,13 @@ class Batch {
   using JudgeAgain = std::function<std::optional<Outcome>(const NamedFile&)>;
 
   // What is told of each file is held until its commit where `held`.
-  Batch(FileReport& report, bool held, JudgeAgain again)
-      : report_(report), held_(held), again_(std::move(again)) {}
+  // What is written is remembered in the player's memory in `memory`
+  // (none where empty).
+  Batch(FileReport& report, bool held, JudgeAgain again, std::string memory)
+      : report_(report),
+        held_(held),
+        again_(std::move(again)),
+        remembering_{std::move(memory), std::nullopt} {}
 
   // A file to be handled, last in the batch.
   Item& enter(const NamedFile& file, bool nameIsAPattern);
@@ -73,5 +78,6 @@ class Batch {
   FileReport& report_;
   bool held_;
   JudgeAgain again_;
+  Remembering remembering_;
   std::vector<std::unique_ptr<Item>> items_;
 };

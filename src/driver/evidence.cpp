@@ -201,7 +201,7 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
 
 Evidence::Evidence(const SystemFile& in, const FileVersion& state,
                    const std::string& path, const std::string& backup,
-                   const Record& record)
+                   const Record& record, Memory& memory)
     : in_(&in),
       state_(state),
       path_(path),
@@ -211,16 +211,19 @@ Evidence::Evidence(const SystemFile& in, const FileVersion& state,
       // the name of the file that link leads to.
       name_(fileNameOf(path)),
       record_(record),
+      memory_(memory),
       restore_(false) {}
 
 Evidence::Evidence(const std::string& path, const std::string& target,
-                   const std::string& backup, const Record& record)
+                   const std::string& backup, const Record& record,
+                   Memory& memory)
     : in_(nullptr),
       path_(path),
       target_(target),
       backup_(backup),
       name_(fileNameOf(target)),
       record_(record),
+      memory_(memory),
       restore_(true) {}
 
 Decision Evidence::judgeConversion(const Asked& asked) {
@@ -292,6 +295,15 @@ void Evidence::read(Fact fact) {
       facts_.holdsWritten =
           size == entry_->written.size &&
           (restore_ ? backupDigest() : fileDigest()) == entry_->written;
+      return;
+    }
+    case Fact::kRemembered: {
+      // A restore asks it of the backup; a digest is taken only where the
+      // memory knows bytes of the size.
+      const std::uint64_t size = restore_ ? backupState_.size : state_.size;
+      facts_.remembered =
+          memory_.mayKnow(size) &&
+          memory_.knows(restore_ ? backupDigest() : fileDigest());
       return;
     }
     case Fact::kHoldsOriginal:

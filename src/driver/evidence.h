@@ -11,6 +11,7 @@
 
 #include "convert/layout_converter.h"
 #include "driver/judgement.h"
+#include "driver/memory.h"
 #include "driver/platform_files.h"
 #include "driver/record.h"
 
@@ -18,15 +19,15 @@ class Evidence {
  public:
   // Of the layout file open as `in`, read in the state `state`, named
   // `path`, whose original is kept as `backup` in the folder of `record`,
-  // for a conversion. `in` is left at its start. What is given must outlive
-  // the evidence.
+  // for a conversion, and of the player's `memory`. `in` is left at its
+  // start. What is given must outlive the evidence.
   Evidence(const SystemFile& in, const FileVersion& state,
            const std::string& path, const std::string& backup,
-           const Record& record);
+           const Record& record, Memory& memory);
   // Of the layout file `target`, named `path`, for a restore: it is opened
   // only where the judgement needs it.
   Evidence(const std::string& path, const std::string& target,
-           const std::string& backup, const Record& record);
+           const std::string& backup, const Record& record, Memory& memory);
   Evidence(const Evidence&) = delete;
   Evidence& operator=(const Evidence&) = delete;
 
@@ -93,6 +94,7 @@ class Evidence {
   std::string name_;
   const Record& record_;
   const RecordEntry* entry_ = nullptr;  // once the record is asked
+  Memory& memory_;
   bool restore_;
   SystemFile backupFile_;
   FileVersion backupState_;

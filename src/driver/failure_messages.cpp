@@ -31,6 +31,14 @@ std::string recordNotWritten(const Failure& failure, const std::string& folder,
          left + ". Free space or fix what is named, and run hudconv again";
 }
 
+std::string memoryNotWritten(const Failure& failure) {
+  return describe(failure) +
+         " (hudconv's memory, in your profile, of the files it wrote "
+         "anywhere); the files were converted all the same, and their "
+         "backups and the record beside them tell that they are. Fix what "
+         "is named, or free space, so that hudconv remembers them too";
+}
+
 namespace {
 
 // What each step did, as "cannot VERB[ WHAT] PATH" tells it; the summary

@@ -37,6 +37,8 @@ std::string meaningOf(const BadValue& bad);
 std::string cannotPutBack(const std::string& backup, const SystemError& error);
 // The folder's record could not be written, and so `files` layout files
 // of `folder` were not converted.
+// A warning, once a run: the player's memory could not be written.
+std::string memoryNotWritten(const Failure& failure);
 std::string recordNotWritten(const Failure& failure, const std::string& folder,
                              std::size_t files);
 

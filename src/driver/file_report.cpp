@@ -175,6 +175,11 @@ void FileReport::recordRead(const Record& record) {
     sayWarning(messages::recordIgnored(record.path()));
 }
 
+void FileReport::memoryNotWritten(const Failure& failure) {
+  if (!std::exchange(toldMemory_, true))
+    sayWarning(messages::memoryNotWritten(failure));
+}
+
 void FileReport::recordNotWritten(const Failure& failure,
                                   const std::string& folder,
                                   std::size_t files) const {

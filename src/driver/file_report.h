@@ -85,6 +85,8 @@ class FileReport {
   // for `files` files of `folder`, which were left unconverted (told once a
   // batch, by the caller), and what became of each of them.
   void recordRead(const Record& record);
+  // Once a run: the player's memory could not be written.
+  void memoryNotWritten(const Failure& failure);
   void recordNotWritten(const Failure& failure, const std::string& folder,
                         std::size_t files) const;
   Outcome unrecorded(const std::string& path, Failure failure) const;
@@ -99,6 +101,7 @@ class FileReport {
   bool restore_;
   bool explained_ = false;  // why the backups must stay
   std::set<std::string> ignoredRecords_;
+  bool toldMemory_ = false;
 };
 
 // The end of a run over several files: how many came to what, a line for

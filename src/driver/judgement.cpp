@@ -34,14 +34,17 @@ Judgement judgeConversion(const Facts& facts, const Asked& asked) {
     if (!facts.backupConverted) return need(Fact::kBackupConverted);
     if (*facts.backupConverted) return is(Verdict::kAlreadyConverted);
   }
-  // 2. Bytes that hudconv wrote, whatever became of the backup.
+  // 2. Bytes that hudconv wrote, whatever became of the backup, as the
+  //    folder's record tells or else the player's memory.
+  const Judgement written = is(backup ? Verdict::kConvertedNotItsBackup
+                                      : Verdict::kConvertedBackupGone);
   if (!facts.recorded) return need(Fact::kRecorded);
   if (*facts.recorded) {
     if (!facts.holdsWritten) return need(Fact::kHoldsWritten);
-    if (*facts.holdsWritten)
-      return is(backup ? Verdict::kConvertedNotItsBackup
-                       : Verdict::kConvertedBackupGone);
+    if (*facts.holdsWritten) return written;
   }
+  if (!facts.remembered) return need(Fact::kRemembered);
+  if (*facts.remembered) return written;
   // A file named by itself with --update is taken as its new original also
   // where it cannot be judged one.
   const bool named = asked.update && asked.byName;
@@ -81,6 +84,8 @@ Judgement judgeRestore(const Facts& facts) {
     if (!facts.holdsWritten) return need(Fact::kHoldsWritten);
     if (*facts.holdsWritten) return is(Verdict::kBackupConverted);
   }
+  if (!facts.remembered) return need(Fact::kRemembered);
+  if (*facts.remembered) return is(Verdict::kBackupConverted);
   // 3. A file that is gone is put back.
   if (!facts.fileFound) return need(Fact::kFileFound);
   if (!*facts.fileFound) return is(Verdict::kRestorable);

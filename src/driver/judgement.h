@@ -23,6 +23,9 @@ struct Facts {
   // says hudconv wrote; the file holds the original the record knows.
   std::optional<bool> holdsWritten;
   std::optional<bool> holdsOriginal;
+  // The file (for a restore, its backup) holds bytes that the player's
+  // memory says hudconv wrote, wherever.
+  std::optional<bool> remembered;
   std::optional<DriftReport> drift;  // the file line by line against the
                                      // backup and its conversion
 };
@@ -37,6 +40,7 @@ enum class Fact {
   kRecorded,
   kHoldsWritten,
   kHoldsOriginal,
+  kRemembered,
   kDrift,
 };
 

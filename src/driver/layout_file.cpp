@@ -41,8 +41,11 @@ LayoutRun::LayoutRun(const std::string& home, const Options& options,
       options_(options),
       batched_(files > 1 && !options.preview && !options.restore),
       report_(options, files),
+      // A preview writes nothing, the memory neither.
       batch_(report_, batched_,
-             [this](const NamedFile& file) { return judgeAgain(file); }) {}
+             [this](const NamedFile& file) { return judgeAgain(file); },
+             options.preview ? std::string() : Memory::ofThisPlayer()),
+      memory_(Memory::ofThisPlayer()) {}
 
 LayoutRun::~LayoutRun() = default;
 
@@ -101,8 +104,15 @@ void LayoutRun::recordUnrecorded() {
   seen_.recorded.clear();
   if (unrecorded_.empty() && gone.empty()) return;
   // Where it cannot be written, the backups still guard, and the next run
-  // tries again.
+  // tries again. The player's memory learns them too.
   (void)updateRecord(recordFolder_, unrecorded_, gone);
+  const std::vector<RecordEntry> remembered = rememberedOf(unrecorded_);
+  if (!remembered.empty() && !memory_.folder().empty()) {
+    makeMemoryFolder(memory_.folder());
+    if (std::optional<Failure> failed = updateRecord(
+            memory_.folder(), remembered, {}, nullptr, kMostRemembered))
+      report_.memoryNotWritten(*failed);
+  }
   unrecorded_.clear();
   record_.reset();
 }
@@ -173,7 +183,7 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
   AsFound& found = prepared.found;
   found.file = state;
   found.backup = backupOf(target);
-  Evidence evidence(in, state, path, found.backup, recordIn(folder));
+  Evidence evidence(in, state, path, found.backup, recordIn(folder), memory_);
   handled(target, file.byName);
   const Decision decision =
       evidence.judgeConversion({options_.update, file.byName});
@@ -236,9 +246,10 @@ std::optional<Outcome> LayoutRun::convertAround(Evidence& evidence,
   Batch::Prepared& prepared = item.prepared;
   prepared.report = std::make_unique<ChangeReport>(report_.changeReport(path));
   Evidence::Around around = evidence.convertedAround(prepared.report.get());
-  prepared.report->finish(around.changes);
-  if (options_.preview)
+  if (options_.preview) {
+    prepared.report->finish(around.changes);
     return report_.wouldBeMade(path, around.changes, prepared.ruling);
+  }
   const std::string target = replacedFile(path);
   if (cleaned_.insert(folderOf(target)).second)
     removeLeftovers(folderOf(target));
@@ -269,7 +280,7 @@ std::optional<Outcome> LayoutRun::judgeAgain(const NamedFile& file) {
     if (openForReading(file.path, in, state, Links::kOwned)) return {};
     const std::string backup = backupOf(replacedFile(file.path));
     Evidence evidence(in, state, file.path, backup,
-                      recordIn(folderOf(fileOfBackup(backup))));
+                      recordIn(folderOf(fileOfBackup(backup))), memory_);
     const Decision decision =
         evidence.judgeConversion({options_.update, file.byName});
     const Verdict verdict = decision.verdict;
@@ -296,7 +307,8 @@ Outcome LayoutRun::restore(const NamedFile& file) {
   try {
     FileLock held;
     lockFile(held, target);
-    Evidence evidence(path, target, backup, recordIn(folderOf(target)));
+    Evidence evidence(path, target, backup, recordIn(folderOf(target)),
+                      memory_);
     handled(target, file.byName);
     const Decision decision = evidence.judgeRestore();
     const auto told = [&] {

@@ -74,6 +74,7 @@ class LayoutRun {
   Batch batch_;                     // since the last commit
   std::vector<Outcome> outcomes_;   // of the files told
   Batch::Item* current_ = nullptr;  // the one being handled
+  Memory memory_;  // the player's, of what hudconv wrote anywhere
   std::optional<Record> record_;
   std::string recordFolder_;
   std::vector<RecordEntry> unrecorded_;  // of recordFolder_'s files

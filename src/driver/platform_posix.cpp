@@ -167,6 +167,15 @@ std::string executableDirectory() {
   }
 }
 
+std::string profileStateFolder() {
+  // A relative one is to be ignored, as the XDG base directories say.
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return state;
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return {};
+  return std::string(home) + "/.local/state";
+}
+
 void createFolder(const std::string& path) { ::mkdir(path.c_str(), 0777); }
 
 bool isFolder(const std::string& path) {

@@ -13,6 +13,11 @@
 // separator. Throws std::runtime_error when the system cannot tell.
 std::string executableDirectory();
 
+// The folder of the running player's profile that holds what programs keep
+// between runs: %LOCALAPPDATA% on Windows; $XDG_STATE_HOME, or else
+// ~/.local/state, elsewhere. Empty where the system tells none.
+std::string profileStateFolder();
+
 // Sets the process up for a run: a closed output pipe or a file-size limit
 // becomes a failed write rather than a signal that ends the program, and
 // an interrupt, a terminate or a closed console window first removes the

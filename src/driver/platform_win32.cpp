@@ -188,6 +188,12 @@ std::string executableDirectory() {
   }
 }
 
+std::string profileStateFolder() {
+  const wchar_t* local = ::_wgetenv(L"LOCALAPPDATA");
+  if (local == nullptr || local[0] == L'\0') return {};
+  return narrow(local, std::wcslen(local));
+}
+
 void createFolder(const std::string& path) {
   ::CreateDirectoryW(systemPath(path).c_str(), nullptr);
 }

@@ -160,6 +160,16 @@ void Record::drop(const std::string& name) {
   entries_.pop_back();
 }
 
+void Record::keepNewest(std::size_t most) {
+  if (entries_.size() <= most) return;
+  entries_.erase(entries_.begin(),
+                 entries_.begin() +
+                     static_cast<std::ptrdiff_t>(entries_.size() - most));
+  index_.clear();
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    index_[foldedFileName(entries_[i].name)] = i;
+}
+
 std::string Record::text() const { return recordText(entries_); }
 
 namespace {
@@ -201,7 +211,7 @@ RecordUpdate::~RecordUpdate() {
 std::optional<Failure> RecordUpdate::begin(
     const std::string& folder, const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped,
-    std::vector<std::optional<RecordEntry>>* before) {
+    std::vector<std::optional<RecordEntry>>* before, std::size_t most) {
   try {
     // Another run that converts in the same folder waits here: neither
     // loses the other's entry.
@@ -210,6 +220,7 @@ std::optional<Failure> RecordUpdate::begin(
     folder_ = folder;
     Record record = Record::read(folder);
     change(record, entries, dropped, before);
+    record.keepNewest(most);
     path_ = record.path();
     next_ = writtenBeside(folder, record);
     // On disk before any file it tells of is renamed; it waits for the disk
@@ -250,10 +261,10 @@ std::optional<Failure> RecordUpdate::amend(
 std::optional<Failure> updateRecord(
     const std::string& folder, const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped,
-    std::vector<std::optional<RecordEntry>>* before) {
+    std::vector<std::optional<RecordEntry>>* before, std::size_t most) {
   RecordUpdate update;
   if (std::optional<Failure> failed =
-          update.begin(folder, entries, dropped, before))
+          update.begin(folder, entries, dropped, before, most))
     return failed;
   return update.finish();
 }

@@ -7,6 +7,7 @@
 // still knows a converted file once its backup is deleted. It is never a
 // reason to convert or to restore what the backup would not allow.
 
+#include <cstdint>
 #include <future>
 #include <memory>
 #include <optional>
@@ -51,6 +52,8 @@ class Record {
   // Puts `entry` in place of the one of its name, or drops that of `name`.
   void put(const RecordEntry& entry);
   void drop(const std::string& name);
+  // Keeps the `most` entries put last, where it holds more.
+  void keepNewest(std::size_t most);
   const std::vector<RecordEntry>& entries() const { return entries_; }
   // The record as it is stored.
   std::string text() const;
@@ -79,10 +82,12 @@ class RecordUpdate {
   RecordUpdate(const RecordUpdate&) = delete;
   RecordUpdate& operator=(const RecordUpdate&) = delete;
 
+  // At most `most` entries are kept, the newest.
   std::optional<Failure> begin(
       const std::string& folder, const std::vector<RecordEntry>& entries,
       const std::vector<std::string>& dropped = {},
-      std::vector<std::optional<RecordEntry>>* before = nullptr);
+      std::vector<std::optional<RecordEntry>>* before = nullptr,
+      std::size_t most = SIZE_MAX);
   std::optional<Failure> finish();
   // Once finished: puts `entries` in the record in place, and drops the
   // entries of `dropped`, under the same lock, in one more write.
@@ -106,7 +111,8 @@ class RecordUpdate {
 std::optional<Failure> updateRecord(
     const std::string& folder, const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped = {},
-    std::vector<std::optional<RecordEntry>>* before = nullptr);
+    std::vector<std::optional<RecordEntry>>* before = nullptr,
+    std::size_t most = SIZE_MAX);
 
 // The record's text for `entries`, and the entries of a record's `text`,
 // false where it cannot be trusted whole.

@@ -10,6 +10,7 @@
 #include "driver/block_writer.h"
 #include "driver/flusher.h"
 #include "driver/messages.h"
+#include "driver/memory.h"
 #include "driver/record.h"
 
 std::string replacedFile(const std::string& path) {
@@ -76,7 +77,8 @@ void ReplacementFile::flush() {
   pending_.check(error, Step::kFlush);
 }
 
-std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
+std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
+                                                  Remembering& memory) {
   if (batch.empty()) return std::nullopt;
   // Locked in the order of the names, so that two runs over one folder
   // never each wait for a lock that the other holds.
@@ -119,11 +121,28 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch) {
   std::optional<Failure> unrecorded =
       update.begin(folder, entries, {}, &before);
   if (!unrecorded) {
+    // The memory is written beside the record, and flushed with it; where
+    // it cannot be, the record and the backups still guard.
+    std::optional<RecordUpdate> remembering;
+    const std::vector<RecordEntry> remembered = rememberedOf(entries);
+    if (!memory.folder.empty() && !remembered.empty()) {
+      makeMemoryFolder(memory.folder);
+      remembering.emplace();
+      std::optional<Failure> failed = remembering->begin(
+          memory.folder, remembered, {}, nullptr, kMostRemembered);
+      if (failed) {
+        remembering.reset();
+        if (!memory.failed) memory.failed = std::move(failed);
+      }
+    }
     forEach([](Commit& commit) {
       commit.file->flush();
       commit.file->checkAndKeep(commit.found);
     });
     unrecorded = update.finish();
+    if (remembering)
+      if (std::optional<Failure> failed = remembering->finish())
+        if (!memory.failed) memory.failed = std::move(failed);
   }
   if (unrecorded) {
     forEach([&](Commit& commit) {

@@ -41,6 +41,13 @@ struct AsFound {
 
 class ReplacementFile;
 
+// The player's memory that a commit adds to: its folder (none where empty),
+// and the first failure to write it.
+struct Remembering {
+  std::string folder;
+  std::optional<Failure> failed;
+};
+
 // One layout file's part in a commit: its new file, what is known of it,
 // and, once committed, what failed for it; `unrecorded` where that was the
 // record of the whole batch.
@@ -76,7 +83,9 @@ struct Commit {
 // read, and its backup as found; where it has none, keeps the original as
 // the backup, or for a new original, keeps it in place of the backup. Then
 // it puts what it is to write and the originals in the folder's record,
-// once, flushed, and renamed into place; where the record cannot be
+// once, flushed, and renamed into place, and in the player's memory beside
+// it (whose lock is taken after the folder's, before any file's, and let go
+// of before the renames); where the record cannot be
 // written, no file of the batch is replaced (each fails, `unrecorded`, and
 // the record's failure is returned). Then it flushes the folder, once,
 // where a backup was kept: the backups and the record are on disk before
@@ -114,8 +123,11 @@ class ReplacementFile final : public ByteSink {
   // Commits `batch`, whose files are all in one folder, as above: sets the
   // failure of each file that is not replaced (where another program
   // changed a file meanwhile, failure->changed() is true), and returns the
-  // record's failure where that left the whole batch unconverted.
-  static std::optional<Failure> commitAll(std::vector<Commit>& batch);
+  // record's failure where that left the whole batch unconverted. What is
+  // written is put in the player's memory in `memory` too (see Memory),
+  // which is told what failed there, if anything; that fails no file.
+  static std::optional<Failure> commitAll(std::vector<Commit>& batch,
+                                          Remembering& memory);
   // Removes the new file after a failure; false when it stays behind, at
   // tempPath().
   bool discard();

@@ -1,0 +1,69 @@
+// The player's memory of what hudconv wrote: read once, looked up by
+// digest.
+
+#include "driver/memory.h"
+
+#include <charconv>
+
+#include "driver/platform_files.h"
+#include "driver/platform_process.h"
+
+namespace {
+
+// The entry's name in the memory's record: its written digest, which is
+// what the memory is looked up by.
+std::string keyOf(const Digest& digest) {
+  char text[48];
+  char* end = std::to_chars(text, text + 20, digest.size).ptr;
+  *end++ = '-';
+  end = std::to_chars(end, text + sizeof(text), digest.hash, 16).ptr;
+  return std::string(text, end);
+}
+
+}  // namespace
+
+std::string Memory::ofThisPlayer() {
+  const std::string state = profileStateFolder();
+  return state.empty() ? state : pathIn(state, "hudconv");
+}
+
+bool Memory::mayKnow(std::uint64_t size) {
+  if (folder_.empty()) return false;
+  if (!record_) read();
+  return sizes_.contains(size);
+}
+
+bool Memory::knows(const Digest& digest) {
+  if (!mayKnow(digest.size)) return false;
+  const RecordEntry* entry = record_->find(keyOf(digest));
+  return entry != nullptr && entry->written == digest;
+}
+
+void Memory::read() {
+  // One that cannot be trusted whole knows nothing; the backups and the
+  // folders' records still guard.
+  record_ = Record::read(folder_);
+  if (record_->state() != Record::State::kRead) record_ = Record();
+  for (const RecordEntry& entry : record_->entries())
+    sizes_.insert(entry.written.size);
+}
+
+std::vector<RecordEntry> rememberedOf(const std::vector<RecordEntry>& entries) {
+  std::vector<RecordEntry> remembered;
+  remembered.reserve(entries.size());
+  // A file that its conversion left as it was moves nothing when converted
+  // again: its original is not taken for what hudconv wrote.
+  for (const RecordEntry& entry : entries)
+    if (entry.written != entry.original)
+      remembered.push_back(
+          {keyOf(entry.written), entry.written, entry.written});
+  return remembered;
+}
+
+void makeMemoryFolder(const std::string& folder) {
+  // Each folder on the way, from the top: one that is there stays.
+  for (std::size_t at = folder.find_first_of("/\\", 1);
+       at != std::string::npos; at = folder.find_first_of("/\\", at + 1))
+    createFolder(folder.substr(0, at));
+  createFolder(folder);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+// hudconv's memory in the player's profile: the digest (size and hash) of
+// every file it wrote, wherever that lies. The backup beside a file and the
+// folder's record are lost with the folder's clutter; the memory is not. A
+// file that holds bytes hudconv wrote is already converted, whatever was
+// deleted beside it or wherever it was copied or moved, and a backup that
+// holds them is never put back. It holds no file's contents, and no names:
+// an entry is a digest. It is stored as a record of its own, in the folder
+// `hudconv` of the profile's state folder (see profileStateFolder()).
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "convert/content_hash.h"
+#include "driver/record.h"
+
+// The most digests it keeps: the newest are kept.
+inline constexpr std::size_t kMostRemembered = 100000;
+
+// The memory as a run reads it: once, when first asked.
+class Memory {
+ public:
+  // The memory kept in `folder`; none where `folder` is empty.
+  explicit Memory(std::string folder) : folder_(std::move(folder)) {}
+  // The folder of the memory of the player running hudconv; empty where the
+  // system tells no profile.
+  static std::string ofThisPlayer();
+
+  const std::string& folder() const { return folder_; }
+  // Whether it may know bytes of `size`: where not, no digest need be
+  // taken. Whether it knows the bytes of `digest`.
+  bool mayKnow(std::uint64_t size);
+  bool knows(const Digest& digest);
+
+ private:
+  void read();
+
+  std::string folder_;
+  std::optional<Record> record_;
+  std::unordered_set<std::uint64_t> sizes_;
+};
+
+// What the memory keeps of the record's `entries`: their written digests,
+// where they are not their originals'.
+std::vector<RecordEntry> rememberedOf(const std::vector<RecordEntry>& entries);
+
+// Makes the memory's folder, and those it is in, where they are missing.
+void makeMemoryFolder(const std::string& folder);
