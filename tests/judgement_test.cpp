@@ -14,13 +14,14 @@ namespace {
 struct World {
   bool backup = true, oneFile = false, file = true, converted = false,
        bytes = false, recorded = false, written = false, original = false,
-       remembered = false;
+       remembered = false, backupOriginal = false;
   Drift drift = Drift::kChanged;
 };
 
 // The verdict on `world`, and the facts asked for, in order, one letter
 // each: Backup found, one file (1), File found, backup Converted, Same
-// bytes, Recorded, Written, Original, reMembered, Drift.
+// bytes, Recorded, Written, Original, reMembered, bacKup the recorded
+// original, Drift.
 // Each yes-or-no fact: where the rules read it, where the world holds it,
 // and its letter.
 struct YesOrNo {
@@ -39,6 +40,8 @@ const YesOrNo kYesOrNo[] = {
     {Fact::kHoldsWritten, &Facts::holdsWritten, &World::written, 'W'},
     {Fact::kHoldsOriginal, &Facts::holdsOriginal, &World::original, 'O'},
     {Fact::kRemembered, &Facts::remembered, &World::remembered, 'M'},
+    {Fact::kBackupOriginal, &Facts::backupOriginal, &World::backupOriginal,
+     'K'},
 };
 
 std::pair<Verdict, std::string> judged(const World& world, const Asked& asked,
@@ -85,6 +88,8 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
   World convertedRecorded = converted;
   convertedRecorded.recorded = true;
   convertedRecorded.written = true;
+  World convertedTold = convertedRecorded;
+  convertedTold.backupOriginal = true;
   World written = different;
   written.recorded = true;
   written.written = true;
@@ -116,7 +121,7 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
       {"backup gone, remembered", goneRemembered, none,
        Verdict::kConvertedBackupGone, "BRWM"},
       {"remembered, beside another backup", remembered, none,
-       Verdict::kConvertedNotItsBackup, "B1CRM"},
+       Verdict::kConvertedNotItsBackup, "B1RCM"},
       {"backup gone, the original", goneOriginal, none, Verdict::kUnconverted,
        "BRWMO"},
       {"backup gone, neither", gone, none, Verdict::kEditedBackupGone, "BRWMO"},
@@ -127,28 +132,31 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
       {"the backup itself, under both names", stopped, none,
        Verdict::kLeftByStoppedRun, "B1"},
       {"its backup converted", converted, none, Verdict::kAlreadyConverted,
-       "B1C"},
-      {"its backup converted, the record unread", convertedRecorded, none,
-       Verdict::kAlreadyConverted, "B1C"},
+       "B1RC"},
+      {"its backup converted, as the record tells", convertedTold, none,
+       Verdict::kAlreadyConverted, "B1RWK"},
+      {"its backup converted, another original recorded", convertedRecorded,
+       none,
+       Verdict::kAlreadyConverted, "B1RWKC"},
       {"what was written, beside another backup", written, none,
-       Verdict::kConvertedNotItsBackup, "B1CRW"},
-      {"the backup's bytes", putBack, none, Verdict::kBackupPutBack, "B1CRMS"},
+       Verdict::kConvertedNotItsBackup, "B1RWKC"},
+      {"the backup's bytes", putBack, none, Verdict::kBackupPutBack, "B1RCMS"},
       {"the backup's bytes, which hudconv wrote", putBackWritten, none,
-       Verdict::kConvertedNotItsBackup, "B1CRW"},
+       Verdict::kConvertedNotItsBackup, "B1RWKC"},
       {"the record knows other bytes", recordedOther, none, Verdict::kEdited,
-       "B1CRWMSD"},
-      {"tuned", tuned, none, Verdict::kTuned, "B1CRMSD"},
-      {"tuned, --update NAME", tuned, updateNamed, Verdict::kTuned, "B1CRMSD"},
-      {"a new original", patched, none, Verdict::kNewOriginal, "B1CRMSD"},
+       "B1RWCMSD"},
+      {"tuned", tuned, none, Verdict::kTuned, "B1RCMSD"},
+      {"tuned, --update NAME", tuned, updateNamed, Verdict::kTuned, "B1RCMSD"},
+      {"a new original", patched, none, Verdict::kNewOriginal, "B1RCMSD"},
       {"a new original, named", patched, named, Verdict::kNewOriginal,
-       "B1CRMSD"},
+       "B1RCMSD"},
       {"a new original, --update", patched, update, Verdict::kNewOriginalTaken,
-       "B1CRMSD"},
-      {"changed", different, none, Verdict::kEdited, "B1CRMSD"},
+       "B1RCMSD"},
+      {"changed", different, none, Verdict::kEdited, "B1RCMSD"},
       {"changed, --update over a folder", different, update, Verdict::kEdited,
-       "B1CRMSD"},
+       "B1RCMSD"},
       {"changed, --update NAME", different, updateNamed,
-       Verdict::kEditedTaken, "B1CRMSD"},
+       Verdict::kEditedTaken, "B1RCMSD"},
   };
   for (const auto& c : cases) {
     const auto [verdict, order] = judged(c.world, c.asked, false);

@@ -306,6 +306,10 @@ void Evidence::read(Fact fact) {
           memory_.knows(restore_ ? backupDigest() : fileDigest());
       return;
     }
+    case Fact::kBackupOriginal:
+      facts_.backupOriginal = backupState_.size == entry_->original.size &&
+                              backupDigest() == entry_->original;
+      return;
     case Fact::kHoldsOriginal:
       facts_.holdsOriginal = state_.size == entry_->original.size &&
                              fileDigest() == entry_->original;

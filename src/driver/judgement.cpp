@@ -24,13 +24,23 @@ Verdict drifted(Drift drift) {
 // Each rule reads as: where this fact is so, the file is that. A fact not
 // yet read is asked for, and the judgement is made again once it is.
 Judgement judgeConversion(const Facts& facts, const Asked& asked) {
-  // 1. Its backup converted: nothing to do. The backup itself under both
+  // 1. Its backup converted: nothing to do. The record tells it without a
+  //    conversion where the file holds what hudconv wrote and the backup
+  //    the original it was written from. The backup itself under both
   //    names was left by a run stopped before its rename.
   if (!facts.backupFound) return need(Fact::kBackupFound);
   const bool backup = *facts.backupFound;
   if (backup) {
     if (!facts.oneFile) return need(Fact::kOneFile);
     if (*facts.oneFile) return is(Verdict::kLeftByStoppedRun);
+    if (!facts.recorded) return need(Fact::kRecorded);
+    if (*facts.recorded) {
+      if (!facts.holdsWritten) return need(Fact::kHoldsWritten);
+      if (*facts.holdsWritten) {
+        if (!facts.backupOriginal) return need(Fact::kBackupOriginal);
+        if (*facts.backupOriginal) return is(Verdict::kAlreadyConverted);
+      }
+    }
     if (!facts.backupConverted) return need(Fact::kBackupConverted);
     if (*facts.backupConverted) return is(Verdict::kAlreadyConverted);
   }

@@ -23,6 +23,8 @@ struct Facts {
   // says hudconv wrote; the file holds the original the record knows.
   std::optional<bool> holdsWritten;
   std::optional<bool> holdsOriginal;
+  std::optional<bool> backupOriginal;  // the backup holds the original the
+                                       // record knows
   // The file (for a restore, its backup) holds bytes that the player's
   // memory says hudconv wrote, wherever.
   std::optional<bool> remembered;
@@ -40,6 +42,7 @@ enum class Fact {
   kRecorded,
   kHoldsWritten,
   kHoldsOriginal,
+  kBackupOriginal,
   kRemembered,
   kDrift,
 };

@@ -53,27 +53,19 @@ const Record& LayoutRun::recordIn(const std::string& folder) {
   if (recordFolder_ != folder) recordUnrecorded();
   if (!record_ || recordFolder_ != folder) {
     record_ = Record::read(folder);
-    if (recordFolder_ != folder) {
-      seen_ = {};
-      for (const RecordEntry& entry : record_->entries())
-        seen_.recorded.push_back(entry.name);
-    }
+    if (recordFolder_ != folder) listed_ = false;
     recordFolder_ = folder;
     report_.recordRead(*record_);
   }
   return *record_;
 }
 
-void LayoutRun::handled(const std::string& target, bool byName) {
-  seen_.handled.insert(foldedFileName(fileNameOf(target)));
-  seen_.listed = seen_.listed || !byName;
-}
-
 std::vector<std::string> LayoutRun::goneEntries() const {
   std::vector<std::string> gone;
-  if (!seen_.listed || options_.preview) return gone;
-  for (const std::string& name : seen_.recorded) {
-    if (seen_.handled.contains(foldedFileName(name))) continue;
+  // Each file handled asked the record for its entry; most runs handle
+  // every recorded file, and look for none.
+  if (!listed_ || options_.preview || !record_) return gone;
+  for (const std::string& name : record_->notAskedFor()) {
     const std::string file = pathIn(recordFolder_, name);
     if (!exists(file, Links::kRefuse) && !exists(backupOf(file), Links::kRefuse))
       gone.push_back(name);
@@ -101,7 +93,7 @@ std::vector<Outcome> LayoutRun::finish() {
 
 void LayoutRun::recordUnrecorded() {
   const std::vector<std::string> gone = goneEntries();
-  seen_.recorded.clear();
+  listed_ = false;
   if (unrecorded_.empty() && gone.empty()) return;
   // Where it cannot be written, the backups still guard, and the next run
   // tries again. The player's memory learns them too.
@@ -184,7 +176,7 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
   found.file = state;
   found.backup = backupOf(target);
   Evidence evidence(in, state, path, found.backup, recordIn(folder), memory_);
-  handled(target, file.byName);
+  listed_ = listed_ || !file.byName;
   const Decision decision =
       evidence.judgeConversion({options_.update, file.byName});
   const Ruling& ruling = decision.ruling;
@@ -309,7 +301,7 @@ Outcome LayoutRun::restore(const NamedFile& file) {
     lockFile(held, target);
     Evidence evidence(path, target, backup, recordIn(folderOf(target)),
                       memory_);
-    handled(target, file.byName);
+    listed_ = listed_ || !file.byName;
     const Decision decision = evidence.judgeRestore();
     const auto told = [&] {
       return report_.told(decision, path, backup, evidence.facts(),

@@ -50,15 +50,13 @@ class LayoutRun {
   void commitBatch(Batch::Item* current = nullptr);
   // The record of `folder`, read once for each batch.
   const Record& recordIn(const std::string& folder);
-  // Notes that the file `target` was handled, found by a folder or pattern
-  // where not `byName`.
-  void handled(const std::string& target, bool byName);
   // Puts in the record the files found converted that it did not know, and
   // drops the entries whose file and backup are both gone.
   void recordUnrecorded();
-  // Of the entries of recordFolder_'s record, those of no file handled here
-  // whose file and backup are both gone, where a folder or a pattern was
-  // listed: a game update removed them, and no run needs them again.
+  // Of the entries of recordFolder_'s record, those that no file handled
+  // there asked for, whose file and backup are both gone, where a folder
+  // or a pattern was listed: a game update removed them, and no run needs
+  // them again.
   std::vector<std::string> goneEntries() const;
   // Converts a file but for the values hudconv wrote in it, judged so by
   // `evidence`.
@@ -78,12 +76,6 @@ class LayoutRun {
   std::optional<Record> record_;
   std::string recordFolder_;
   std::vector<RecordEntry> unrecorded_;  // of recordFolder_'s files
-  // Of recordFolder_: the names its record knew when first read, the names
-  // of the files handled there, and whether a folder or pattern found any.
-  struct Seen {
-    std::vector<std::string> recorded;
-    std::set<std::string> handled;  // as foldedFileName gives them
-    bool listed = false;
-  } seen_;
+  bool listed_ = false;  // a folder or pattern found files in recordFolder_
   std::set<std::string> cleaned_;        // folders whose leftovers are removed
 };

@@ -132,7 +132,17 @@ Record Record::read(const std::string& folder) {
 
 const RecordEntry* Record::find(const std::string& name) const {
   const auto found = index_.find(foldedFileName(name));
-  return found == index_.end() ? nullptr : &entries_[found->second];
+  if (found == index_.end()) return nullptr;
+  asked_.resize(entries_.size());
+  asked_[found->second] = true;
+  return &entries_[found->second];
+}
+
+std::vector<std::string> Record::notAskedFor() const {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (i >= asked_.size() || !asked_[i]) names.push_back(entries_[i].name);
+  return names;
 }
 
 void Record::put(const RecordEntry& entry) {
@@ -140,6 +150,7 @@ void Record::put(const RecordEntry& entry) {
   if (entry.name.empty() ||
       entry.name.find_first_of("\r\n") != std::string::npos)
     return;
+  asked_.clear();
   const auto [at, isNew] =
       index_.emplace(foldedFileName(entry.name), entries_.size());
   if (isNew)
@@ -152,6 +163,7 @@ void Record::drop(const std::string& name) {
   const auto found = index_.find(foldedFileName(name));
   if (found == index_.end()) return;
   const std::size_t at = found->second;
+  asked_.clear();
   index_.erase(found);
   if (at + 1 != entries_.size()) {
     entries_[at] = std::move(entries_.back());
@@ -162,6 +174,7 @@ void Record::drop(const std::string& name) {
 
 void Record::keepNewest(std::size_t most) {
   if (entries_.size() <= most) return;
+  asked_.clear();
   entries_.erase(entries_.begin(),
                  entries_.begin() +
                      static_cast<std::ptrdiff_t>(entries_.size() - most));

@@ -47,8 +47,11 @@ class Record {
   State state() const { return state_; }
   const std::string& path() const { return path_; }
   // The entry of the file named `name` (ASCII letter case aside, as the
-  // game's file system takes names), or null.
+  // game's file system takes names), or null. The entry is noted as asked
+  // for.
   const RecordEntry* find(const std::string& name) const;
+  // The names of the entries never asked for since the record was read.
+  std::vector<std::string> notAskedFor() const;
   // Puts `entry` in place of the one of its name, or drops that of `name`.
   void put(const RecordEntry& entry);
   void drop(const std::string& name);
@@ -65,6 +68,7 @@ class Record {
   // Where each name's entry is, by foldedFileName(): a folder of thousands
   // of files is looked up once a file.
   std::unordered_map<std::string, std::size_t> index_;
+  mutable std::vector<bool> asked_;  // by entry
 };
 
 // The update of a folder's record in two steps, so that its flush waits
