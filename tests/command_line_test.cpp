@@ -1059,10 +1059,9 @@ TEST_F(CommandLineTest, AFreshCopyOfTheGameIsTakenInTheCommandTheRunNames) {
   }
   const Result held = run({hud});
   EXPECT_EQ(held.status, 1);
-  const std::string command = "To convert them: hudconv --update " +
-                              pathOf("a_p.gui.xml") + " " +
-                              pathOf("b_p.gui.xml") + " " +
-                              pathOf("c_p.gui.xml") + "\n";
+  const std::string command =
+      "To convert them: hudconv --update " + pathOf("a_p.gui.xml") + " " +
+      pathOf("b_p.gui.xml") + " " + pathOf("c_p.gui.xml") + "\n";
   EXPECT_NE(held.out.find(console("3 files are not what hudconv wrote and "
                                   "have no backup beside them")),
             std::string::npos)

@@ -749,6 +749,13 @@ TEST_F(FaultTest, AKilledRunAndDeletedBackupsMoveNothingTwice) {
     for (int i = 0; i < kFiles; ++i)
       ASSERT_SAME_BYTES(readBytes(output() / nameOf(i)), kDefaultConverted)
           << what << " " << nameOf(i);
+    // The record deleted too: the player's memory still knows them.
+    fs::remove(output() / ".hudconv.record");
+    const Result remembered = run({utf8(output())});
+    EXPECT_NE(
+        remembered.out.find("150 files: 0 converted, 150 already converted"),
+        std::string::npos)
+        << what << remembered.out;
   }
 }
 

@@ -136,8 +136,7 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
       {"its backup converted, as the record tells", convertedTold, none,
        Verdict::kAlreadyConverted, "B1RWK"},
       {"its backup converted, another original recorded", convertedRecorded,
-       none,
-       Verdict::kAlreadyConverted, "B1RWKC"},
+       none, Verdict::kAlreadyConverted, "B1RWKC"},
       {"what was written, beside another backup", written, none,
        Verdict::kConvertedNotItsBackup, "B1RWKC"},
       {"the backup's bytes", putBack, none, Verdict::kBackupPutBack, "B1RCMS"},
@@ -155,8 +154,8 @@ TEST(JudgementTest, EachVerdictComesFromTheFactsItNeedsInTheirOrder) {
       {"changed", different, none, Verdict::kEdited, "B1RCMSD"},
       {"changed, --update over a folder", different, update, Verdict::kEdited,
        "B1RCMSD"},
-      {"changed, --update NAME", different, updateNamed,
-       Verdict::kEditedTaken, "B1RCMSD"},
+      {"changed, --update NAME", different, updateNamed, Verdict::kEditedTaken,
+       "B1RCMSD"},
   };
   for (const auto& c : cases) {
     const auto [verdict, order] = judged(c.world, c.asked, false);

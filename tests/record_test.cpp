@@ -211,8 +211,7 @@ TEST(DriftTest, TellsATunedFileFromANewOriginal) {
        "  <Hand made=\"1\" />\r\n  <Hand made=\"2\" />\r\n",
        Drift::kNewOriginal, 0},
       {"the original with new values and a control added",
-       replaced(replaced(kOriginal, value("300"), value("310")),
-                "</GuiScreen>",
+       replaced(replaced(kOriginal, value("300"), value("310")), "</GuiScreen>",
                 "  <Property Label=\"TAG\" Value=\"LBL_New\" />\r\n"
                 "  <Property Label=\"LEFT\" Value=\"160\" />\r\n"
                 "</GuiScreen>"),

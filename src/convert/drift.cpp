@@ -105,15 +105,17 @@ Values valuesOf(const std::vector<std::string_view>& lines,
   Values values;
   const Properties was = propertiesOf(before);
   const Properties became = propertiesOf(after);
-  for (const auto& [key, property] : propertiesOf(lines)) {
-    const auto old = was.find(key);
-    const auto made = became.find(key);
-    if (old == was.end() || made == became.end() ||
-        old->second.value == made->second.value)
-      continue;
-    if (property.value == made->second.value)
-      values.converted.push_back(property.line);
-    else if (property.value == old->second.value)
+  for (const auto& property : propertiesOf(lines)) {
+    const Property& now = property.second;
+    const auto old = was.find(property.first);
+    const auto made = became.find(property.first);
+    if (old == was.end() || made == became.end()) continue;
+    const std::string_view original = old->second.value;
+    const std::string_view converted = made->second.value;
+    if (original == converted) continue;
+    if (now.value == converted)
+      values.converted.push_back(now.line);
+    else if (now.value == original)
       ++values.unconverted;
   }
   // Lines in the same places: a line as converted where the conversion
@@ -145,7 +147,8 @@ DriftReport judgeDrift(std::string_view file, std::string_view original,
   for (std::size_t i = 0; numbersOnly && i < lines.size(); ++i) {
     if (lines[i] == after[i]) continue;
     ++changedValues;
-    numbersOnly = lines[i] == before[i] || differInValueOnly(lines[i], after[i]);
+    numbersOnly =
+        lines[i] == before[i] || differInValueOnly(lines[i], after[i]);
   }
   DriftReport report;
   // A value hudconv wrote still stands: converted again, it would move
@@ -183,7 +186,8 @@ std::string withLinesKept(std::string_view file, std::string_view conversion,
     ++number;
     const std::size_t end = std::min(conversion.find('\n'), conversion.size());
     std::string_view line = conversion.substr(0, end);
-    std::string_view lineBreak = conversion.substr(end, end < conversion.size() ? 1 : 0);
+    std::string_view lineBreak =
+        conversion.substr(end, end < conversion.size() ? 1 : 0);
     if (!line.empty() && line.back() == '\r') {
       line.remove_suffix(1);
       lineBreak = conversion.substr(end - 1, lineBreak.size() + 1);

@@ -437,8 +437,7 @@ Evidence::Around Evidence::convertedAround(ChangeListener* listener) {
   LayoutConverter converter(sink, name_, &changes);
   converter.feed(file.data(), file.size());
   converter.finish();
-  return {withLinesKept(file, sink.text, kept), changes.counts,
-          backupDigest()};
+  return {withLinesKept(file, sink.text, kept), changes.counts, backupDigest()};
 }
 
 Digest Evidence::fileDigest() {

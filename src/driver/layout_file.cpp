@@ -42,9 +42,10 @@ LayoutRun::LayoutRun(const std::string& home, const Options& options,
       batched_(files > 1 && !options.preview && !options.restore),
       report_(options, files),
       // A preview writes nothing, the memory neither.
-      batch_(report_, batched_,
-             [this](const NamedFile& file) { return judgeAgain(file); },
-             options.preview ? std::string() : Memory::ofThisPlayer()),
+      batch_(
+          report_, batched_,
+          [this](const NamedFile& file) { return judgeAgain(file); },
+          options.preview ? std::string() : Memory::ofThisPlayer()),
       memory_(Memory::ofThisPlayer()) {}
 
 LayoutRun::~LayoutRun() = default;
@@ -67,7 +68,8 @@ std::vector<std::string> LayoutRun::goneEntries() const {
   if (!listed_ || options_.preview || !record_) return gone;
   for (const std::string& name : record_->notAskedFor()) {
     const std::string file = pathIn(recordFolder_, name);
-    if (!exists(file, Links::kRefuse) && !exists(backupOf(file), Links::kRefuse))
+    if (!exists(file, Links::kRefuse) &&
+        !exists(backupOf(file), Links::kRefuse))
       gone.push_back(name);
   }
   return gone;

@@ -77,5 +77,5 @@ class LayoutRun {
   std::string recordFolder_;
   std::vector<RecordEntry> unrecorded_;  // of recordFolder_'s files
   bool listed_ = false;  // a folder or pattern found files in recordFolder_
-  std::set<std::string> cleaned_;        // folders whose leftovers are removed
+  std::set<std::string> cleaned_;  // folders whose leftovers are removed
 };

@@ -61,9 +61,10 @@ std::vector<RecordEntry> rememberedOf(const std::vector<RecordEntry>& entries) {
 }
 
 void makeMemoryFolder(const std::string& folder) {
+  if (isFolder(folder)) return;
   // Each folder on the way, from the top: one that is there stays.
-  for (std::size_t at = folder.find_first_of("/\\", 1);
-       at != std::string::npos; at = folder.find_first_of("/\\", at + 1))
+  for (std::size_t at = folder.find_first_of("/\\", 1); at != std::string::npos;
+       at = folder.find_first_of("/\\", at + 1))
     createFolder(folder.substr(0, at));
   createFolder(folder);
 }

@@ -214,8 +214,7 @@ std::string takeAllAdvice(const std::vector<std::string>& edited,
     return std::to_string(count) + (count == 1 ? " file" : " files");
   };
   if (!edited.empty())
-    text = files(edited.size()) +
-           (edited.size() == 1 ? " holds" : " hold") +
+    text = files(edited.size()) + (edited.size() == 1 ? " holds" : " hold") +
            " values hudconv wrote and was changed otherwise since (lines "
            "added, removed or rewritten): named with --update, the rest of "
            "it is converted and those values stay, with the original kept "

@@ -18,22 +18,22 @@ enum class RunKind { kConversion, kPreview, kRestore };
 // Why a file was not done.
 enum class Why {
   kDone,
-  kForeignLink,      // a link of another user's, passed over
-  kNothingNamed,     // a folder or a pattern that named no file: `none`
-  kIsABackup,        // a backup, named to be converted
-  kIsARecord,        // the folder's record, named to be converted
-  kCannotOpen,       // `error`
-  kEdited,           // changed since its conversion, not as kNewOriginal
+  kForeignLink,       // a link of another user's, passed over
+  kNothingNamed,      // a folder or a pattern that named no file: `none`
+  kIsABackup,         // a backup, named to be converted
+  kIsARecord,         // the folder's record, named to be converted
+  kCannotOpen,        // `error`
+  kEdited,            // changed since its conversion, not as kNewOriginal
   kEditedBackupGone,  // changed since its conversion, its backup deleted
-  kNewOriginal,      // a new original, as a game update brings
-  kTuned,            // converted, values tuned by hand since: kept (done)
-  kChanged,          // another program changed it during the conversion
-  kFailed,           // `failure`
-  kBadValue,         // `badValue`
-  kNoBackup,         // nothing to restore it from
-  kNotItsOriginal,   // not what its backup became
-  kBackupConverted,  // the backup holds what hudconv wrote
-  kCannotPutBack,    // the backup's rename failed with `error`
+  kNewOriginal,       // a new original, as a game update brings
+  kTuned,             // converted, values tuned by hand since: kept (done)
+  kChanged,           // another program changed it during the conversion
+  kFailed,            // `failure`
+  kBadValue,          // `badValue`
+  kNoBackup,          // nothing to restore it from
+  kNotItsOriginal,    // not what its backup became
+  kBackupConverted,   // the backup holds what hudconv wrote
+  kCannotPutBack,     // the backup's rename failed with `error`
 };
 
 // What became of one file, for the summary of a run over several.

@@ -123,10 +123,10 @@ Record Record::read(const std::string& folder) {
   } catch (const FileError&) {
     return record;
   }
-  std::vector<RecordEntry> entries;
-  if (!parseRecord(stored, entries)) return record;
+  std::vector<RecordEntry> parsed;
+  if (!parseRecord(stored, parsed)) return record;
   record.state_ = State::kRead;
-  for (const RecordEntry& entry : entries) record.put(entry);
+  for (const RecordEntry& entry : parsed) record.put(entry);
   return record;
 }
 
@@ -175,9 +175,9 @@ void Record::drop(const std::string& name) {
 void Record::keepNewest(std::size_t most) {
   if (entries_.size() <= most) return;
   asked_.clear();
-  entries_.erase(entries_.begin(),
-                 entries_.begin() +
-                     static_cast<std::ptrdiff_t>(entries_.size() - most));
+  entries_.erase(
+      entries_.begin(),
+      entries_.begin() + static_cast<std::ptrdiff_t>(entries_.size() - most));
   index_.clear();
   for (std::size_t i = 0; i < entries_.size(); ++i)
     index_[foldedFileName(entries_[i].name)] = i;

@@ -9,8 +9,8 @@
 #include "driver/backup.h"
 #include "driver/block_writer.h"
 #include "driver/flusher.h"
-#include "driver/messages.h"
 #include "driver/memory.h"
+#include "driver/messages.h"
 #include "driver/record.h"
 
 std::string replacedFile(const std::string& path) {
@@ -128,11 +128,11 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
     if (!memory.folder.empty() && !remembered.empty()) {
       makeMemoryFolder(memory.folder);
       remembering.emplace();
-      std::optional<Failure> failed = remembering->begin(
+      std::optional<Failure> notBegun = remembering->begin(
           memory.folder, remembered, {}, nullptr, kMostRemembered);
-      if (failed) {
+      if (notBegun) {
         remembering.reset();
-        if (!memory.failed) memory.failed = std::move(failed);
+        if (!memory.failed) memory.failed = std::move(notBegun);
       }
     }
     forEach([](Commit& commit) {
@@ -141,8 +141,8 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
     });
     unrecorded = update.finish();
     if (remembering)
-      if (std::optional<Failure> failed = remembering->finish())
-        if (!memory.failed) memory.failed = std::move(failed);
+      if (std::optional<Failure> notFinished = remembering->finish())
+        if (!memory.failed) memory.failed = std::move(notFinished);
   }
   if (unrecorded) {
     forEach([&](Commit& commit) {
