@@ -618,6 +618,27 @@ TEST_F(FaultTest, AnInterruptRemovesANamedTemporaryFile) {
   EXPECT_EQ(outputEntries(), (std::set<std::string>{kName, kName + ".bak"}));
 }
 
+// The signal that comes while a batch's new file is being named, at the
+// moment the helper threads flush the others: its handler waits for the
+// main thread, which removes that file too.
+TEST_F(FaultTest, ASignalDuringABatchLeavesNoNewFileBehind) {
+  // Which thread the system hands the signal to is its own choice: tried
+  // often enough to see it handed to each.
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    fs::remove_all(output());
+    fs::create_directories(output());
+    for (int i = 0; i < 6; ++i)
+      writeBytes(output() / ("hud" + std::to_string(i) + "_p.gui.xml"),
+                 copies(kLayout, 2000));
+    const std::string nth = std::to_string(1 + attempt % 3);
+    ProgramOptions options = withFault("term-at-name");
+    options.environment.push_back("HUDCONV_FAULT_NTH=" + nth);
+    EXPECT_EQ(run({utf8(output())}, options).status, -SIGTERM) << nth;
+    for (const std::string& name : outputEntries())
+      ASSERT_EQ(name.find(".hudconv-"), std::string::npos) << nth << name;
+  }
+}
+
 TEST_F(FaultTest, FailuresWhileStreamingKeepTheFile) {
   // Beyond the first block read and the first range written back: the new
   // file is partly written when the failure comes.

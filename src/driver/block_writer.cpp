@@ -3,6 +3,8 @@
 
 #include "driver/block_writer.h"
 
+#include "driver/platform_process.h"
+
 namespace {
 
 // How much written data may wait before the disk is asked to take it: the
@@ -33,7 +35,7 @@ SystemError BlockWriter::take(std::size_t used) {
       full_ = 1;
       return {};
     }
-    thread_ = std::thread(&BlockWriter::run, this);
+    thread_ = startHelperThread([this] { run(); });
   }
   bool wake;
   SystemError error;

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "driver/platform_process.h"
+
 Flusher& Flusher::shared() {
   static Flusher flusher;
   return flusher;
@@ -25,7 +27,7 @@ std::future<SystemError> Flusher::flush(const SystemFile& file) {
     const std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(task));
     if (idle_ == 0 && threads_.size() < kThreads)
-      threads_.emplace_back(&Flusher::run, this);
+      threads_.push_back(startHelperThread([this] { run(); }));
   }
   waiting_.notify_one();
   return result;

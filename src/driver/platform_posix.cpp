@@ -81,6 +81,15 @@ class HoldSignals {
   sigset_t saved_{};
 };
 
+}  // namespace
+
+std::thread startHelperThread(std::function<void()> body) {
+  const HoldSignals held;  // the new thread keeps the mask it starts with
+  return std::thread(std::move(body));
+}
+
+namespace {
+
 extern "C" void removePendingAndStop(int number) {
   for (CleanupSlot& slot : cleanupSlots)
     if (const char* path = slot.path.load()) ::unlink(path);

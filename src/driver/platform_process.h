@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "driver/platform_files.h"
 
@@ -17,6 +19,13 @@ std::string executableDirectory();
 // between runs: %LOCALAPPDATA% on Windows; $XDG_STATE_HOME, or else
 // ~/.local/state, elsewhere. Empty where the system tells none.
 std::string profileStateFolder();
+
+// Starts a thread of the run's own (a writer, a flush) running `body`.
+// Elsewhere than on Windows it starts with the signals that end a run held
+// back, for good, so that their handler always runs on the main thread,
+// which tells it the pending names (see SignalCleanup); on Windows the
+// console's handler runs on a thread of its own anyway.
+std::thread startHelperThread(std::function<void()> body);
 
 // Sets the process up for a run: a closed output pipe or a file-size limit
 // becomes a failed write rather than a signal that ends the program, and

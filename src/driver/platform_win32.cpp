@@ -188,6 +188,10 @@ std::string executableDirectory() {
   }
 }
 
+std::thread startHelperThread(std::function<void()> body) {
+  return std::thread(std::move(body));
+}
+
 std::string profileStateFolder() {
   const wchar_t* local = ::_wgetenv(L"LOCALAPPDATA");
   if (local == nullptr || local[0] == L'\0') return {};

@@ -69,12 +69,14 @@
 //                 the program is killed just before that rename, once the
 //                 layout file is replaced
 //   slow-record   that rename waits 200 ms first
+//   term-at-name  the program is sent SIGTERM just after a new file (not a
+//                 record) is named, by the thread that names it
 //   kill-at-backup, kill-at-rename
 //                 the program is killed just before a copy is renamed to
 //                 the backup, or just before the rename over the layout file
 // Several are given separated by commas. With HUDCONV_FAULT_NTH=N, create,
-// chmod, write, flush, name, close, rename and kill-at-rename strike only
-// the Nth time they would, and so one file of a run over many.
+// chmod, write, flush, name, close, rename, kill-at-rename and term-at-name
+// strike only the Nth time they would, and so one file of a run over many.
 //
 // With HUDCONV_FAULT_LOG naming a file, it also records there, a line each,
 // the steps that leave no trace in the files themselves: "backup" (the
@@ -341,6 +343,14 @@ int linkat(int fromFolder, const char* from, int toFolder, const char* to,
   const int result = real<int (*)(int, const char*, int, const char*, int)>(
       "linkat")(fromFolder, from, toFolder, to, flags);
   if (result == 0 && isTempPath(to)) record("name");
+  // A signal the moment a new file has its name: from here, the thread that
+  // holds the signals back.
+  // It waits a moment, so that another thread that takes the signal meanwhile
+  // has run its handler.
+  if (result == 0 && strikes("term-at-name", isTempPath(to) && !namesRecord)) {
+    ::kill(::getpid(), SIGTERM);
+    ::usleep(20000);
+  }
   return result;
 }
 
