@@ -976,6 +976,14 @@ TEST_F(FaultTest, ATemporaryFileThatAStoppedRunLeftIsRemoved) {
                                    ".hudconv-longer-name", ".hudconv-LnkAbc"}))
         << clock;
     EXPECT_SAME_BYTES(readBytes(home_ / "old.txt"), kConverted);
+    // Also by a run that finds nothing to convert there, or restores.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{kName},
+          std::vector<std::string>{"--restore", kName}}) {
+      writeBytes(output() / ".hudconv-leftYY", kConverted);
+      EXPECT_EQ(run(args, withFault(clock)).status, 0) << clock;
+      EXPECT_FALSE(fs::exists(output() / ".hudconv-leftYY")) << clock;
+    }
   }
 }
 

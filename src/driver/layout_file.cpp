@@ -56,6 +56,10 @@ const Record& LayoutRun::recordIn(const std::string& folder) {
     record_ = Record::read(folder);
     if (recordFolder_ != folder) listed_ = false;
     recordFolder_ = folder;
+    // What a stopped run left is looked for once in each folder visited,
+    // whatever is done there; a preview writes nothing.
+    if (!options_.preview && cleaned_.insert(folder).second)
+      removeLeftovers(folder);
     report_.recordRead(*record_);
   }
   return *record_;
@@ -211,8 +215,6 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
     report.finish(changes);
     return report_.wouldBeMade(path, changes, ruling);
   }
-  // What a stopped run left is looked for once a folder.
-  if (cleaned_.insert(folder).second) removeLeftovers(folder);
   prepared.out = std::make_unique<ReplacementFile>(target, blockSize);
   // Told of cuts alone: on every changed line, the conversion took 5% more
   // instructions (callgrind, 4 MB).
@@ -245,8 +247,6 @@ std::optional<Outcome> LayoutRun::convertAround(Evidence& evidence,
     return report_.wouldBeMade(path, around.changes, prepared.ruling);
   }
   const std::string target = replacedFile(path);
-  if (cleaned_.insert(folderOf(target)).second)
-    removeLeftovers(folderOf(target));
   prepared.out = std::make_unique<ReplacementFile>(
       target, blockSizeFor(around.text.size()));
   std::string_view text = around.text;
