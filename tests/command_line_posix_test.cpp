@@ -235,3 +235,28 @@ TEST_F(CommandLineTest, AFileNamedAsAPatternIsTakenAndThatIsTold) {
 }
 
 }  // namespace
+
+// The folder's record knows every file by its own name, as Linux tells
+// names apart: one with a line break, and two that differ in letter case
+// alone. With the backups and the player's memory gone, it still tells
+// each converted.
+TEST_F(CommandLineTest, TheRecordKnowsEveryNameAsTheSystemTellsThem) {
+  const std::vector<std::string> names = {"a\nb_p.gui.xml", "c\rd_p.gui.xml",
+                                          "MAP_P.gui.xml", "map_p.gui.xml"};
+  for (const std::string& name : names)
+    writeBytes(output() / name, name == "map_p.gui.xml" ? kPatched : kLayout);
+  ASSERT_EQ(run({utf8(output())}).status, 0);
+  std::map<std::string, std::string> converted;
+  for (const std::string& name : names) {
+    converted[name] = readBytes(output() / name);
+    fs::remove(output() / (name + ".bak"));
+  }
+  fs::remove_all(root_ / "profile");
+  const Result again = run({utf8(output())});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find("4 files: 0 converted, 4 already converted"),
+            std::string::npos)
+      << again.out;
+  for (const std::string& name : names)
+    EXPECT_SAME_BYTES(readBytes(output() / name), converted[name]) << name;
+}

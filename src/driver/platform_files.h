@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Files, folders and paths, and their errors: the part of what differs
@@ -19,6 +20,10 @@ bool isFullPath(const std::string& path);
 // On Windows the name is the one the system opens: without trailing dots and
 // spaces.
 std::string fileNameOf(const std::string& path);
+// The bare file name `name` as this system's file system tells names
+// apart: as it is on Linux, where `A.xml` and `a.xml` are two files; without
+// ASCII letter case on Windows, where they are one.
+std::string nameAsTheSystemCompares(std::string_view name);
 std::string folderOf(const std::string& path);
 
 // Whether `path` leads to a folder, symbolic links followed.

@@ -176,6 +176,10 @@ std::string executableDirectory() {
   }
 }
 
+std::string nameAsTheSystemCompares(std::string_view name) {
+  return std::string(name);
+}
+
 std::string profileStateFolder() {
   // A relative one is to be ignored, as the XDG base directories say.
   const char* state = std::getenv("XDG_STATE_HOME");

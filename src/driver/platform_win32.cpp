@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "convert/rule_table.h"
 #include "driver/platform_console.h"
 #include "driver/platform_files.h"
 #include "driver/platform_process.h"
@@ -190,6 +191,10 @@ std::string executableDirectory() {
 
 std::thread startHelperThread(std::function<void()> body) {
   return std::thread(std::move(body));
+}
+
+std::string nameAsTheSystemCompares(std::string_view name) {
+  return foldedFileName(name);
 }
 
 std::string profileStateFolder() {

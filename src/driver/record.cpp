@@ -4,6 +4,7 @@
 #include "driver/record.h"
 
 #include <charconv>
+#include <optional>
 #include <string_view>
 
 #include "convert/rule_table.h"
@@ -15,7 +16,9 @@
 
 namespace {
 
-constexpr std::string_view kHead = "hudconv record 1\n";
+constexpr std::string_view kHead = "hudconv record 2\n";
+// The version before, whose names stood as they are: still read.
+constexpr std::string_view kFirstHead = "hudconv record 1\n";
 constexpr std::string_view kEnd = "end ";
 // No record of a folder's layout files comes near this.
 constexpr std::uint64_t kLargest = std::uint64_t{16} << 20;
@@ -43,6 +46,41 @@ bool takeNumber(std::string_view& text, std::uint64_t& number, int base) {
   return true;
 }
 
+// A name on its line: a line break and the `%` that marks what stands for
+// one, as `%` and two hex digits.
+void appendName(std::string& text, std::string_view name) {
+  for (const char c : name) {
+    if (c == '%' || c == '\n' || c == '\r') {
+      constexpr char kHex[] = "0123456789ABCDEF";
+      text += '%';
+      text += kHex[static_cast<unsigned char>(c) >> 4];
+      text += kHex[static_cast<unsigned char>(c) & 15];
+    } else {
+      text += c;
+    }
+  }
+}
+
+// The name that appendName() wrote, or none where it could not have.
+std::optional<std::string> nameOf(std::string_view line) {
+  std::string name;
+  name.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '%') {
+      name += line[i];
+      continue;
+    }
+    unsigned value = 0;
+    const char* const start = line.data() + i + 1;
+    if (i + 2 >= line.size() ||
+        std::from_chars(start, start + 2, value, 16).ptr != start + 2)
+      return std::nullopt;
+    name += static_cast<char>(value);
+    i += 2;
+  }
+  return name;
+}
+
 }  // namespace
 
 bool isRecordName(const std::string& name) {
@@ -58,7 +96,7 @@ std::string recordText(const std::vector<RecordEntry>& entries) {
       appendNumber(text, digest.hash, 16);
       text += ' ';
     }
-    text += entry.name;
+    appendName(text, entry.name);
     text += '\n';
   }
   // The last line vouches for all before it: a record cut short or
@@ -73,7 +111,8 @@ std::string recordText(const std::vector<RecordEntry>& entries) {
 bool parseRecord(const std::string& text, std::vector<RecordEntry>& entries) {
   entries.clear();
   std::string_view rest(text);
-  if (rest.substr(0, kHead.size()) != kHead) return false;
+  const bool first = rest.substr(0, kFirstHead.size()) == kFirstHead;
+  if (!first && rest.substr(0, kHead.size()) != kHead) return false;
   const std::size_t endLine = rest.rfind(kEnd);
   if (endLine == std::string_view::npos || rest.back() != '\n' ||
       (endLine > 0 && rest[endLine - 1] != '\n'))
@@ -97,7 +136,13 @@ bool parseRecord(const std::string& text, std::vector<RecordEntry>& entries) {
         !takeNumber(line, entry.original.size, 10) ||
         !takeNumber(line, entry.original.hash, 16) || line.empty())
       return false;
-    entry.name = line;
+    if (first) {
+      entry.name = line;
+    } else if (std::optional<std::string> name = nameOf(line)) {
+      entry.name = std::move(*name);
+    } else {
+      return false;
+    }
     entries.push_back(std::move(entry));
   }
   return true;
@@ -131,7 +176,7 @@ Record Record::read(const std::string& folder) {
 }
 
 const RecordEntry* Record::find(const std::string& name) const {
-  const auto found = index_.find(foldedFileName(name));
+  const auto found = index_.find(nameAsTheSystemCompares(name));
   if (found == index_.end()) return nullptr;
   asked_.resize(entries_.size());
   asked_[found->second] = true;
@@ -146,13 +191,10 @@ std::vector<std::string> Record::notAskedFor() const {
 }
 
 void Record::put(const RecordEntry& entry) {
-  // A name that would break its line is not kept; its backup still guards.
-  if (entry.name.empty() ||
-      entry.name.find_first_of("\r\n") != std::string::npos)
-    return;
+  if (entry.name.empty()) return;
   asked_.clear();
   const auto [at, isNew] =
-      index_.emplace(foldedFileName(entry.name), entries_.size());
+      index_.emplace(nameAsTheSystemCompares(entry.name), entries_.size());
   if (isNew)
     entries_.push_back(entry);
   else
@@ -160,14 +202,14 @@ void Record::put(const RecordEntry& entry) {
 }
 
 void Record::drop(const std::string& name) {
-  const auto found = index_.find(foldedFileName(name));
+  const auto found = index_.find(nameAsTheSystemCompares(name));
   if (found == index_.end()) return;
   const std::size_t at = found->second;
   asked_.clear();
   index_.erase(found);
   if (at + 1 != entries_.size()) {
     entries_[at] = std::move(entries_.back());
-    index_[foldedFileName(entries_[at].name)] = at;
+    index_[nameAsTheSystemCompares(entries_[at].name)] = at;
   }
   entries_.pop_back();
 }
@@ -180,7 +222,7 @@ void Record::keepNewest(std::size_t most) {
       entries_.begin() + static_cast<std::ptrdiff_t>(entries_.size() - most));
   index_.clear();
   for (std::size_t i = 0; i < entries_.size(); ++i)
-    index_[foldedFileName(entries_[i].name)] = i;
+    index_[nameAsTheSystemCompares(entries_[i].name)] = i;
 }
 
 std::string Record::text() const { return recordText(entries_); }

@@ -46,9 +46,9 @@ class Record {
 
   State state() const { return state_; }
   const std::string& path() const { return path_; }
-  // The entry of the file named `name` (ASCII letter case aside, as the
-  // game's file system takes names), or null. The entry is noted as asked
-  // for.
+  // The entry of the file named `name` (told apart from others as the
+  // system tells names apart: see nameAsTheSystemCompares()), or null. The
+  // entry is noted as asked for.
   const RecordEntry* find(const std::string& name) const;
   // The names of the entries never asked for since the record was read.
   std::vector<std::string> notAskedFor() const;
@@ -65,8 +65,8 @@ class Record {
   std::string path_;
   State state_ = State::kNone;
   std::vector<RecordEntry> entries_;
-  // Where each name's entry is, by foldedFileName(): a folder of thousands
-  // of files is looked up once a file.
+  // Where each name's entry is, by nameAsTheSystemCompares(): a folder of
+  // thousands of files is looked up once a file.
   std::unordered_map<std::string, std::size_t> index_;
   mutable std::vector<bool> asked_;  // by entry
 };
