@@ -260,3 +260,21 @@ TEST_F(CommandLineTest, TheRecordKnowsEveryNameAsTheSystemTellsThem) {
   for (const std::string& name : names)
     EXPECT_SAME_BYTES(readBytes(output() / name), converted[name]) << name;
 }
+
+// Batches as large as the limit on open files allows: wherever one file
+// alone converts, every file of a folder does.
+TEST_F(CommandLineTest, ALowLimitOnOpenFilesMakesSmallerBatches) {
+  for (const std::uint64_t limit : {32u, 128u}) {
+    for (int i = 0; i < 60; ++i)
+      writeBytes(output() / ("hud" + std::to_string(i) + "_p.gui.xml"),
+                 kLayout);
+    ProgramOptions options;
+    options.openFiles = limit;
+    const Result r = run({utf8(output())}, options);
+    EXPECT_EQ(r.status, 0) << limit << r.err;
+    EXPECT_NE(r.out.find("60 files: 60 converted"), std::string::npos)
+        << limit << r.out;
+    fs::remove_all(output());
+    fs::create_directories(output());
+  }
+}

@@ -2,6 +2,7 @@
 
 #include "driver/batch.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "driver/platform_files.h"
@@ -32,6 +33,13 @@ bool Batch::inAnotherFolder(const std::string& folder) const {
     if (item->prepared.out)
       return folderOf(item->prepared.out->target()) != folder;
   return false;
+}
+
+std::size_t Batch::mostFor(std::size_t openFiles) {
+  constexpr std::size_t kBeside = 24;
+  constexpr std::size_t kEach = 3;
+  if (openFiles <= kBeside + kEach) return 1;
+  return std::min(kMost, (openFiles - kBeside) / kEach);
 }
 
 Outcome Batch::failedWith(const FileReport& report, Failure failure,

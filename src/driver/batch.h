@@ -41,6 +41,10 @@ class Batch {
 
   // Files in a batch at most: each holds two files open, and its lock.
   static constexpr std::size_t kMost = 100;
+  // As many as `openFiles` open files allow, beside the few a run holds
+  // besides (the record, the memory, their locks, a folder, a backup read,
+  // the standard streams): at least one.
+  static std::size_t mostFor(std::size_t openFiles);
 
   // Judges a file again once another program changed it during its
   // conversion: what became of it where another run of hudconv converted

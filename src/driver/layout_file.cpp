@@ -40,6 +40,7 @@ LayoutRun::LayoutRun(const std::string& home, const Options& options,
     : home_(home),
       options_(options),
       batched_(files > 1 && !options.preview && !options.restore),
+      batchSize_(Batch::mostFor(openFilesAllowed())),
       report_(options, files),
       // A preview writes nothing, the memory neither.
       batch_(
@@ -88,7 +89,7 @@ void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
     item.outcome = convertLayoutFile(item);
   current_ = nullptr;
   item.lines.stop();
-  if (!batched_ || batch_.files() >= Batch::kMost) commitBatch();
+  if (!batched_ || batch_.files() >= batchSize_) commitBatch();
 }
 
 std::vector<Outcome> LayoutRun::finish() {

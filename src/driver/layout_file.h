@@ -68,6 +68,7 @@ class LayoutRun {
   std::string home_;
   Options options_;
   bool batched_;
+  std::size_t batchSize_;  // files in a batch at most
   FileReport report_;
   Batch batch_;                     // since the last commit
   std::vector<Outcome> outcomes_;   // of the files told

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -174,6 +175,14 @@ std::string executableDirectory() {
     }
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::size_t openFilesAllowed() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 ||
+      limit.rlim_cur == RLIM_INFINITY)
+    return SIZE_MAX;
+  return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 std::string nameAsTheSystemCompares(std::string_view name) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,6 +27,10 @@ std::string profileStateFolder();
 // which tells it the pending names (see SignalCleanup); on Windows the
 // console's handler runs on a thread of its own anyway.
 std::thread startHelperThread(std::function<void()> body);
+
+// How many files the process may hold open at once (RLIMIT_NOFILE where
+// there is one); SIZE_MAX where the system sets no such limit.
+std::size_t openFilesAllowed();
 
 // Sets the process up for a run: a closed output pipe or a file-size limit
 // becomes a failed write rather than a signal that ends the program, and
