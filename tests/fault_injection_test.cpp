@@ -790,6 +790,35 @@ TEST_F(FaultTest, AKilledRunAndDeletedBackupsMoveNothingTwice) {
   }
 }
 
+// Two runs over two folders whose files are hard links of each other's,
+// named in the other order: each takes the locks of the files in the same
+// order, so that neither waits for what the other holds.
+TEST_F(FaultTest, RunsOverHardLinksOfOneAnotherNeverWaitForEachOther) {
+  const fs::path other = root_ / "Other";
+  fs::create_directories(other);
+  writeBytes(output() / "a_p.gui.xml", kLayout);
+  writeBytes(output() / "b_p.gui.xml", kLayout + "<!-- b -->\r\n");
+  // By name, Other holds b's file first and a's last.
+  fs::create_hard_link(output() / "b_p.gui.xml", other / "x_p.gui.xml");
+  fs::create_hard_link(output() / "a_p.gui.xml", other / "y_p.gui.xml");
+  // Each waits with a file's lock held while its backup's copy is named;
+  // the second is another player's, whose memory is another.
+  const ProgramOptions slow = withFault("no-link,slow-backup");
+  ProgramOptions another = slow;
+  another.environment.push_back("XDG_STATE_HOME=" + utf8(root_ / "another"));
+  const int first = startProgram(program_, {utf8(output())}, home_ / "stdout",
+                                 home_ / "stderr0", slow);
+  const int second = startProgram(program_, {utf8(other)}, home_ / "stdout",
+                                  home_ / "stderr1", another);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(waitForProgram(first), 0) << readBytes(home_ / "stderr0");
+  EXPECT_EQ(waitForProgram(second), 0) << readBytes(home_ / "stderr1");
+  EXPECT_LT(std::chrono::steady_clock::now() - started,
+            std::chrono::seconds(30));
+  for (const fs::path& file : {output() / "a_p.gui.xml", other / "y_p.gui.xml"})
+    EXPECT_SAME_BYTES(readBytes(file), kDefaultConverted) << file;
+}
+
 // Two consoles that convert one HUD at once: the run that comes second
 // waits for each file the first holds, finds it converted, and says so;
 // both end well, and every file is converted once.

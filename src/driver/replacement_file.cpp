@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "driver/backup.h"
 #include "driver/block_writer.h"
@@ -80,13 +81,17 @@ void ReplacementFile::flush() {
 std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
                                                   Remembering& memory) {
   if (batch.empty()) return std::nullopt;
-  // Locked in the order of the names, so that two runs over one folder
-  // never each wait for a lock that the other holds.
+  // Locked in the order of the files themselves, where the locks lie (the
+  // name decides only between names of one file), so that two runs never
+  // each wait for a lock that the other holds, whatever names they came by.
   std::vector<Commit*> order;
   order.reserve(batch.size());
   for (Commit& commit : batch) order.push_back(&commit);
   std::sort(order.begin(), order.end(), [](const Commit* a, const Commit* b) {
-    return a->file->target_ < b->file->target_;
+    const FileVersion& one = a->found.file;
+    const FileVersion& other = b->found.file;
+    return std::tie(one.device, one.index, a->file->target_) <
+           std::tie(other.device, other.index, b->file->target_);
   });
   // Runs `step` for each file that has not failed; one that fails is told
   // what became of its backup.

@@ -78,8 +78,8 @@ struct Commit {
 // files together, so that the folder is flushed twice for all of them, not
 // for each. It does, in this order: writes what is queued of each new file
 // and flushes it, or waits for the flush that flushSoon() started; then for
-// each file, in the order of their names, takes the layout
-// file's lock, held to the end; checks that the layout file is still as
+// each file, in the order of the files (device and inode, then name), takes the
+// layout file's lock, held to the end; checks that the layout file is still as
 // read, and its backup as found; where it has none, keeps the original as
 // the backup, or for a new original, keeps it in place of the backup. Then
 // it puts what it is to write and the originals in the folder's record,
