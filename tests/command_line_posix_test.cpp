@@ -8,11 +8,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "command_line_fixture.h"
+#include "convert/content_hash.h"
 #include "driver/pending_file.h"
+#include "driver/record.h"
 
 namespace {
 
@@ -277,4 +280,24 @@ TEST_F(CommandLineTest, ALowLimitOnOpenFilesMakesSmallerBatches) {
     fs::remove_all(output());
     fs::create_directories(output());
   }
+}
+
+// A record that another user wrote is not taken for the player's: it could
+// say that hudconv wrote an original, which would then never be converted.
+TEST_F(CommandLineTest, AnotherUsersRecordIsIgnored) {
+  writeBytes(output() / "a_p.gui.xml", kLayout);
+  ContentHash hash;
+  hash.feed(kLayout.data(), kLayout.size());
+  const fs::path record = output() / ".hudconv.record";
+  writeBytes(record,
+             recordText({{"a_p.gui.xml", hash.digest(), hash.digest()}}));
+  if (::chown(record.c_str(), 12345, 12345) != 0)
+    GTEST_SKIP() << "only root gives a file to another user";
+  const Result r = run({"a_p.gui.xml"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_SAME_BYTES(readBytes(output() / "a_p.gui.xml"), kDefaultConverted);
+  EXPECT_NE(r.err.find(".hudconv.record (a record of the files hudconv "
+                       "converted there) belongs to another user"),
+            std::string::npos)
+      << r.err;
 }

@@ -204,6 +204,14 @@ std::string recordIgnored(const std::string& path) {
          "conversion there";
 }
 
+std::string recordNotTrusted(const std::string& path) {
+  return path +
+         " (a record of the files hudconv converted there) belongs to another "
+         "user, not to you or the folder's owner, who may have made it up, "
+         "and is ignored; the backups still tell what is converted, and your "
+         "next conversion there writes a record of your own in its place";
+}
+
 std::string isARecord(const std::string& path) {
   return path +
          " is hudconv's record of the files it converted in its folder, not "

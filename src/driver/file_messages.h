@@ -64,6 +64,8 @@ std::string takenAsNewOriginal(bool preview);
 std::string newOriginalKept(const std::string& backup);
 // The folder's record: not trusted, or named to be converted.
 std::string recordIgnored(const std::string& path);
+// A warning, once a folder: its record is another user's, and ignored.
+std::string recordNotTrusted(const std::string& path);
 std::string isARecord(const std::string& path);
 std::string originalKept(const std::string& backup);
 std::string restored(const std::string& backup);

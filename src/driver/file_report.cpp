@@ -170,9 +170,13 @@ Outcome FileReport::cannotPutBack(const std::string& path,
 }
 
 void FileReport::recordRead(const Record& record) {
-  if (record.state() == Record::State::kIgnored &&
+  const Record::State state = record.state();
+  if ((state == Record::State::kIgnored ||
+       state == Record::State::kNotTrusted) &&
       ignoredRecords_.insert(record.path()).second)
-    sayWarning(messages::recordIgnored(record.path()));
+    sayWarning(state == Record::State::kIgnored
+                   ? messages::recordIgnored(record.path())
+                   : messages::recordNotTrusted(record.path()));
 }
 
 void FileReport::memoryNotWritten(const Failure& failure) {

@@ -153,6 +153,11 @@ struct FileVersion {
 // with Source::kForeignLink.
 enum class Links { kFollow, kRefuse, kOwned };
 
+// Whether the open `file` belongs to the user running, to root, or to the
+// owner of `folder`, where it is: anyone else who may write the folder
+// could have made it. Windows does not tell here: every file is.
+bool isTrusted(const SystemFile& file, const std::string& folder);
+
 // Opens a file for reading and tells its state. Anything but a regular file
 // is refused with SystemError::notARegularFile(), before it is read from: a
 // pipe never blocks, and a device is never replaced.

@@ -156,6 +156,10 @@ Record Record::read(const std::string& folder) {
   const SystemError error =
       openForReading(record.path_, file, version, Links::kRefuse);
   if (error.isNotFound()) return record;
+  if (!error && !isTrusted(file, folder)) {
+    record.state_ = State::kNotTrusted;
+    return record;
+  }
   record.state_ = State::kIgnored;
   if (error || version.size > kLargest) return record;
   std::string stored;

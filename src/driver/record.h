@@ -36,9 +36,10 @@ struct RecordEntry {
 class Record {
  public:
   enum class State {
-    kNone,     // no record in the folder
-    kRead,     // read whole
-    kIgnored,  // damaged, cut short, of another version, or unreadable
+    kNone,        // no record in the folder
+    kRead,        // read whole
+    kIgnored,     // damaged, cut short, of another version, or unreadable
+    kNotTrusted,  // another user's, who may have made it up (see isTrusted)
   };
   // Reads the record of `folder`. One that cannot be trusted whole is
   // trusted in no part.
