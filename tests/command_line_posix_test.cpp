@@ -301,3 +301,45 @@ TEST_F(CommandLineTest, AnotherUsersRecordIsIgnored) {
             std::string::npos)
       << r.err;
 }
+
+// A folder that two players share: the record that one writes, the other
+// may read and add to; one the other may not read is never written over,
+// and the files are left until it can be read or is moved away.
+TEST_F(CommandLineTest, ARecordIsForEveryoneWhoMayWriteTheFiles) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  fs::permissions(output(), fs::perms::all);
+  for (const char* name : {"a_p.gui.xml", "b_p.gui.xml"}) {
+    writeBytes(output() / name, kLayout);
+    fs::permissions(output() / name, fs::perms::all & ~fs::perms::owner_exec &
+                                         ~fs::perms::group_exec &
+                                         ~fs::perms::others_exec);
+  }
+  // The other player's own file.
+  ASSERT_EQ(::chown((output() / "a_p.gui.xml").c_str(), 65534, 65534), 0);
+  ProgramOptions other;
+  other.asOtherUser = true;
+  const fs::path record = output() / ".hudconv.record";
+  // Another player's record, which only its owner may read.
+  writeBytes(record, recordText({{"c_p.gui.xml", {1, 1}, {2, 2}}}));
+  fs::permissions(record, fs::perms::owner_read | fs::perms::owner_write);
+  const std::string before = readBytes(record);
+  const Result refused = run({"a_p.gui.xml"}, other);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("cannot read " + utf8(record) +
+                             ": Permission denied (hudconv's record"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("Let this user read it, or move it away"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_SAME_BYTES(readBytes(output() / "a_p.gui.xml"), kLayout);
+  EXPECT_SAME_BYTES(readBytes(record), before);
+  // The record one player writes, the other reads and keeps.
+  fs::remove(record);
+  ASSERT_EQ(run({"b_p.gui.xml"}).status, 0);
+  const Result shared = run({"a_p.gui.xml"}, other);
+  EXPECT_EQ(shared.status, 0) << shared.err;
+  std::vector<RecordEntry> entries;
+  ASSERT_TRUE(parseRecord(readBytes(record), entries));
+  EXPECT_EQ(entries.size(), 2u);
+}

@@ -24,11 +24,16 @@ std::string recordNotWritten(const Failure& failure, const std::string& folder,
   if (failure.kind == Failure::Kind::kLock &&
       failure.error.source() == SystemError::Source::kLockHeld)
     return describe(failure) + "; " + left;
+  // One it may not read is never written over: another user may need it.
+  const char* const then =
+      failure.step == Step::kRead && failure.kind == Failure::Kind::kStep
+          ? ". Let this user read it, or move it away, and run hudconv again"
+          : ". Free space or fix what is named, and run hudconv again";
   return describe(failure) +
          " (hudconv's record of the files it converted there). hudconv "
          "converts no file that it cannot record, so that none is ever "
          "moved twice: " +
-         left + ". Free space or fix what is named, and run hudconv again";
+         left + then;
 }
 
 std::string memoryNotWritten(const Failure& failure) {

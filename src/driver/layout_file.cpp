@@ -109,7 +109,7 @@ void LayoutRun::recordUnrecorded() {
   if (!remembered.empty() && !memory_.folder().empty()) {
     makeMemoryFolder(memory_.folder());
     if (std::optional<Failure> failed = updateRecord(
-            memory_.folder(), remembered, {}, nullptr, kMostRemembered))
+            memory_.folder(), remembered, {}, nullptr, kMostRemembered, true))
       report_.memoryNotWritten(*failed);
   }
   unrecorded_.clear();

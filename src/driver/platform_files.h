@@ -82,6 +82,8 @@ class SystemError {
   bool isAlreadyThere() const;
   // Whether it says that a name is too long for the file system.
   bool isNameTooLong() const;
+  // Whether it says that this user may not do it (the file's permissions).
+  bool isAccessDenied() const;
   // What stands there, for a path that is not a regular file.
   EntryKind entryKind() const { return static_cast<EntryKind>(code_); }
   // Who holds the lock, for a lock not taken.
@@ -249,6 +251,10 @@ SystemError removeFile(const std::string& path);
 // Hides the file from a plain listing, where its name does not already: the
 // Windows attribute.
 SystemError hideFile(const SystemFile& file);
+// Lets whoever may write the files of `folder` read the open `file` made
+// there: it takes the folder's group where it may, and is readable by all
+// (Windows: as the folder's permissions give). Returns what failed.
+SystemError shareWithFolder(const SystemFile& file, const std::string& folder);
 
 // One name in a folder, and whether it leads to a folder, or is a link that
 // Links::kOwned would refuse.

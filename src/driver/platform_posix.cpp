@@ -285,6 +285,10 @@ bool SystemError::isNameTooLong() const {
   return source_ == Source::kErrno && code_ == ENAMETOOLONG;
 }
 
+bool SystemError::isAccessDenied() const {
+  return source_ == Source::kErrno && (code_ == EACCES || code_ == EPERM);
+}
+
 SystemError SystemFile::close() {
   if (!isOpen()) return {};
   // The descriptor is gone whatever close says, so it is never closed twice.
@@ -748,6 +752,18 @@ SystemError FileLock::lockFolder(const std::string& folder) {
     ::nanosleep(&millisecond, nullptr);
   }
   handle_ = held.release();
+  return {};
+}
+
+SystemError shareWithFolder(const SystemFile& file, const std::string& folder) {
+  struct stat where {};
+  struct stat made {};
+  // Only a member of the group may give it the group: a user of another
+  // keeps their own, and the mode still lets the group read it.
+  if (::stat(folder.c_str(), &where) == 0 && ::fstat(fd(file), &made) == 0 &&
+      made.st_gid != where.st_gid)
+    (void)::fchown(fd(file), static_cast<uid_t>(-1), where.st_gid);
+  if (::fchmod(fd(file), 0644) != 0) return SystemError::last();
   return {};
 }
 

@@ -341,6 +341,10 @@ bool SystemError::isNameTooLong() const {
   return source_ == Source::kWindows && code_ == ERROR_FILENAME_EXCED_RANGE;
 }
 
+bool SystemError::isAccessDenied() const {
+  return source_ == Source::kWindows && code_ == ERROR_ACCESS_DENIED;
+}
+
 bool SystemError::isNotFound() const {
   return source_ == Source::kWindows &&
          (code_ == ERROR_FILE_NOT_FOUND || code_ == ERROR_PATH_NOT_FOUND ||
@@ -690,6 +694,11 @@ SystemError FileLock::lock(const std::string& path) {
 SystemError FileLock::lockFolder(const std::string& folder) {
   // A name that no file's lock has: a path cannot end with a separator.
   return lock(folder + "\\");
+}
+
+SystemError shareWithFolder(const SystemFile& /*file*/,
+                            const std::string& /*folder*/) {
+  return {};  // a new file takes the folder's permissions
 }
 
 SystemError hideFile(const SystemFile& file) {

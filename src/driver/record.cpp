@@ -156,6 +156,11 @@ Record Record::read(const std::string& folder) {
   const SystemError error =
       openForReading(record.path_, file, version, Links::kRefuse);
   if (error.isNotFound()) return record;
+  if (error.isAccessDenied()) {
+    record.state_ = State::kUnreadable;
+    record.readError_ = error;
+    return record;
+  }
   if (!error && !isTrusted(file, folder)) {
     record.state_ = State::kNotTrusted;
     return record;
@@ -251,12 +256,24 @@ void change(Record& record, const std::vector<RecordEntry>& entries,
 // The text of `record`, written in a new hidden file of `folder` beside it.
 // Throws FileError.
 std::unique_ptr<PendingFile> writtenBeside(const std::string& folder,
-                                           const Record& record) {
+                                           const Record& record,
+                                           bool isPrivate) {
   const std::string text = record.text();
   auto next = std::make_unique<PendingFile>(folder);
   next->check(writeAll(next->file(), text.data(), text.size()), Step::kWrite);
   next->check(hideFile(next->file()), Step::kSetPermissions);
+  if (!isPrivate)
+    next->check(shareWithFolder(next->file(), folder), Step::kSetPermissions);
   return next;
+}
+
+// The record of `folder` as it is, to be changed; one this user may not
+// read is not to be written over. Throws FileError.
+Record recordToChange(const std::string& folder) {
+  Record record = Record::read(folder);
+  if (record.state() == Record::State::kUnreadable)
+    check(record.readError(), Step::kRead, record.path());
+  return record;
 }
 
 }  // namespace
@@ -270,18 +287,20 @@ RecordUpdate::~RecordUpdate() {
 std::optional<Failure> RecordUpdate::begin(
     const std::string& folder, const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped,
-    std::vector<std::optional<RecordEntry>>* before, std::size_t most) {
+    std::vector<std::optional<RecordEntry>>* before, std::size_t most,
+    bool isPrivate) {
   try {
     // Another run that converts in the same folder waits here: neither
     // loses the other's entry.
     if (const SystemError error = held_.lockFolder(folder))
       throw FileError(failureOf(Failure::Kind::kLock, folder, "", error));
     folder_ = folder;
-    Record record = Record::read(folder);
+    private_ = isPrivate;
+    Record record = recordToChange(folder);
     change(record, entries, dropped, before);
     record.keepNewest(most);
     path_ = record.path();
-    next_ = writtenBeside(folder, record);
+    next_ = writtenBeside(folder, record, isPrivate);
     // On disk before any file it tells of is renamed; it waits for the disk
     // together with theirs.
     flushing_ = Flusher::shared().flush(next_->file());
@@ -306,9 +325,10 @@ std::optional<Failure> RecordUpdate::amend(
     const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped) {
   try {
-    Record record = Record::read(folder_);
+    Record record = recordToChange(folder_);
     change(record, entries, dropped, nullptr);
-    const std::unique_ptr<PendingFile> next = writtenBeside(folder_, record);
+    const std::unique_ptr<PendingFile> next =
+        writtenBeside(folder_, record, private_);
     next->nameAndClose();
     next->check(next->renameOver(record.path()), Step::kRename);
     return std::nullopt;
@@ -320,10 +340,11 @@ std::optional<Failure> RecordUpdate::amend(
 std::optional<Failure> updateRecord(
     const std::string& folder, const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped,
-    std::vector<std::optional<RecordEntry>>* before, std::size_t most) {
+    std::vector<std::optional<RecordEntry>>* before, std::size_t most,
+    bool isPrivate) {
   RecordUpdate update;
   if (std::optional<Failure> failed =
-          update.begin(folder, entries, dropped, before, most))
+          update.begin(folder, entries, dropped, before, most, isPrivate))
     return failed;
   return update.finish();
 }

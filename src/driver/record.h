@@ -40,12 +40,14 @@ class Record {
     kRead,        // read whole
     kIgnored,     // damaged, cut short, of another version, or unreadable
     kNotTrusted,  // another user's, who may have made it up (see isTrusted)
+    kUnreadable,  // there, but this user may not read it (`readError`)
   };
   // Reads the record of `folder`. One that cannot be trusted whole is
   // trusted in no part.
   static Record read(const std::string& folder);
 
   State state() const { return state_; }
+  const SystemError& readError() const { return readError_; }
   const std::string& path() const { return path_; }
   // The entry of the file named `name` (told apart from others as the
   // system tells names apart: see nameAsTheSystemCompares()), or null. The
@@ -65,6 +67,7 @@ class Record {
  private:
   std::string path_;
   State state_ = State::kNone;
+  SystemError readError_;
   std::vector<RecordEntry> entries_;
   // Where each name's entry is, by nameAsTheSystemCompares(): a folder of
   // thousands of files is looked up once a file.
@@ -87,12 +90,14 @@ class RecordUpdate {
   RecordUpdate(const RecordUpdate&) = delete;
   RecordUpdate& operator=(const RecordUpdate&) = delete;
 
-  // At most `most` entries are kept, the newest.
+  // At most `most` entries are kept, the newest. A record is readable by
+  // whoever may write the folder's files, unless it is `private`. One that
+  // this user may not read is never written over: that fails.
   std::optional<Failure> begin(
       const std::string& folder, const std::vector<RecordEntry>& entries,
       const std::vector<std::string>& dropped = {},
       std::vector<std::optional<RecordEntry>>* before = nullptr,
-      std::size_t most = SIZE_MAX);
+      std::size_t most = SIZE_MAX, bool isPrivate = false);
   std::optional<Failure> finish();
   // Once finished: puts `entries` in the record in place, and drops the
   // entries of `dropped`, under the same lock, in one more write.
@@ -105,6 +110,7 @@ class RecordUpdate {
   std::unique_ptr<PendingFile> next_;
   std::string path_;
   std::future<SystemError> flushing_;
+  bool private_ = false;
 };
 
 // Puts `entries` in the record of `folder`, crash-safely: under the folder's
@@ -117,7 +123,7 @@ std::optional<Failure> updateRecord(
     const std::string& folder, const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped = {},
     std::vector<std::optional<RecordEntry>>* before = nullptr,
-    std::size_t most = SIZE_MAX);
+    std::size_t most = SIZE_MAX, bool isPrivate = false);
 
 // The record's text for `entries`, and the entries of a record's `text`,
 // false where it cannot be trusted whole.

@@ -134,7 +134,7 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
       makeMemoryFolder(memory.folder);
       remembering.emplace();
       std::optional<Failure> notBegun = remembering->begin(
-          memory.folder, remembered, {}, nullptr, kMostRemembered);
+          memory.folder, remembered, {}, nullptr, kMostRemembered, true);
       if (notBegun) {
         remembering.reset();
         if (!memory.failed) memory.failed = std::move(notBegun);
