@@ -105,13 +105,8 @@ void LayoutRun::recordUnrecorded() {
   // Where it cannot be written, the backups still guard, and the next run
   // tries again. The player's memory learns them too.
   (void)updateRecord(recordFolder_, unrecorded_, gone);
-  const std::vector<RecordEntry> remembered = rememberedOf(unrecorded_);
-  if (!remembered.empty() && !memory_.folder().empty()) {
-    makeMemoryFolder(memory_.folder());
-    if (std::optional<Failure> failed = updateRecord(
-            memory_.folder(), remembered, {}, nullptr, kMostRemembered, true))
-      report_.memoryNotWritten(*failed);
-  }
+  if (std::optional<Failure> failed = remember(memory_.folder(), unrecorded_))
+    report_.memoryNotWritten(*failed);
   unrecorded_.clear();
   record_.reset();
 }

@@ -48,11 +48,15 @@ void Memory::read() {
     sizes_.insert(entry.written.size);
 }
 
+namespace {
+
+// What the memory keeps of the record's `entries`: their written digests,
+// where they are not their originals'. A file that its conversion left as
+// it was moves nothing when converted again: its original is not taken for
+// what hudconv wrote.
 std::vector<RecordEntry> rememberedOf(const std::vector<RecordEntry>& entries) {
   std::vector<RecordEntry> remembered;
   remembered.reserve(entries.size());
-  // A file that its conversion left as it was moves nothing when converted
-  // again: its original is not taken for what hudconv wrote.
   for (const RecordEntry& entry : entries)
     if (entry.written != entry.original)
       remembered.push_back(
@@ -60,6 +64,7 @@ std::vector<RecordEntry> rememberedOf(const std::vector<RecordEntry>& entries) {
   return remembered;
 }
 
+// Makes the memory's folder, and those it is in, where they are missing.
 void makeMemoryFolder(const std::string& folder) {
   if (isFolder(folder)) return;
   // Each folder on the way, from the top: one that is there stays.
@@ -67,4 +72,33 @@ void makeMemoryFolder(const std::string& folder) {
        at = folder.find_first_of("/\\", at + 1))
     createFolder(folder.substr(0, at));
   createFolder(folder);
+}
+
+}  // namespace
+
+std::optional<Failure> MemoryUpdate::begin(
+    const std::string& folder, const std::vector<RecordEntry>& entries) {
+  const std::vector<RecordEntry> remembered = rememberedOf(entries);
+  if (folder.empty() || remembered.empty()) return std::nullopt;
+  makeMemoryFolder(folder);
+  update_.emplace();
+  std::optional<Failure> failed =
+      update_->begin(folder, remembered, {}, nullptr, kMostRemembered, true);
+  if (failed) update_.reset();
+  return failed;
+}
+
+std::optional<Failure> MemoryUpdate::finish() {
+  if (!update_) return std::nullopt;
+  std::optional<Failure> failed = update_->finish();
+  update_.reset();
+  return failed;
+}
+
+std::optional<Failure> remember(const std::string& folder,
+                                const std::vector<RecordEntry>& entries) {
+  MemoryUpdate update;
+  if (std::optional<Failure> failed = update.begin(folder, entries))
+    return failed;
+  return update.finish();
 }

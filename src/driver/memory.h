@@ -45,9 +45,23 @@ class Memory {
   std::unordered_set<std::uint64_t> sizes_;
 };
 
-// What the memory keeps of the record's `entries`: their written digests,
-// where they are not their originals'.
-std::vector<RecordEntry> rememberedOf(const std::vector<RecordEntry>& entries);
+// Puts in the player's memory in `folder` the bytes that the record's
+// `entries` say hudconv writes, in two steps as RecordUpdate puts them in
+// a folder's record: begin() writes the memory anew beside the old, under
+// its lock, and starts its flush; finish() waits for that flush and renames
+// it into place, and the lock goes with the update. Nothing is done where
+// `folder` is empty or nothing is to be remembered: a file its conversion
+// left as it was is not. Each returns what failed.
+class MemoryUpdate {
+ public:
+  std::optional<Failure> begin(const std::string& folder,
+                               const std::vector<RecordEntry>& entries);
+  std::optional<Failure> finish();
 
-// Makes the memory's folder, and those it is in, where they are missing.
-void makeMemoryFolder(const std::string& folder);
+ private:
+  std::optional<RecordUpdate> update_;
+};
+
+// Both steps at once.
+std::optional<Failure> remember(const std::string& folder,
+                                const std::vector<RecordEntry>& entries);

@@ -128,26 +128,16 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
   if (!unrecorded) {
     // The memory is written beside the record, and flushed with it; where
     // it cannot be, the record and the backups still guard.
-    std::optional<RecordUpdate> remembering;
-    const std::vector<RecordEntry> remembered = rememberedOf(entries);
-    if (!memory.folder.empty() && !remembered.empty()) {
-      makeMemoryFolder(memory.folder);
-      remembering.emplace();
-      std::optional<Failure> notBegun = remembering->begin(
-          memory.folder, remembered, {}, nullptr, kMostRemembered, true);
-      if (notBegun) {
-        remembering.reset();
-        if (!memory.failed) memory.failed = std::move(notBegun);
-      }
-    }
+    MemoryUpdate remembering;
+    std::optional<Failure> forgotten =
+        remembering.begin(memory.folder, entries);
     forEach([](Commit& commit) {
       commit.file->flush();
       commit.file->checkAndKeep(commit.found);
     });
     unrecorded = update.finish();
-    if (remembering)
-      if (std::optional<Failure> notFinished = remembering->finish())
-        if (!memory.failed) memory.failed = std::move(notFinished);
+    if (!forgotten) forgotten = remembering.finish();
+    if (forgotten && !memory.failed) memory.failed = std::move(forgotten);
   }
   if (unrecorded) {
     forEach([&](Commit& commit) {
