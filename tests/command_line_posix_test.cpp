@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "command_line_fixture.h"
-#include "convert/content_hash.h"
+#include "driver/content_hash.h"
 #include "driver/pending_file.h"
 #include "driver/record.h"
 
@@ -320,7 +320,8 @@ TEST_F(CommandLineTest, ARecordIsForEveryoneWhoMayWriteTheFiles) {
   other.asOtherUser = true;
   const fs::path record = output() / ".hudconv.record";
   // Another player's record, which only its owner may read.
-  writeBytes(record, recordText({{"c_p.gui.xml", {1, 1}, {2, 2}}}));
+  writeBytes(record,
+             recordText({{"c_p.gui.xml", Digest{1, {}, 1}, Digest{2, {}, 2}}}));
   fs::permissions(record, fs::perms::owner_read | fs::perms::owner_write);
   const std::string before = readBytes(record);
   const Result refused = run({"a_p.gui.xml"}, other);

@@ -23,51 +23,59 @@ Digest digestOf(const std::string& text, std::size_t piece) {
   return hash.digest();
 }
 
-TEST(ContentHashTest, TellsEveryChangedByteAndNoPieceSize) {
+// An entry of an earlier version: the older hash alone.
+Digest older(std::uint64_t size, std::uint64_t hash) {
+  return {.size = size, .sha256 = std::nullopt, .older = hash};
+}
+
+// An entry of this version, its SHA-256 all `byte`.
+Digest secure(std::uint64_t size, unsigned char byte) {
+  Sha256::Value value;
+  value.fill(byte);
+  return {.size = size, .sha256 = value, .older = 0};
+}
+
+TEST(ContentHashTest, IsSha256AndTheOlderHashInPiecesOfAnySize) {
   std::string text;
   for (int i = 0; text.size() < 1000; ++i)
     text += "<Property Label=\"LEFT\" Value=\"" + std::to_string(i) + "\" />\n";
   const Digest whole = digestOf(text, text.size());
   EXPECT_EQ(whole.size, text.size());
-  // Fed in pieces that cut its stripes anywhere, the same.
-  for (const std::size_t piece : {1, 7, 63, 64, 65, 200, 256, 257})
-    EXPECT_EQ(digestOf(text, piece), whole) << piece;
-  // A digit put one up, anywhere; a byte more or fewer; two lines swapped;
-  // a +1 and a -1 a stripe apart, which would cancel in a sum.
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    std::string changed = text;
-    ++changed[at];
-    ASSERT_NE(digestOf(changed, 100).hash, whole.hash) << at;
+  for (const std::size_t piece : {1, 7, 63, 64, 65, 200, 256, 257}) {
+    const Digest pieces = digestOf(text, piece);
+    EXPECT_EQ(pieces.sha256, whole.sha256) << piece;
+    EXPECT_EQ(pieces.older, whole.older) << piece;
   }
-  EXPECT_NE(digestOf(text + '\0', 100), whole);
-  EXPECT_NE(digestOf(text.substr(0, text.size() - 1), 100), whole);
-  std::string swapped = text;
-  std::swap_ranges(swapped.begin(), swapped.begin() + 32, swapped.begin() + 64);
-  EXPECT_NE(digestOf(swapped, 100).hash, whole.hash);
-  for (std::size_t at = 0; at + 64 < text.size(); ++at) {
-    std::string pair = text;
-    ++pair[at];
-    --pair[at + 64];
-    ASSERT_NE(digestOf(pair, 100).hash, whole.hash) << at;
-  }
+  // SHA-256 itself, and the older hash as the records of earlier versions
+  // hold it.
+  EXPECT_EQ(hashText(digestOf("abc", 1)),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(hashText(digestOf("", 1)),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(hashText(older(3, digestOf("abc", 1).older)), "fb2ecfe65cc34747");
+  // Two digests agree by SHA-256 where both hold it, else by the older hash.
+  Digest other = whole;
+  other.older ^= 1;
+  EXPECT_EQ(other, whole);
+  EXPECT_NE(older(whole.size, other.older), whole);
+  EXPECT_EQ(older(whole.size, whole.older), whole);
+  (*other.sha256)[31] ^= 1;
+  EXPECT_NE(other, older(whole.size, other.older ^ 1));
+  EXPECT_NE(other, whole);
 }
 
 // `text`, a record's lines, with the end line that vouches for them.
 std::string resealed(const std::string& text) {
-  ContentHash hash;
-  hash.feed(text.data(), text.size());
-  char end[32];
-  std::snprintf(end, sizeof(end), "end %llx\n",
-                static_cast<unsigned long long>(hash.digest().hash));
-  return text + end;
+  return text + "end " + hashText(older(0, digestOf(text, 1).older)) + "\n";
 }
 
 TEST(RecordTest, IsTrustedWholeOrNotAtAll) {
   const std::vector<RecordEntry> entries = {
-      {"map_p.gui.xml", {1204, 0xA99ED5D4E5B6EB82u}, {1206, 7}},
-      {"карта 日本.gui.xml", {0, 0}, {18446744073709551615u, 1}},
-      // Every name is kept, also one that holds what breaks a line.
-      {"x\ny\r_%0A%_p.gui.xml", {3, 3}, {4, 4}},
+      {"map_p.gui.xml", secure(1204, 0xA9), secure(1206, 7)},
+      {"карта 日本.gui.xml", secure(0, 0), secure(18446744073709551615u, 1)},
+      // Every name is kept, also one that holds what breaks a line; an
+      // entry of an earlier version stays as it was.
+      {"x\ny\r_%0A%_p.gui.xml", older(3, 3), older(4, 0xFFFFFFFFFFFFFFFFu)},
   };
   const std::string text = recordText(entries);
   std::vector<RecordEntry> read;
@@ -75,6 +83,8 @@ TEST(RecordTest, IsTrustedWholeOrNotAtAll) {
   ASSERT_EQ(read.size(), entries.size());
   for (std::size_t i = 0; i < read.size(); ++i) {
     EXPECT_EQ(read[i].name, entries[i].name);
+    EXPECT_EQ(read[i].written.sha256, entries[i].written.sha256);
+    EXPECT_EQ(read[i].original.sha256, entries[i].original.sha256);
     EXPECT_EQ(read[i].written, entries[i].written);
     EXPECT_EQ(read[i].original, entries[i].original);
   }
@@ -91,18 +101,26 @@ TEST(RecordTest, IsTrustedWholeOrNotAtAll) {
     EXPECT_TRUE(read.empty()) << at;
   }
   std::string other = text;
-  other.replace(0, 16, "hudconv record 3");
+  other.replace(0, 16, "hudconv record 4");
   EXPECT_FALSE(parseRecord(other, read));
-  // A record of the version before, whose names stand as they are, is read
-  // as it was written.
+  // The records of the versions before, whose names stood as they are in
+  // the first, are read as they were written.
   std::vector<RecordEntry> old;
   ASSERT_TRUE(
       parseRecord(resealed("hudconv record 1\n1 a 2 b 100%_p.gui.xml\n"), old));
   ASSERT_EQ(old.size(), 1u);
   EXPECT_EQ(old[0].name, "100%_p.gui.xml");
-  // A mark that stands for nothing is no record of this version.
+  EXPECT_EQ(old[0].written, older(1, 0xa));
+  EXPECT_FALSE(old[0].written.sha256);
+  ASSERT_TRUE(parseRecord(
+      resealed("hudconv record 2\n1 a 2 b 100%25_p.gui.xml\n"), old));
+  EXPECT_EQ(old[0].name, "100%_p.gui.xml");
+  // A mark that stands for nothing is no record of this version; nor is one
+  // sealed with the older hash.
   EXPECT_FALSE(parseRecord(
       resealed("hudconv record 2\n1 a 2 b 100%_p.gui.xml\n"), read));
+  std::string olderSeal = text.substr(0, text.rfind("end "));
+  EXPECT_FALSE(parseRecord(resealed(olderSeal), read));
   EXPECT_FALSE(parseRecord("<GuiScreen>\r\n", read));
 }
 
@@ -110,19 +128,18 @@ TEST(RecordTest, IsTrustedWholeOrNotAtAll) {
 // differ in letter case alone are one file on Windows, two elsewhere.
 TEST(RecordTest, KeepsTheLastEntryOfEachFile) {
   Record record;
-  record.put({"map_p.gui.xml", {1, 1}, {2, 2}});
-  record.put({"pause_p.gui.xml", {3, 3}, {4, 4}});
-  record.put({"MAP_P.gui.xml", {5, 5}, {6, 6}});
-  record.put({"pause_p.gui.xml", {7, 7}, {8, 8}});
+  record.put({"map_p.gui.xml", secure(1, 1), secure(2, 2)});
+  record.put({"pause_p.gui.xml", secure(3, 3), secure(4, 4)});
+  record.put({"MAP_P.gui.xml", secure(5, 5), secure(6, 6)});
+  record.put({"pause_p.gui.xml", secure(7, 7), secure(8, 8)});
   const RecordEntry* entry = record.find("map_p.gui.xml");
   ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->written,
-            (Digest{kOnWindows ? 5u : 1u, kOnWindows ? 5u : 1u}));
+  EXPECT_EQ(entry->written, kOnWindows ? secure(5, 5) : secure(1, 1));
   std::vector<RecordEntry> read;
   ASSERT_TRUE(parseRecord(record.text(), read));
   ASSERT_EQ(read.size(), kOnWindows ? 2u : 3u);
   EXPECT_EQ(read[1].name, "pause_p.gui.xml");
-  EXPECT_EQ(read[1].written, (Digest{7, 7}));
+  EXPECT_EQ(read[1].written, secure(7, 7));
 }
 
 // A record that is there but cannot be read is not taken for none: the run
@@ -133,7 +150,7 @@ TEST_F(RecordFileTest, OneThatCannotBeOpenedIsIgnored) {
   const std::string folder = utf8(root_);
   const fs::path path = root_ / kRecordName;
   EXPECT_EQ(Record::read(folder).state(), Record::State::kNone);
-  writeBytes(path, recordText({{"map_p.gui.xml", {1, 1}, {2, 2}}}));
+  writeBytes(path, recordText({{"map_p.gui.xml", secure(1, 1), secure(2, 2)}}));
   EXPECT_EQ(Record::read(folder).state(), Record::State::kRead);
   fs::rename(path, root_ / "elsewhere.txt");
   fs::create_directory(path);
@@ -142,6 +159,29 @@ TEST_F(RecordFileTest, OneThatCannotBeOpenedIsIgnored) {
   fs::remove(path);
   fs::create_symlink("elsewhere.txt", path);
   EXPECT_EQ(Record::read(folder).state(), Record::State::kIgnored);
+}
+
+// A run holds the record it wrote from one batch to the next, but takes
+// another run's record for its own never: what that one wrote is kept.
+TEST_F(RecordFileTest, OneHeldIsReadAgainOnceAnotherRunWroteIt) {
+  const std::string folder = utf8(root_);
+  std::optional<Record> held = Record::read(folder);
+  const auto update = [&](const char* name, std::optional<Record>* from) {
+    RecordUpdate step;
+    if (from) step.startFrom(*from);
+    EXPECT_FALSE(step.begin(folder, {{name, secure(1, 1), secure(2, 2)}}));
+    EXPECT_FALSE(step.finish());
+  };
+  // Another run makes the record, then replaces it.
+  update("b", nullptr);
+  update("a", &held);
+  ASSERT_TRUE(held);
+  update("x", nullptr);
+  update("c", &held);
+  const Record record = Record::read(folder);
+  for (const char* name : {"a", "b", "c", "x"})
+    EXPECT_NE(record.find(name), nullptr) << name;
+  EXPECT_EQ(held->entries().size(), 4u);
 }
 
 // A converted layout: the LEFT values move, the rest stays.

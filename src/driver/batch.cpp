@@ -61,7 +61,8 @@ std::size_t unrecordedFiles(const std::vector<Commit>& batch) {
 
 }  // namespace
 
-bool Batch::commit(std::vector<Outcome>& outcomes, Item* current) {
+bool Batch::commit(std::vector<Outcome>& outcomes, Item* current,
+                   std::optional<Record>* record) {
   // The one being handled stays, to be told after.
   std::unique_ptr<Item> kept;
   if (current && !items_.empty() && items_.back().get() == current) {
@@ -74,7 +75,7 @@ bool Batch::commit(std::vector<Outcome>& outcomes, Item* current) {
     if (item->prepared.out)
       batch.push_back({item->prepared.out.get(), item->prepared.found, {}});
   const std::optional<Failure> unrecorded =
-      ReplacementFile::commitAll(batch, remembering_);
+      ReplacementFile::commitAll(batch, remembering_, record);
   if (remembering_.failed) report_.memoryNotWritten(*remembering_.failed);
   std::size_t next = 0;
   bool toldRecord = false;

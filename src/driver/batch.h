@@ -58,7 +58,7 @@ class Batch {
       : report_(report),
         held_(held),
         again_(std::move(again)),
-        remembering_{std::move(memory), std::nullopt} {}
+        remembering_{std::move(memory), std::nullopt, std::nullopt} {}
 
   // A file to be handled, last in the batch.
   Item& enter(const NamedFile& file, bool nameIsAPattern);
@@ -70,8 +70,11 @@ class Batch {
   // Commits the new files, tells each file in turn, and hands on what
   // became of each, in order. Returns whether any file was written, which
   // changes its folder's record. The file being handled, `current` where
-  // there is one, is told after.
-  bool commit(std::vector<Outcome>& outcomes, Item* current = nullptr);
+  // there is one, is told after. `record`, where given, is the record of
+  // the batch's folder as the run holds it, and is kept as the commit
+  // wrote it (see ReplacementFile::commitAll).
+  bool commit(std::vector<Outcome>& outcomes, Item* current = nullptr,
+              std::optional<Record>* record = nullptr);
 
   // What became of a file whose replacement failed with `failure`: its new
   // file is removed, or named where it stays.

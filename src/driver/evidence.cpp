@@ -7,10 +7,10 @@
 #include <memory>
 #include <utility>
 
-#include "convert/content_hash.h"
 #include "convert/drift.h"
 #include "convert/layout_converter.h"
 #include "driver/backup.h"
+#include "driver/content_hash.h"
 #include "driver/file_steps.h"
 
 namespace {
@@ -247,9 +247,11 @@ Decision Evidence::judgeRestore() {
 std::optional<RecordEntry> Evidence::unrecorded() {
   if (!facts_.recorded) read(Fact::kRecorded);
   // Sizes that agree are taken for the entry's own: a second run reads no
-  // more than it did.
+  // more than it did. An entry of an earlier version is written again in
+  // SHA-256.
   if (entry_ && entry_->written.size == state_.size &&
-      entry_->original.size == backupState_.size)
+      entry_->original.size == backupState_.size && entry_->written.sha256 &&
+      entry_->original.sha256)
     return std::nullopt;
   return RecordEntry{recordName(), fileDigest(), backupDigest()};
 }
@@ -311,7 +313,10 @@ void Evidence::read(Fact fact) {
                               backupDigest() == entry_->original;
       return;
     case Fact::kHoldsOriginal:
-      facts_.holdsOriginal = state_.size == entry_->original.size &&
+      // Only SHA-256 proves it: the file would be converted, and one made
+      // to match the older hash of an original could move twice.
+      facts_.holdsOriginal = entry_->original.sha256 &&
+                             state_.size == entry_->original.size &&
                              fileDigest() == entry_->original;
       return;
     case Fact::kDrift:

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "convert/content_hash.h"
 #include "convert/layout_converter.h"
+#include "driver/content_hash.h"
 #include "driver/failure.h"
 #include "driver/platform_files.h"
 #include "driver/platform_process.h"

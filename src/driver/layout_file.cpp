@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "convert/content_hash.h"
 #include "convert/layout_converter.h"
 #include "driver/arguments.h"
 #include "driver/backup.h"
+#include "driver/content_hash.h"
 #include "driver/evidence.h"
 #include "driver/file_steps.h"
 #include "driver/judgement.h"
@@ -53,7 +53,9 @@ LayoutRun::~LayoutRun() = default;
 
 const Record& LayoutRun::recordIn(const std::string& folder) {
   if (recordFolder_ != folder) recordUnrecorded();
-  if (!record_ || recordFolder_ != folder) {
+  // The one a commit left may be of another folder.
+  if (!record_ || recordFolder_ != folder ||
+      record_->path() != pathIn(folder, kRecordName)) {
     record_ = Record::read(folder);
     if (recordFolder_ != folder) listed_ = false;
     recordFolder_ = folder;
@@ -112,8 +114,8 @@ void LayoutRun::recordUnrecorded() {
 }
 
 void LayoutRun::commitBatch(Batch::Item* current) {
-  // What this run wrote is in the record now.
-  if (batch_.commit(outcomes_, current)) record_.reset();
+  // What this run wrote is in the record now, which is kept as written.
+  batch_.commit(outcomes_, current, &record_);
 }
 
 std::optional<Outcome> LayoutRun::convertLayoutFile(Batch::Item& item) {
@@ -215,7 +217,7 @@ std::optional<Outcome> LayoutRun::convert(SystemFile& in,
   // Told of cuts alone: on every changed line, the conversion took 5% more
   // instructions (callgrind, 4 MB).
   prepared.report = std::make_unique<ChangeReport>(report_.changeReport(path));
-  ContentHash original;
+  ContentHash original(ContentHash::For::kNewEntry);
   prepared.changes = convertFile(in, path, blockSize, *prepared.out, name,
                                  prepared.report.get(),
                                  LayoutConverter::Told::kCuts, &original);

@@ -11,13 +11,17 @@
 namespace {
 
 // The entry's name in the memory's record: its written digest, which is
-// what the memory is looked up by.
+// what the memory is looked up by; its SHA-256, or for an entry of an
+// earlier version, the older hash.
 std::string keyOf(const Digest& digest) {
-  char text[48];
-  char* end = std::to_chars(text, text + 20, digest.size).ptr;
-  *end++ = '-';
-  end = std::to_chars(end, text + sizeof(text), digest.hash, 16).ptr;
-  return std::string(text, end);
+  return std::to_string(digest.size) + '-' + hashText(digest);
+}
+
+// The same bytes as an earlier version remembered them.
+Digest olderOf(const Digest& digest) {
+  Digest older = digest;
+  older.sha256.reset();
+  return older;
 }
 
 }  // namespace
@@ -36,6 +40,8 @@ bool Memory::mayKnow(std::uint64_t size) {
 bool Memory::knows(const Digest& digest) {
   if (!mayKnow(digest.size)) return false;
   const RecordEntry* entry = record_->find(keyOf(digest));
+  if (entry == nullptr && digest.sha256)
+    entry = record_->find(keyOf(olderOf(digest)));
   return entry != nullptr && entry->written == digest;
 }
 
@@ -77,11 +83,13 @@ void makeMemoryFolder(const std::string& folder) {
 }  // namespace
 
 std::optional<Failure> MemoryUpdate::begin(
-    const std::string& folder, const std::vector<RecordEntry>& entries) {
+    const std::string& folder, const std::vector<RecordEntry>& entries,
+    std::optional<Record>* held) {
   const std::vector<RecordEntry> remembered = rememberedOf(entries);
   if (folder.empty() || remembered.empty()) return std::nullopt;
   makeMemoryFolder(folder);
   update_.emplace();
+  if (held) update_->startFrom(*held);
   std::optional<Failure> failed =
       update_->begin(folder, remembered, {}, nullptr, kMostRemembered, true);
   if (failed) update_.reset();

@@ -16,7 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "convert/content_hash.h"
+#include "driver/content_hash.h"
 #include "driver/record.h"
 
 // The most digests it keeps: the newest are kept.
@@ -54,8 +54,11 @@ class Memory {
 // left as it was is not. Each returns what failed.
 class MemoryUpdate {
  public:
+  // `held`, where given, is the memory as a run last wrote it, and is
+  // what it writes now (see RecordUpdate::startFrom).
   std::optional<Failure> begin(const std::string& folder,
-                               const std::vector<RecordEntry>& entries);
+                               const std::vector<RecordEntry>& entries,
+                               std::optional<Record>* held = nullptr);
   std::optional<Failure> finish();
 
  private:

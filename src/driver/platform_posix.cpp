@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <nettle/sha2.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -26,6 +28,7 @@
 
 #include "driver/platform_console.h"
 #include "driver/platform_files.h"
+#include "driver/platform_hash.h"
 #include "driver/platform_process.h"
 
 std::vector<std::string> programArguments(int argc, char** argv) {
@@ -773,4 +776,26 @@ SystemError hideFile(const SystemFile& /*file*/) {
 
 SystemError removeFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0 ? SystemError() : SystemError::last();
+}
+
+struct Sha256::State {
+  sha256_ctx context;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  sha256_init(&state_->context);
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::feed(const void* data, std::size_t size) {
+  sha256_update(&state_->context, size, static_cast<const std::uint8_t*>(data));
+}
+
+Sha256::Value Sha256::value() const {
+  // Taken of a copy: sha256_digest() starts the context again.
+  sha256_ctx done = state_->context;
+  Value value;
+  sha256_digest(&done, value.size(), value.data());
+  return value;
 }

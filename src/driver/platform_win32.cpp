@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
 // Builds on windows.h.
 #include <shellapi.h>
 
@@ -13,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -20,6 +24,7 @@
 #include "convert/rule_table.h"
 #include "driver/platform_console.h"
 #include "driver/platform_files.h"
+#include "driver/platform_hash.h"
 #include "driver/platform_process.h"
 
 namespace {
@@ -719,4 +724,64 @@ SystemError removeFile(const std::string& path) {
       ::GetLastError() != ERROR_FILE_NOT_FOUND)
     return lastError();
   return {};
+}
+
+namespace {
+
+// CNG's SHA-256, opened once for the run.
+BCRYPT_ALG_HANDLE sha256Algorithm() {
+  static const BCRYPT_ALG_HANDLE algorithm = [] {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    return BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(
+               &opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0))
+               ? opened
+               : nullptr;
+  }();
+  return algorithm;
+}
+
+// CNG fails a hash of a provider it opened only where it has no memory.
+void checkHashed(NTSTATUS status) {
+  if (!BCRYPT_SUCCESS(status)) throw std::bad_alloc();
+}
+
+}  // namespace
+
+struct Sha256::State {
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  ~State() {
+    if (hash) ::BCryptDestroyHash(hash);
+  }
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  const BCRYPT_ALG_HANDLE algorithm = sha256Algorithm();
+  if (!algorithm) throw std::bad_alloc();
+  // CNG keeps the hash's state in memory of its own.
+  checkHashed(
+      ::BCryptCreateHash(algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0));
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::feed(const void* data, std::size_t size) {
+  // ULONG at a time.
+  auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
+  while (size > 0) {
+    const ULONG piece =
+        static_cast<ULONG>(std::min<std::size_t>(size, 1u << 30));
+    checkHashed(::BCryptHashData(state_->hash, bytes, piece, 0));
+    bytes += piece;
+    size -= piece;
+  }
+}
+
+Sha256::Value Sha256::value() const {
+  // Taken of a copy: a hash that is finished takes no more.
+  State done;
+  checkHashed(::BCryptDuplicateHash(state_->hash, &done.hash, nullptr, 0, 0));
+  Value value;
+  checkHashed(::BCryptFinishHash(done.hash, value.data(),
+                                 static_cast<ULONG>(value.size()), 0));
+  return value;
 }

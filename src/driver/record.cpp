@@ -6,6 +6,7 @@
 #include <charconv>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "convert/rule_table.h"
 #include "driver/file_steps.h"
@@ -16,18 +17,15 @@
 
 namespace {
 
-constexpr std::string_view kHead = "hudconv record 2\n";
-// The version before, whose names stood as they are: still read.
+constexpr std::string_view kHead = "hudconv record 3\n";
+// The versions before, still read: both held the older hash, and the first
+// its names as they are.
+constexpr std::string_view kSecondHead = "hudconv record 2\n";
 constexpr std::string_view kFirstHead = "hudconv record 1\n";
 constexpr std::string_view kEnd = "end ";
 // No record of a folder's layout files comes near this.
 constexpr std::uint64_t kLargest = std::uint64_t{16} << 20;
-
-std::uint64_t hashOf(std::string_view text) {
-  ContentHash hash;
-  hash.feed(text.data(), text.size());
-  return hash.digest().hash;
-}
+constexpr std::size_t kShaDigits = 2 * std::tuple_size_v<Sha256::Value>;
 
 void appendNumber(std::string& text, std::uint64_t number, int base) {
   char digits[24];
@@ -44,6 +42,41 @@ bool takeNumber(std::string_view& text, std::uint64_t& number, int base) {
     return false;
   text.remove_prefix(static_cast<std::size_t>(read.ptr - text.data()) + 1);
   return true;
+}
+
+// Reads what hashText() wrote and the space behind it; a SHA-256 only
+// where `secure`, the older hash only where not or in an entry carried over.
+bool takeHash(std::string_view& text, Digest& digest, bool secure) {
+  const std::size_t space = text.find(' ');
+  if (space == std::string_view::npos) return false;
+  if (!secure || space != kShaDigits) return takeNumber(text, digest.older, 16);
+  // As hashText() writes it: lowercase.
+  const auto nibble = [](char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : -1;
+  };
+  Sha256::Value value;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const int high = nibble(text[2 * i]);
+    const int low = nibble(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    value[i] = static_cast<unsigned char>(high << 4 | low);
+  }
+  digest.sha256 = value;
+  text.remove_prefix(space + 1);
+  return true;
+}
+
+// What the end line vouches with for the lines before it: their SHA-256,
+// or in the versions before, the older hash.
+std::string sealOf(std::string_view text, bool secure) {
+  ContentHash hash(secure ? ContentHash::For::kNewEntry
+                          : ContentHash::For::kAnyEntry);
+  hash.feed(text.data(), text.size());
+  Digest digest = hash.digest();
+  if (!secure) digest.sha256.reset();
+  return hashText(digest);
 }
 
 // A name on its line: a line break and the `%` that marks what stands for
@@ -89,11 +122,13 @@ bool isRecordName(const std::string& name) {
 
 std::string recordText(const std::vector<RecordEntry>& entries) {
   std::string text(kHead);
+  // Two hashes, two sizes and a name a line.
+  text.reserve(kHead.size() + entries.size() * (2 * kShaDigits + 64));
   for (const RecordEntry& entry : entries) {
-    for (const Digest& digest : {entry.written, entry.original}) {
-      appendNumber(text, digest.size, 10);
+    for (const Digest* digest : {&entry.written, &entry.original}) {
+      appendNumber(text, digest->size, 10);
       text += ' ';
-      appendNumber(text, digest.hash, 16);
+      appendHash(text, *digest);
       text += ' ';
     }
     appendName(text, entry.name);
@@ -101,9 +136,9 @@ std::string recordText(const std::vector<RecordEntry>& entries) {
   }
   // The last line vouches for all before it: a record cut short or
   // changed by hand is not taken for a whole one.
-  const std::uint64_t hash = hashOf(text);
+  const std::string seal = sealOf(text, true);
   text += kEnd;
-  appendNumber(text, hash, 16);
+  text += seal;
   text += '\n';
   return text;
 }
@@ -111,20 +146,17 @@ std::string recordText(const std::vector<RecordEntry>& entries) {
 bool parseRecord(const std::string& text, std::vector<RecordEntry>& entries) {
   entries.clear();
   std::string_view rest(text);
-  const bool first = rest.substr(0, kFirstHead.size()) == kFirstHead;
-  if (!first && rest.substr(0, kHead.size()) != kHead) return false;
+  const std::string_view head = rest.substr(0, kHead.size());
+  const bool first = head == kFirstHead;
+  const bool secure = head == kHead;
+  if (!first && !secure && head != kSecondHead) return false;
   const std::size_t endLine = rest.rfind(kEnd);
   if (endLine == std::string_view::npos || rest.back() != '\n' ||
       (endLine > 0 && rest[endLine - 1] != '\n'))
     return false;
   std::string_view last = rest.substr(endLine + kEnd.size());
   last.remove_suffix(1);
-  std::uint64_t hash = 0;
-  const auto read =
-      std::from_chars(last.data(), last.data() + last.size(), hash, 16);
-  if (read.ec != std::errc() || read.ptr != last.data() + last.size() ||
-      last.empty() || hash != hashOf(rest.substr(0, endLine)))
-    return false;
+  if (last != sealOf(rest.substr(0, endLine), secure)) return false;
   rest = rest.substr(kHead.size(), endLine - kHead.size());
   while (!rest.empty()) {
     const std::size_t lineEnd = rest.find('\n');
@@ -132,9 +164,9 @@ bool parseRecord(const std::string& text, std::vector<RecordEntry>& entries) {
     rest.remove_prefix(lineEnd + 1);
     RecordEntry entry;
     if (!takeNumber(line, entry.written.size, 10) ||
-        !takeNumber(line, entry.written.hash, 16) ||
+        !takeHash(line, entry.written, secure) ||
         !takeNumber(line, entry.original.size, 10) ||
-        !takeNumber(line, entry.original.hash, 16) || line.empty())
+        !takeHash(line, entry.original, secure) || line.empty())
       return false;
     if (first) {
       entry.name = line;
@@ -180,8 +212,18 @@ Record Record::read(const std::string& folder) {
   std::vector<RecordEntry> parsed;
   if (!parseRecord(stored, parsed)) return record;
   record.state_ = State::kRead;
+  record.version_ = version;
   for (const RecordEntry& entry : parsed) record.put(entry);
+  record.asked_.clear();
   return record;
+}
+
+bool Record::isCurrent(const std::string& folder) const {
+  if (path_ != pathIn(folder, kRecordName)) return false;
+  FileVersion now;
+  const SystemError error = readVersion(path_, now, Links::kRefuse);
+  if (state_ == State::kNone) return error.isNotFound();
+  return state_ == State::kRead && !error && now == version_;
 }
 
 const RecordEntry* Record::find(const std::string& name) const {
@@ -201,13 +243,15 @@ std::vector<std::string> Record::notAskedFor() const {
 
 void Record::put(const RecordEntry& entry) {
   if (entry.name.empty()) return;
-  asked_.clear();
   const auto [at, isNew] =
       index_.emplace(nameAsTheSystemCompares(entry.name), entries_.size());
   if (isNew)
     entries_.push_back(entry);
   else
     entries_[at->second] = entry;
+  // A file the run put in is one it handled.
+  asked_.resize(entries_.size());
+  asked_[at->second] = true;
 }
 
 void Record::drop(const std::string& name) {
@@ -267,9 +311,15 @@ std::unique_ptr<PendingFile> writtenBeside(const std::string& folder,
   return next;
 }
 
-// The record of `folder` as it is, to be changed; one this user may not
-// read is not to be written over. Throws FileError.
-Record recordToChange(const std::string& folder) {
+// The record of `folder` as it is, to be changed: `held` where that is
+// current. One this user may not read is not to be written over. Throws
+// FileError.
+Record recordToChange(const std::string& folder,
+                      std::optional<Record>* held = nullptr) {
+  if (held && *held && (*held)->path() == pathIn(folder, kRecordName)) {
+    std::optional<Record> taken = std::exchange(*held, std::nullopt);
+    if (taken->isCurrent(folder)) return std::move(*taken);
+  }
   Record record = Record::read(folder);
   if (record.state() == Record::State::kUnreadable)
     check(record.readError(), Step::kRead, record.path());
@@ -296,11 +346,14 @@ std::optional<Failure> RecordUpdate::begin(
       throw FileError(failureOf(Failure::Kind::kLock, folder, "", error));
     folder_ = folder;
     private_ = isPrivate;
-    Record record = recordToChange(folder);
-    change(record, entries, dropped, before);
-    record.keepNewest(most);
-    path_ = record.path();
-    next_ = writtenBeside(folder, record, isPrivate);
+    // Given back where none is held, or one of this folder.
+    if (held_record_ && *held_record_ &&
+        (*held_record_)->path() != pathIn(folder, kRecordName))
+      held_record_ = nullptr;
+    record_ = recordToChange(folder, held_record_);
+    change(*record_, entries, dropped, before);
+    record_->keepNewest(most);
+    next_ = writtenBeside(folder, *record_, isPrivate);
     // On disk before any file it tells of is renamed; it waits for the disk
     // together with theirs.
     flushing_ = Flusher::shared().flush(next_->file());
@@ -314,7 +367,13 @@ std::optional<Failure> RecordUpdate::finish() {
   try {
     next_->check(flushing_.get(), Step::kFlush);
     next_->nameAndClose();
-    next_->check(next_->renameOver(path_), Step::kRename);
+    next_->check(next_->renameOver(record_->path()), Step::kRename);
+    // Under the folder's lock still: the version is of what was written.
+    if (held_record_ &&
+        !readVersion(record_->path(), record_->version_, Links::kRefuse)) {
+      record_->state_ = Record::State::kRead;
+      *held_record_ = std::move(record_);
+    }
     return std::nullopt;
   } catch (const FileError& e) {
     return e.failure();
@@ -325,6 +384,8 @@ std::optional<Failure> RecordUpdate::amend(
     const std::vector<RecordEntry>& entries,
     const std::vector<std::string>& dropped) {
   try {
+    // Read again: the record held is of before the renames.
+    if (held_record_) held_record_->reset();
     Record record = recordToChange(folder_);
     change(record, entries, dropped, nullptr);
     const std::unique_ptr<PendingFile> next =

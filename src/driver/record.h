@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "convert/content_hash.h"
+#include "driver/content_hash.h"
 #include "driver/failure.h"
 #include "driver/pending_file.h"
 #include "driver/platform_process.h"
@@ -63,10 +63,17 @@ class Record {
   const std::vector<RecordEntry>& entries() const { return entries_; }
   // The record as it is stored.
   std::string text() const;
+  // Whether the record of `folder` is still as this one was read or
+  // written: read whole, or none, and its file not replaced or changed
+  // since. Such a one need not be read again.
+  bool isCurrent(const std::string& folder) const;
 
  private:
+  friend class RecordUpdate;  // which tells the version it wrote
+
   std::string path_;
   State state_ = State::kNone;
+  FileVersion version_;  // of the file read or written
   SystemError readError_;
   std::vector<RecordEntry> entries_;
   // Where each name's entry is, by nameAsTheSystemCompares(): a folder of
@@ -98,6 +105,12 @@ class RecordUpdate {
       const std::vector<std::string>& dropped = {},
       std::vector<std::optional<RecordEntry>>* before = nullptr,
       std::size_t most = SIZE_MAX, bool isPrivate = false);
+  // Before begin(): the record as the run holds it, read or written by it
+  // before, is taken in place of reading it again where it is current
+  // (see Record::isCurrent), and `held` is the record as written once
+  // finished, or none where the update failed. A record of thousands of
+  // files is read once a run, not once a batch.
+  void startFrom(std::optional<Record>& held) { held_record_ = &held; }
   std::optional<Failure> finish();
   // Once finished: puts `entries` in the record in place, and drops the
   // entries of `dropped`, under the same lock, in one more write.
@@ -107,8 +120,9 @@ class RecordUpdate {
  private:
   std::string folder_;
   FileLock held_;
+  std::optional<Record>* held_record_ = nullptr;
+  std::optional<Record> record_;  // as written
   std::unique_ptr<PendingFile> next_;
-  std::string path_;
   std::future<SystemError> flushing_;
   bool private_ = false;
 };

@@ -78,8 +78,9 @@ void ReplacementFile::flush() {
   pending_.check(error, Step::kFlush);
 }
 
-std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
-                                                  Remembering& memory) {
+std::optional<Failure> ReplacementFile::commitAll(
+    std::vector<Commit>& batch, Remembering& memory,
+    std::optional<Record>* record) {
   if (batch.empty()) return std::nullopt;
   // Locked in the order of the files themselves, where the locks lie (the
   // name decides only between names of one file), so that two runs never
@@ -123,6 +124,7 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
   // The folder stays locked to the end, and is locked before any file: two
   // runs in one folder never each hold a lock the other waits for.
   RecordUpdate update;
+  if (record) update.startFrom(*record);
   std::optional<Failure> unrecorded =
       update.begin(folder, entries, {}, &before);
   if (!unrecorded) {
@@ -130,7 +132,7 @@ std::optional<Failure> ReplacementFile::commitAll(std::vector<Commit>& batch,
     // it cannot be, the record and the backups still guard.
     MemoryUpdate remembering;
     std::optional<Failure> forgotten =
-        remembering.begin(memory.folder, entries);
+        remembering.begin(memory.folder, entries, &memory.held);
     forEach([](Commit& commit) {
       commit.file->flush();
       commit.file->checkAndKeep(commit.found);

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "convert/content_hash.h"
 #include "convert/layout_converter.h"
+#include "driver/content_hash.h"
 #include "driver/file_steps.h"
 #include "driver/messages.h"
 #include "driver/pending_file.h"
 #include "driver/platform_files.h"
 #include "driver/platform_process.h"
+#include "driver/record.h"
 
 // The file that `path` leads to, symbolic links followed: the one that is
 // replaced, with its backup beside it. Throws FileError.
@@ -46,6 +47,7 @@ class ReplacementFile;
 struct Remembering {
   std::string folder;
   std::optional<Failure> failed;
+  std::optional<Record> held;  // as a commit last wrote it
 };
 
 // One layout file's part in a commit: its new file, what is known of it,
@@ -126,8 +128,12 @@ class ReplacementFile final : public ByteSink {
   // record's failure where that left the whole batch unconverted. What is
   // written is put in the player's memory in `memory` too (see Memory),
   // which is told what failed there, if anything; that fails no file.
-  static std::optional<Failure> commitAll(std::vector<Commit>& batch,
-                                          Remembering& memory);
+  // `record`, where given, is the folder's record as the run holds it, and
+  // is the record as written once the commit is done (see
+  // RecordUpdate::startFrom), or none.
+  static std::optional<Failure> commitAll(
+      std::vector<Commit>& batch, Remembering& memory,
+      std::optional<Record>* record = nullptr);
   // Removes the new file after a failure; false when it stays behind, at
   // tempPath().
   bool discard();
@@ -152,7 +158,7 @@ class ReplacementFile final : public ByteSink {
   PendingFile pending_;
   std::unique_ptr<BlockWriter> writer_;
   char* lent_ = nullptr;
-  ContentHash written_;
+  ContentHash written_{ContentHash::For::kNewEntry};
   std::future<SystemError> flushing_;
   FileLock held_;
   Made made_ = Made::kNothing;

@@ -1,8 +1,9 @@
-// The hash that knows a file again by its bytes.
+// The digests that know a file again by its bytes.
 
-#include "convert/content_hash.h"
+#include "driver/content_hash.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -41,9 +42,41 @@ std::uint64_t mix(std::uint64_t x) {
 
 }  // namespace
 
+bool operator==(const Digest& one, const Digest& other) {
+  if (one.size != other.size) return false;
+  if (one.sha256 && other.sha256) return *one.sha256 == *other.sha256;
+  return one.older == other.older;
+}
+
+void appendHash(std::string& text, const Digest& digest) {
+  if (!digest.sha256) {
+    char number[16];
+    text.append(
+        number,
+        std::to_chars(number, number + sizeof(number), digest.older, 16).ptr);
+    return;
+  }
+  constexpr char kHex[] = "0123456789abcdef";
+  const std::size_t at = text.size();
+  text.resize(at + 2 * digest.sha256->size());
+  char* out = text.data() + at;
+  for (const unsigned char byte : *digest.sha256) {
+    *out++ = kHex[byte >> 4];
+    *out++ = kHex[byte & 15];
+  }
+}
+
+std::string hashText(const Digest& digest) {
+  std::string text;
+  appendHash(text, digest);
+  return text;
+}
+
 void ContentHash::feed(const char* data, std::size_t size) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  sha256_.feed(data, size);
   size_ += size;
+  if (!older_) return;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
   if (heldSize_ > 0) {
     const std::size_t piece = std::min(size, kStripe - heldSize_);
     std::memcpy(held_.data() + heldSize_, bytes, piece);
@@ -61,6 +94,7 @@ void ContentHash::feed(const char* data, std::size_t size) {
 }
 
 Digest ContentHash::digest() const {
+  if (!older_) return {size_, sha256_.value(), 0};
   std::array<std::uint64_t, kLanes> lanes = lanes_;
   // The last bytes, padded with zeros; the size tells them from the zeros.
   std::array<unsigned char, kStripe> last{};
@@ -68,5 +102,5 @@ Digest ContentHash::digest() const {
   addStripes(lanes.data(), last.data(), 1);
   std::uint64_t hash = mix(size_ + 0x9E3779B97F4A7C15u);
   for (const std::uint64_t lane : lanes) hash = mix(hash ^ mix(lane)) + lane;
-  return {size_, hash};
+  return {size_, sha256_.value(), hash};
 }
