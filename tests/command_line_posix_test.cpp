@@ -265,14 +265,17 @@ TEST_F(CommandLineTest, TheRecordKnowsEveryNameAsTheSystemTellsThem) {
 }
 
 // Batches as large as the limit on open files allows: wherever one file
-// alone converts, every file of a folder does.
+// alone converts, every file of a folder does, also where the program was
+// started with files open that count against the limit.
 TEST_F(CommandLineTest, ALowLimitOnOpenFilesMakesSmallerBatches) {
-  for (const std::uint64_t limit : {32u, 128u}) {
+  const std::pair<std::uint64_t, int> limits[] = {{32, 0}, {128, 0}, {64, 30}};
+  for (const auto& [limit, inherited] : limits) {
     for (int i = 0; i < 60; ++i)
       writeBytes(output() / ("hud" + std::to_string(i) + "_p.gui.xml"),
                  kLayout);
     ProgramOptions options;
     options.openFiles = limit;
+    options.inheritedFiles = inherited;
     const Result r = run({utf8(output())}, options);
     EXPECT_EQ(r.status, 0) << limit << r.err;
     EXPECT_NE(r.out.find("60 files: 60 converted"), std::string::npos)

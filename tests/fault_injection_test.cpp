@@ -193,7 +193,9 @@ struct BatchFault {
 };
 
 const BatchFault kBatchFaults[] = {
-    {"Create", "create", 1},
+    // Too many files open: the batch is committed early, which lets go of
+    // them, and the file is tried again.
+    {"Create", "create", 0},
     {"Permissions", "chmod", 1},
     {"Write", "write", 1},
     {"Flush", "flush", 1},
@@ -221,7 +223,7 @@ TEST_P(BatchFaultTest, OneFileFailsAndTheOthersAreConvertedOnce) {
   ProgramOptions options = withFault(fault.fault);
   options.environment.push_back("HUDCONV_FAULT_NTH=3");
   const Result r = run({output().string()}, options);
-  EXPECT_EQ(r.status, killed ? -SIGKILL : 1) << r.err;
+  EXPECT_EQ(r.status, killed ? -SIGKILL : fault.left > 0 ? 1 : 0) << r.err;
   std::size_t left = 0;
   std::set<std::string> expected = files;
   for (const std::string& name : files) {

@@ -41,7 +41,7 @@ class Batch {
 
   // Files in a batch at most: each holds two files open, and its lock.
   static constexpr std::size_t kMost = 100;
-  // As many as `openFiles` open files allow, beside the few a run holds
+  // As many as `openFiles` more open files allow, beside the few a run holds
   // besides (the record, the memory, their locks, a folder, a backup read,
   // the standard streams): at least one.
   static std::size_t mostFor(std::size_t openFiles);

@@ -40,7 +40,7 @@ LayoutRun::LayoutRun(const std::string& home, const Options& options,
     : home_(home),
       options_(options),
       batched_(files > 1 && !options.preview && !options.restore),
-      batchSize_(Batch::mostFor(openFilesAllowed())),
+      batchSize_(batched_ ? Batch::mostFor(openFilesAllowed()) : 1),
       report_(options, files),
       // A preview writes nothing, the memory neither.
       batch_(
@@ -124,8 +124,9 @@ std::optional<Outcome> LayoutRun::convertLayoutFile(Batch::Item& item) {
   SystemFile in;
   FileVersion state;
   SystemError error = openForReading(path, in, state, Links::kOwned);
-  // Named twice: the first is replaced before the second is read.
-  if (!error && batch_.replaces(state)) {
+  // Named twice: the first is replaced before the second is read. Too many
+  // files open: the batch lets go of its own.
+  if ((!error && batch_.replaces(state)) || freesFiles(error)) {
     in.close();
     commitBatch(current_);
     error = openForReading(path, in, state, Links::kOwned);
@@ -141,23 +142,36 @@ std::optional<Outcome> LayoutRun::convertLayoutFile(Batch::Item& item) {
     return report_.cannotOpen(
         path, error, missing ? folderOf(layoutFilePath(home_, "x")) : "");
   }
-  try {
-    return convert(in, state, item);
-  } catch (const ConversionError& e) {
-    BadValue bad{e.line(), e.kind(), e.property(), e.value()};
-    // Notepad's "Unicode": told in words a player can act on.
-    if (e.kind() == ConversionError::Kind::kNulByte && savedAsUtf16(in))
-      bad.kind = ConversionError::Kind::kSavedAsUtf16;
-    // A replacement that could not be made has cleaned up after itself.
-    std::string leftBehind;
-    Batch::Prepared& prepared = item.prepared;
-    if (prepared.out && !prepared.out->discard())
-      leftBehind = prepared.out->tempPath();
-    prepared.out.reset();
-    return report_.badValue(path, bad, leftBehind);
-  } catch (const FileError& e) {
-    return Batch::failedWith(report_, e.failure(), item.prepared, path);
+  for (bool again = false;; again = true) {
+    try {
+      return convert(in, state, item);
+    } catch (const FileError& e) {
+      if (again || !freesFiles(e.failure().error) || rewindFile(in))
+        return Batch::failedWith(report_, e.failure(), item.prepared, path);
+      // Nothing of it was written yet: it is tried once more.
+      if (item.prepared.out) (void)item.prepared.out->discard();
+      item.prepared.out.reset();
+      item.prepared.report.reset();
+      commitBatch(current_);
+    } catch (const ConversionError& e) {
+      BadValue bad{e.line(), e.kind(), e.property(), e.value()};
+      // Notepad's "Unicode": told in words a player can act on.
+      if (e.kind() == ConversionError::Kind::kNulByte && savedAsUtf16(in))
+        bad.kind = ConversionError::Kind::kSavedAsUtf16;
+      // A replacement that could not be made has cleaned up after itself.
+      std::string leftBehind;
+      Batch::Prepared& prepared = item.prepared;
+      if (prepared.out && !prepared.out->discard())
+        leftBehind = prepared.out->tempPath();
+      prepared.out.reset();
+      return report_.badValue(path, bad, leftBehind);
+    }
   }
+}
+
+bool LayoutRun::freesFiles(const SystemError& error) const {
+  // The one being handled is in the batch too.
+  return error.isTooManyOpenFiles() && batch_.files() > 1;
 }
 
 // Streams the open layout file through the converter into its replacement,

@@ -48,7 +48,12 @@ class LayoutRun {
   // Commits the batch; the file being handled, `current` where one is, is
   // told after.
   void commitBatch(Batch::Item* current = nullptr);
-  // The record of `folder`, read once for each batch.
+  // Whether `error` tells that the batch holds as many files open as the
+  // process may: committed early, it lets go of them, and the file that
+  // met it is tried again. The limit sizes batches (Batch::mostFor), but
+  // files the run was started with count against it too.
+  bool freesFiles(const SystemError& error) const;
+  // The record of `folder`, read once a run and kept as this run writes it.
   const Record& recordIn(const std::string& folder);
   // Puts in the record the files found converted that it did not know, and
   // drops the entries whose file and backup are both gone.

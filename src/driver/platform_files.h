@@ -84,6 +84,9 @@ class SystemError {
   bool isNameTooLong() const;
   // Whether it says that this user may not do it (the file's permissions).
   bool isAccessDenied() const;
+  // Whether it says that the process, or the system, holds as many files
+  // open as it may.
+  bool isTooManyOpenFiles() const;
   // What stands there, for a path that is not a regular file.
   EntryKind entryKind() const { return static_cast<EntryKind>(code_); }
   // Who holds the lock, for a lock not taken.

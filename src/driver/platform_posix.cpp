@@ -180,12 +180,33 @@ std::string executableDirectory() {
   }
 }
 
+namespace {
+
+// How many files the process holds open: those Linux lists, or else those
+// below `limit` that are open.
+std::size_t openFiles(std::size_t limit) {
+  if (DIR* listed = ::opendir("/proc/self/fd")) {
+    std::size_t open = 0;
+    while (const dirent* entry = ::readdir(listed))
+      open += entry->d_name[0] != '.' ? 1 : 0;
+    ::closedir(listed);
+    return open > 0 ? open - 1 : 0;  // the listing's own
+  }
+  std::size_t open = 0;
+  for (std::size_t fd = 0; fd < std::min<std::size_t>(limit, 65536); ++fd)
+    open += ::fcntl(static_cast<int>(fd), F_GETFD) != -1 ? 1 : 0;
+  return open;
+}
+
+}  // namespace
+
 std::size_t openFilesAllowed() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 ||
       limit.rlim_cur == RLIM_INFINITY)
     return SIZE_MAX;
-  return static_cast<std::size_t>(limit.rlim_cur);
+  const auto most = static_cast<std::size_t>(limit.rlim_cur);
+  return most - std::min(most, openFiles(most));
 }
 
 std::string nameAsTheSystemCompares(std::string_view name) {
@@ -290,6 +311,10 @@ bool SystemError::isNameTooLong() const {
 
 bool SystemError::isAccessDenied() const {
   return source_ == Source::kErrno && (code_ == EACCES || code_ == EPERM);
+}
+
+bool SystemError::isTooManyOpenFiles() const {
+  return source_ == Source::kErrno && (code_ == EMFILE || code_ == ENFILE);
 }
 
 SystemError SystemFile::close() {

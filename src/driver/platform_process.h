@@ -28,8 +28,9 @@ std::string profileStateFolder();
 // console's handler runs on a thread of its own anyway.
 std::thread startHelperThread(std::function<void()> body);
 
-// How many files the process may hold open at once (RLIMIT_NOFILE where
-// there is one); SIZE_MAX where the system sets no such limit.
+// How many more files the process may open now: the limit on files open
+// at once (RLIMIT_NOFILE where there is one) less those open already, which
+// it may have been started with; SIZE_MAX where the system sets no limit.
 std::size_t openFilesAllowed();
 
 // Sets the process up for a run: a closed output pipe or a file-size limit

@@ -350,6 +350,10 @@ bool SystemError::isAccessDenied() const {
   return source_ == Source::kWindows && code_ == ERROR_ACCESS_DENIED;
 }
 
+bool SystemError::isTooManyOpenFiles() const {
+  return source_ == Source::kWindows && code_ == ERROR_TOO_MANY_OPEN_FILES;
+}
+
 bool SystemError::isNotFound() const {
   return source_ == Source::kWindows &&
          (code_ == ERROR_FILE_NOT_FOUND || code_ == ERROR_PATH_NOT_FOUND ||

@@ -29,6 +29,9 @@ struct ProgramOptions {
   // Files the program may hold open at once, as many systems allow; 0: as
   // the tests may. Outside Windows only.
   std::uint64_t openFiles = 0;
+  // Files open when it starts, as a launcher may leave them to it; outside
+  // Windows only.
+  int inheritedFiles = 0;
   // Runs as a user without rights to the files, where the tests run as root.
   // Windows needs none: its read-only attribute binds administrators too.
   bool asOtherUser = false;

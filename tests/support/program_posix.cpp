@@ -45,6 +45,8 @@ int startProgram(const fs::path& program, const std::vector<std::string>& args,
       const rlimit openFiles{options.openFiles, options.openFiles};
       ::setrlimit(RLIMIT_NOFILE, &openFiles);
     }
+    for (int i = 0; i < options.inheritedFiles; ++i)
+      (void)::open("/dev/null", O_RDONLY);
     if (options.asOtherUser && ::geteuid() == 0 &&
         (::setgid(65534) != 0 || ::setuid(65534) != 0))
       ::_exit(99);
