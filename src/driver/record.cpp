@@ -44,13 +44,13 @@ bool takeNumber(std::string_view& text, std::uint64_t& number, int base) {
   return true;
 }
 
-// Reads what hashText() wrote and the space behind it; a SHA-256 only
+// Reads what appendHash() wrote and the space behind it; a SHA-256 only
 // where `secure`, the older hash only where not or in an entry carried over.
 bool takeHash(std::string_view& text, Digest& digest, bool secure) {
   const std::size_t space = text.find(' ');
   if (space == std::string_view::npos) return false;
   if (!secure || space != kShaDigits) return takeNumber(text, digest.older, 16);
-  // As hashText() writes it: lowercase.
+  // As appendHash() writes it: lowercase.
   const auto nibble = [](char c) {
     return c >= '0' && c <= '9'   ? c - '0'
            : c >= 'a' && c <= 'f' ? c - 'a' + 10
