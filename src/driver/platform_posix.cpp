@@ -763,12 +763,14 @@ SystemError FileLock::lock(const std::string& path) {
   }
 }
 
-SystemError FileLock::lockFolder(const std::string& folder) {
-  // flock() takes a folder opened only for reading, and lets go of it with
-  // the descriptor.
-  SystemFile held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  // A folder that may be written but not read cannot be locked so: that is
-  // no failure, and only runs at once in it may lose each other's entries.
+namespace {
+
+// The lock of the folder itself, for a record that is no file or that this
+// user may not open: a flock() that anyone who may read the folder can
+// take. A folder that may be written but not read cannot be locked so: that
+// is no failure, and only runs at once in it may lose each other's entries.
+SystemError lockFolderItself(const std::string& folder, SystemFile& held) {
+  held = SystemFile(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!held.isOpen())
     return errno == EACCES ? SystemError() : SystemError::last();
   const std::int64_t deadline = steadyMilliseconds() + 60000;
@@ -779,8 +781,82 @@ SystemError FileLock::lockFolder(const std::string& folder) {
     const timespec millisecond{0, 1000000};
     ::nanosleep(&millisecond, nullptr);
   }
-  handle_ = held.release();
   return {};
+}
+
+}  // namespace
+
+namespace {
+
+// Removes the file at `path` where it is still `file`, empty: the record
+// made to be locked. A run that waits for its lock takes it again on the
+// record made in its place.
+void removeIfEmpty(int file, const std::string& path) {
+  struct stat held {};
+  struct stat named {};
+  if (::fstat(file, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+      held.st_dev == named.st_dev && held.st_ino == named.st_ino &&
+      named.st_size == 0)
+    ::unlink(path.c_str());
+}
+
+}  // namespace
+
+SystemError FileLock::lockRecord(const std::string& folder,
+                                 const std::string& record, bool shared) {
+  // The record may be replaced, removed or made while this run waits: each
+  // time, the lock is taken again on what the name names now.
+  for (int tries = 0; tries < 1000; ++tries) {
+    SystemFile made(::open(record.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           shared ? 0644 : 0600));
+    if (made.isOpen() && shared) (void)shareWithFolder(made, folder);
+    const bool absent = !made.isOpen() && errno != EEXIST;
+    struct stat named {};
+    if (!absent && ::lstat(record.c_str(), &named) != 0) continue;
+    if (!absent && S_ISREG(named.st_mode)) {
+      const SystemError error = lock(record);
+      if (error.isNotFound() ||
+          error.source() == SystemError::Source::kNotARegularFile)
+        continue;
+      if (!error.isAccessDenied()) {
+        if (made.isOpen()) {
+          if (error)
+            removeIfEmpty(fd(made), record);
+          else
+            made_ = record;
+        }
+        return error;
+      }
+    }
+    // None that can be made, no file, or one this user may not open: the
+    // record this run writes in its place is held from its rename on. A
+    // record that became a file while this run waited is locked instead.
+    SystemFile folderHeld;
+    if (const SystemError error = lockFolderItself(folder, folderHeld))
+      return error;
+    if (!absent && !S_ISREG(named.st_mode) &&
+        ::lstat(record.c_str(), &named) == 0 && S_ISREG(named.st_mode))
+      continue;
+    handle_ = folderHeld.release();
+    return {};
+  }
+  return SystemError::lockHeld(SystemError::LockHolder::kWriter);
+}
+
+SystemError FileLock::holdAlso(const SystemFile& file) {
+  SystemFile held(::fcntl(fd(file), F_DUPFD_CLOEXEC, 0));
+  if (!held.isOpen()) return SystemError::last();
+  struct flock byte = lockedByte(F_WRLCK);
+  if (::fcntl(fd(held), F_OFD_SETLK, &byte) != 0) return SystemError::last();
+  also_.push_back(std::move(held));
+  return {};
+}
+
+void FileLock::removeMadeRecord() {
+  if (made_.empty()) return;
+  removeIfEmpty(static_cast<int>(handle_), made_);
+  made_.clear();
 }
 
 SystemError shareWithFolder(const SystemFile& file, const std::string& folder) {

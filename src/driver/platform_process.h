@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "driver/platform_files.h"
 
@@ -86,10 +87,26 @@ class FileLock {
   // that only reads the file is not waited for. Tells "not found" for a
   // file that is gone.
   SystemError lock(const std::string& path);
-  // The same for the lock of the folder `folder` itself, which a run holds
-  // while it replaces a file that stands for the whole folder.
-  SystemError lockFolder(const std::string& folder);
+  // The same for the folder `folder`, whose record (the file that stands
+  // for the whole folder) is at `record`: a run holds it while it replaces
+  // the record. On POSIX systems it is the lock of the record itself, so
+  // that only a user who may write the record holds it as a writer, and a
+  // reader's lock in the way is refused at once; where the folder has no
+  // record yet, an empty one (which tells nothing) is made to hold it by,
+  // readable by all where `shared`. One that is no file is locked by the
+  // folder itself.
+  SystemError lockRecord(const std::string& folder, const std::string& record,
+                         bool shared);
+  // Once the record is locked: also holds the lock of `file`, the new
+  // record that is renamed over it next, so that the name never names a
+  // record that this run does not hold. Nothing on Windows.
+  SystemError holdAlso(const SystemFile& file);
+  // Removes the empty record that lockRecord() made, where it still is so:
+  // for a run that wrote none after all.
+  void removeMadeRecord();
 
  private:
   std::intptr_t handle_ = -1;
+  std::vector<SystemFile> also_;
+  std::string made_;  // the record that lockRecord() made
 };

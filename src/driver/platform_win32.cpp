@@ -700,10 +700,18 @@ SystemError FileLock::lock(const std::string& path) {
   return {};
 }
 
-SystemError FileLock::lockFolder(const std::string& folder) {
+SystemError FileLock::lockRecord(const std::string& folder,
+                                 const std::string& /*record*/,
+                                 bool /*shared*/) {
   // A name that no file's lock has: a path cannot end with a separator.
+  // The mutex is the folder's whatever becomes of its record, and only
+  // programs of this user's session can take it.
   return lock(folder + "\\");
 }
+
+SystemError FileLock::holdAlso(const SystemFile& /*file*/) { return {}; }
+
+void FileLock::removeMadeRecord() {}
 
 SystemError shareWithFolder(const SystemFile& /*file*/,
                             const std::string& /*folder*/) {

@@ -187,7 +187,8 @@ Record Record::read(const std::string& folder) {
   FileVersion version;
   const SystemError error =
       openForReading(record.path_, file, version, Links::kRefuse);
-  if (error.isNotFound()) return record;
+  // An empty one is held by a run that is writing the first.
+  if (error.isNotFound() || (!error && version.size == 0)) return record;
   if (error.isAccessDenied()) {
     record.state_ = State::kUnreadable;
     record.readError_ = error;
@@ -222,7 +223,8 @@ bool Record::isCurrent(const std::string& folder) const {
   if (path_ != pathIn(folder, kRecordName)) return false;
   FileVersion now;
   const SystemError error = readVersion(path_, now, Links::kRefuse);
-  if (state_ == State::kNone) return error.isNotFound();
+  if (state_ == State::kNone)
+    return error.isNotFound() || (!error && now.size == 0);
   return state_ == State::kRead && !error && now == version_;
 }
 
@@ -332,6 +334,17 @@ RecordUpdate::RecordUpdate() = default;
 RecordUpdate::~RecordUpdate() {
   // A flush still going writes to the file that is removed.
   if (flushing_.valid()) flushing_.wait();
+  if (!replaced_) held_.removeMadeRecord();
+}
+
+void RecordUpdate::replace(PendingFile& next, const std::string& path) {
+  // Held before it has the record's name, so that no other run takes the
+  // record between the rename and the end of this update.
+  if (const SystemError error = held_.holdAlso(next.file()))
+    throw FileError(failureOf(Failure::Kind::kLock, folder_, "", error));
+  next.nameAndClose();
+  next.check(next.renameOver(path), Step::kRename);
+  replaced_ = true;
 }
 
 std::optional<Failure> RecordUpdate::begin(
@@ -342,8 +355,15 @@ std::optional<Failure> RecordUpdate::begin(
   try {
     // Another run that converts in the same folder waits here: neither
     // loses the other's entry.
-    if (const SystemError error = held_.lockFolder(folder))
-      throw FileError(failureOf(Failure::Kind::kLock, folder, "", error));
+    const std::string path = pathIn(folder, kRecordName);
+    if (const SystemError error = held_.lockRecord(folder, path, !isPrivate))
+      throw FileError(failureOf(
+          Failure::Kind::kLock,
+          error.source() == SystemError::Source::kLockHeld &&
+                  error.lockHolder() == SystemError::LockHolder::kReader
+              ? path
+              : folder,
+          "", error));
     folder_ = folder;
     private_ = isPrivate;
     // Given back where none is held, or one of this folder.
@@ -366,8 +386,7 @@ std::optional<Failure> RecordUpdate::begin(
 std::optional<Failure> RecordUpdate::finish() {
   try {
     next_->check(flushing_.get(), Step::kFlush);
-    next_->nameAndClose();
-    next_->check(next_->renameOver(record_->path()), Step::kRename);
+    replace(*next_, record_->path());
     // Under the folder's lock still: the version is of what was written.
     if (held_record_ &&
         !readVersion(record_->path(), record_->version_, Links::kRefuse)) {
@@ -390,8 +409,7 @@ std::optional<Failure> RecordUpdate::amend(
     change(record, entries, dropped, nullptr);
     const std::unique_ptr<PendingFile> next =
         writtenBeside(folder_, record, private_);
-    next->nameAndClose();
-    next->check(next->renameOver(record.path()), Step::kRename);
+    replace(*next, record.path());
     return std::nullopt;
   } catch (const FileError& e) {
     return e.failure();

@@ -87,9 +87,11 @@ class Record {
 // the folder, reads the record, writes it anew beside it with `entries`,
 // without the entries of the names `dropped` (telling `before`, where
 // given, the entry that each of `entries` replaced, if any), and starts its
-// flush; finish(), after a begin() that did not fail, waits for that flush
-// and renames it over the record. The
-// folder stays locked until the update is gone. Each returns what failed.
+// flush; finish(), after a begin() that did not fail, waits for that flush,
+// locks the new record too and renames it over the old. The folder stays
+// locked (by its record: see FileLock::lockRecord) until the update is
+// gone; an empty record made to be locked is removed then unless a record
+// took its place. Each returns what failed.
 class RecordUpdate {
  public:
   RecordUpdate();
@@ -125,6 +127,11 @@ class RecordUpdate {
   std::unique_ptr<PendingFile> next_;
   std::future<SystemError> flushing_;
   bool private_ = false;
+  bool replaced_ = false;  // a record renamed into place
+
+  // Names `next` and renames it over the record at `path`, held. Throws
+  // FileError.
+  void replace(PendingFile& next, const std::string& path);
 };
 
 // Puts `entries` in the record of `folder`, crash-safely: under the folder's

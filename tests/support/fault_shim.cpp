@@ -62,7 +62,7 @@
 //                 no-link) before the copy of it is named so
 //   restore-rename
 //                 the rename of a backup over its layout file fails (EXDEV)
-//   record-lock   locking the folder for its record fails (EIO)
+//   record-lock   locking the folder's record, or the folder, fails (EIO)
 //   record-write  writing the new record fails as on a full disk (ENOSPC)
 //   record-rename the rename of the new record over the old fails (EXDEV)
 //   kill-at-record
@@ -272,7 +272,8 @@ int open(const char* path, int flags, ...) {
   }
   // Another program puts a pipe in the layout file's place once it is read.
   if (faultIs("pipe-at-write") && (flags & O_ACCMODE) == O_WRONLY &&
-      std::strstr(path, "/Output/") && !isTempPath(path)) {
+      std::strstr(path, "/Output/") && !isTempPath(path) &&
+      !isRecordPath(path)) {
     ::unlink(path);
     ::mkfifo(path, 0666);
   }
@@ -511,6 +512,20 @@ int rename(const char* from, const char* to) {
   if (result == 0 && isTempPath(from)) record("rename");
   if (result == 0 && isBackupPath(from)) record("restore");
   return result;
+}
+
+int fcntl(int fd, int command, ...) {
+  // One argument or none: an int and a pointer travel alike.
+  va_list args;
+  va_start(args, command);
+  void* const argument = va_arg(args, void*);
+  va_end(args);
+  if (faultIs("record-lock") && command == F_OFD_SETLK &&
+      isRecordPath(pathOf(fd).c_str())) {
+    errno = EIO;
+    return -1;
+  }
+  return real<int (*)(int, int, ...)>("fcntl")(fd, command, argument);
 }
 
 int flock(int fd, int operation) {
