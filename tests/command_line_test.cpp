@@ -5,11 +5,15 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "command_line_fixture.h"
 #include "convert/layout_converter.h"
 #include "convert/line_rewriter.h"
 #include "convert/rule_table.h"
+#include "driver/record.h"
 #include "support/convert_in_pieces.h"
 
 namespace {
@@ -1079,7 +1083,14 @@ TEST_F(CommandLineTest, AFreshCopyOfTheGameIsTakenInTheCommandTheRunNames) {
   // file and its backup gone, and a file of that name later is an original.
   fs::remove(output() / "c_p.gui.xml");
   fs::remove(output() / "c_p.gui.xml.bak");
+  // One whose backup is still there is not forgotten.
+  fs::remove(output() / "b_p.gui.xml");
   EXPECT_EQ(run({hud}).status, 0);
+  std::vector<RecordEntry> entries;
+  ASSERT_TRUE(parseRecord(readBytes(output() / ".hudconv.record"), entries));
+  std::set<std::string> recorded;
+  for (const RecordEntry& entry : entries) recorded.insert(entry.name);
+  EXPECT_EQ(recorded, (std::set<std::string>{"a_p.gui.xml", "b_p.gui.xml"}));
   writeBytes(output() / "c_p.gui.xml", kLayout);
   EXPECT_EQ(run({hud}).status, 0);
   EXPECT_SAME_BYTES(readBytes(output() / "c_p.gui.xml"), kDefaultConverted);

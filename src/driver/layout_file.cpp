@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -73,12 +74,22 @@ std::vector<std::string> LayoutRun::goneEntries() const {
   // Each file handled asked the record for its entry; most runs handle
   // every recorded file, and look for none.
   if (!listed_ || options_.preview || !record_) return gone;
-  for (const std::string& name : record_->notAskedFor()) {
-    const std::string file = pathIn(recordFolder_, name);
-    if (!exists(file, Links::kRefuse) &&
-        !exists(backupOf(file), Links::kRefuse))
+  const std::vector<std::string> unasked = record_->notAskedFor();
+  if (unasked.empty()) return gone;
+  // Told by one more listing of the folder, not by a look at each name: a
+  // record of thousands of files beside a few new ones costs a listing.
+  // Where the folder cannot be listed, none is gone.
+  std::vector<FolderEntry> entries;
+  if (listFolder(recordFolder_, entries)) return gone;
+  std::unordered_set<std::string> there;
+  there.reserve(entries.size());
+  for (const FolderEntry& entry : entries)
+    there.insert(nameAsTheSystemCompares(entry.name));
+  for (const std::string& name : unasked)
+    if (!there.contains(nameAsTheSystemCompares(name)) &&
+        !there.contains(nameAsTheSystemCompares(
+            fileNameOf(backupOf(pathIn(recordFolder_, name))))))
       gone.push_back(name);
-  }
   return gone;
 }
 

@@ -3,6 +3,7 @@
 
 #include "driver/record.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <string_view>
@@ -145,6 +146,9 @@ std::string recordText(const std::vector<RecordEntry>& entries) {
 
 bool parseRecord(const std::string& text, std::vector<RecordEntry>& entries) {
   entries.clear();
+  // An entry a line.
+  entries.reserve(
+      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
   std::string_view rest(text);
   const std::string_view head = rest.substr(0, kHead.size());
   const bool first = head == kFirstHead;
@@ -214,7 +218,9 @@ Record Record::read(const std::string& folder) {
   if (!parseRecord(stored, parsed)) return record;
   record.state_ = State::kRead;
   record.version_ = version;
-  for (const RecordEntry& entry : parsed) record.put(entry);
+  record.entries_.reserve(parsed.size());
+  record.index_.reserve(parsed.size());
+  for (RecordEntry& entry : parsed) record.put(std::move(entry));
   record.asked_.clear();
   return record;
 }
@@ -243,14 +249,14 @@ std::vector<std::string> Record::notAskedFor() const {
   return names;
 }
 
-void Record::put(const RecordEntry& entry) {
+void Record::put(RecordEntry entry) {
   if (entry.name.empty()) return;
   const auto [at, isNew] =
       index_.emplace(nameAsTheSystemCompares(entry.name), entries_.size());
   if (isNew)
-    entries_.push_back(entry);
+    entries_.push_back(std::move(entry));
   else
-    entries_[at->second] = entry;
+    entries_[at->second] = std::move(entry);
   // A file the run put in is one it handled.
   asked_.resize(entries_.size());
   asked_[at->second] = true;

@@ -56,7 +56,7 @@ class Record {
   // The names of the entries never asked for since the record was read.
   std::vector<std::string> notAskedFor() const;
   // Puts `entry` in place of the one of its name, or drops that of `name`.
-  void put(const RecordEntry& entry);
+  void put(RecordEntry entry);
   void drop(const std::string& name);
   // Keeps the `most` entries put last, where it holds more.
   void keepNewest(std::size_t most);
