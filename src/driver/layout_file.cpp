@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -81,14 +82,15 @@ std::vector<std::string> LayoutRun::goneEntries() const {
   // Where the folder cannot be listed, none is gone.
   std::vector<FolderEntry> entries;
   if (listFolder(recordFolder_, entries)) return gone;
-  std::unordered_set<std::string> there;
+  std::unordered_set<std::string_view> there;
   there.reserve(entries.size());
-  for (const FolderEntry& entry : entries)
-    there.insert(nameAsTheSystemCompares(entry.name));
+  for (FolderEntry& entry : entries) {
+    entry.name = nameAsTheSystemCompares(entry.name);
+    there.insert(entry.name);
+  }
   for (const std::string& name : unasked)
     if (!there.contains(nameAsTheSystemCompares(name)) &&
-        !there.contains(nameAsTheSystemCompares(
-            fileNameOf(backupOf(pathIn(recordFolder_, name))))))
+        !there.contains(nameAsTheSystemCompares(backupOf(name))))
       gone.push_back(name);
   return gone;
 }
