@@ -784,10 +784,6 @@ SystemError lockFolderItself(const std::string& folder, SystemFile& held) {
   return {};
 }
 
-}  // namespace
-
-namespace {
-
 // Removes the file at `path` where it is still `file`, empty: the record
 // made to be locked. A run that waits for its lock takes it again on the
 // record made in its place.
