@@ -54,7 +54,7 @@ TEST_F(BackupTest, AFileIsItsBackupConvertedOnlyToTheLastByte) {
       FileVersion state;
       ASSERT_FALSE(openForReading(path, in, state)) << c.what;
       const std::string backup = backupOf(path);
-      const Record record = Record::read(utf8(root_));
+      Record record = Record::read(utf8(root_));
       Memory none("");
       Evidence evidence(in, state, path, backup, record, none);
       evidence.judgeConversion({});

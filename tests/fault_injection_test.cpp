@@ -368,14 +368,15 @@ TEST_F(FaultTest, AFolderIsFlushedBeforeItsRenamesOnceForAllItsFiles) {
   for (std::size_t at = steps.find("fchown"); at != std::string::npos;
        at = steps.find("fchown"))
     steps.erase(at, steps.find('\n', at) + 1 - at);
-  // The record and the player's memory.
-  const std::string record = "name\nrename\nname\nrename\n";
+  // The record and the player's memory, each made whole; the memory, once
+  // made, is added to in place.
+  const std::string made = "name\nrename\n";
   EXPECT_EQ(steps,
-            "backup\nbackup\nbackup\n" + record +
+            "backup\nbackup\nbackup\n" + made + made +
                 "fsync-folder\n"
                 "name\nrename\nname\nrename\nname\nrename\nfsync-folder\n"
                 "backup\n" +
-                record + "fsync-folder\nname\nrename\nfsync-folder\n");
+                made + "fsync-folder\nname\nrename\nfsync-folder\n");
 }
 
 TEST_F(FaultTest, AFileChangedDuringTheConversionIsLeftAsItIsNow) {
@@ -750,6 +751,23 @@ TEST_F(FaultTest, ARecordThatCannotBeWrittenLetsNoFileBeConverted) {
     EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted) << c.fault;
     fs::remove(output() / "b_p.gui.xml");
   }
+  // A record that is there is added to in place: where that fails, it
+  // keeps its bytes, and what was added is cut off again.
+  for (const char* fault :
+       {"record-lock", "record-write", "record-flush", "kill-at-record"}) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(output()))
+      fs::remove(entry.path());
+    writeBytes(output() / "c_p.gui.xml", kLayout);
+    ASSERT_EQ(run({"c_p.gui.xml"}).status, 0);
+    const std::string kept = readBytes(record);
+    writeBytes(output() / kName, kLayout);
+    EXPECT_NE(run({kName}, withFault(fault)).status, 0) << fault;
+    removeNamedLeftovers(output());
+    EXPECT_SAME_BYTES(readBytes(output() / kName), kLayout) << fault;
+    EXPECT_SAME_BYTES(readBytes(record), kept) << fault;
+    EXPECT_EQ(run({kName}).status, 0) << fault;
+    EXPECT_SAME_BYTES(readBytes(output() / kName), kConverted) << fault;
+  }
 }
 
 // A run over a whole HUD killed at a step of a batch (the record, a rename
@@ -881,8 +899,8 @@ TEST_F(FaultTest, RunsAtOnceInOneFolderKeepEachOthersRecord) {
       << r.out;
 }
 
-// An update killed at each of its steps: before the new original is kept,
-// before the rename over the file, before the record; or failing at the
+// An update killed at each of its steps: before the record, before the
+// new original is kept, before the rename over the file; or failing at the
 // rename. Each leaves the old pair, the new original with its new backup,
 // or its conversion with it; the same command again converts it exactly
 // once.
@@ -899,7 +917,9 @@ TEST_F(FaultTest, AnUpdateKilledAtAnyStepIsDoneOnceByTheNextRun) {
       {"kill-at-backup", patched, kLayout, nullptr},
       {"kill-at-backup,no-link", patched, kLayout, nullptr},
       {"kill-at-rename", patched, patched, nullptr},
-      {"kill-at-record", patched, patched, nullptr},
+      // The record, added to, is on its way to the disk before the new
+      // original is kept.
+      {"kill-at-record", patched, kLayout, nullptr},
       // The new original is kept in place of the old: it stays.
       {"rename", patched, patched,
        ".bak now holds the file as it is, as its new original; run hudconv "

@@ -101,7 +101,7 @@ TEST(RecordTest, IsTrustedWholeOrNotAtAll) {
     EXPECT_TRUE(read.empty()) << at;
   }
   std::string other = text;
-  other.replace(0, 16, "hudconv record 4");
+  other.replace(0, 16, "hudconv record 5");
   EXPECT_FALSE(parseRecord(other, read));
   // The records of the versions before, whose names stood as they are in
   // the first, are read as they were written.
@@ -178,10 +178,119 @@ TEST_F(RecordFileTest, OneHeldIsReadAgainOnceAnotherRunWroteIt) {
   ASSERT_TRUE(held);
   update("x", nullptr);
   update("c", &held);
-  const Record record = Record::read(folder);
+  Record record = Record::read(folder);
   for (const char* name : {"a", "b", "c", "x"})
     EXPECT_NE(record.find(name), nullptr) << name;
   EXPECT_EQ(held->entries().size(), 4u);
+}
+
+std::string numbered(const char* stem, int number) {
+  std::string name = stem;
+  name += std::to_string(number);
+  return name;
+}
+
+// A record grows by additions in place, each sealed behind the one before:
+// the last word on a file is its last entry or drop, and an addition that
+// a crash cut short is not part of it.
+TEST_F(RecordFileTest, GrowsInPlaceAndTakesOnlyWholeAdditions) {
+  const std::string folder = utf8(root_);
+  const fs::path path = root_ / kRecordName;
+  const auto update = [&](const std::vector<RecordEntry>& entries,
+                          const std::vector<std::string>& dropped = {}) {
+    EXPECT_FALSE(updateRecord(folder, entries, dropped));
+  };
+  update(
+      {{"a", secure(1, 1), secure(2, 2)}, {"b", secure(3, 3), secure(4, 4)}});
+  const std::string whole = readBytes(path);
+  FileVersion first;
+  ASSERT_FALSE(readVersion(utf8(path), first));
+  update({{"a", secure(5, 5), secure(6, 6)}}, {"b"});
+  update({{"c", secure(7, 7), secure(8, 8)}});
+  const std::string grown = readBytes(path);
+  FileVersion now;
+  ASSERT_FALSE(readVersion(utf8(path), now));
+  EXPECT_TRUE(now.sameFile(first));
+  ASSERT_EQ(grown.substr(0, whole.size()), whole);
+  std::vector<RecordEntry> read;
+  ASSERT_TRUE(parseRecord(grown, read));
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].name, "a");
+  EXPECT_EQ(read[0].written, secure(5, 5));
+  EXPECT_EQ(read[1].name, "c");
+  // Cut short within an addition: the record as it was before it. Changed
+  // anywhere before the last addition: not taken at all.
+  const std::size_t second =
+      grown.find('\n', grown.find("\nend ", whole.size()) + 1) + 1;
+  for (std::size_t size = whole.size(); size < grown.size(); ++size) {
+    ASSERT_TRUE(parseRecord(grown.substr(0, size), read)) << size;
+    EXPECT_EQ(read.size(), size < second ? 2u : 1u) << size;
+  }
+  for (std::size_t at = 0; at < grown.size() - 1; ++at) {
+    std::string changed = grown;
+    changed[at] = changed[at] == 'x' ? 'y' : 'x';
+    if (changed.find('\n', at) < grown.rfind('\n', grown.size() - 2)) {
+      EXPECT_FALSE(parseRecord(changed, read)) << at;
+    }
+  }
+  // A run that added to it takes up after a crash that cut one short.
+  writeBytes(path, grown + "9 " + std::string(400, 'a'));
+  update({{"d", secure(9, 9), secure(9, 9)}});
+  const std::string mended = readBytes(path);
+  ASSERT_TRUE(parseRecord(mended, read));
+  EXPECT_EQ(read.size(), 3u);
+  EXPECT_EQ(mended.find("aaaa"), std::string::npos);
+  EXPECT_EQ(Record::read(folder).find("d") != nullptr, true);
+}
+
+// A record that another name also stands for is written anew, not added
+// to: what the other name holds stays as it was. One that additions have
+// grown past what it held is written whole again, and so stays small.
+TEST_F(RecordFileTest, IsWrittenAnewWhereAddingWouldHarmOrGrowIt) {
+  const std::string folder = utf8(root_);
+  const fs::path path = root_ / kRecordName;
+  ASSERT_FALSE(updateRecord(folder, {{"a", secure(1, 1), secure(2, 2)}}));
+  if (!kOnWindows) {
+    fs::create_hard_link(path, root_ / "other.txt");
+    const std::string before = readBytes(root_ / "other.txt");
+    ASSERT_FALSE(updateRecord(folder, {{"b", secure(3, 3), secure(4, 4)}}));
+    EXPECT_EQ(readBytes(root_ / "other.txt"), before);
+    EXPECT_NE(Record::read(folder).find("b"), nullptr);
+  }
+  std::uintmax_t largest = 0;
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_FALSE(updateRecord(
+        folder, {{numbered("x", i % 10), secure(i, 1), secure(i, 2)}}));
+    largest = std::max(largest, fs::file_size(path));
+  }
+  // Ten entries or so, and at most the bytes that may be added.
+  EXPECT_LT(largest, (std::uintmax_t{64} << 10) + 4096);
+  Record record = Record::read(folder);
+  ASSERT_NE(record.find("x3"), nullptr);
+  EXPECT_EQ(record.find("x3")->written, secure(1993, 1));
+}
+
+// A run reads of a record of thousands of files the entries it wants; a
+// name it did not expect has the record read whole.
+TEST_F(RecordFileTest, KeepsTheEntriesWantedAndFindsTheOthersToo) {
+  const std::string folder = utf8(root_);
+  std::vector<RecordEntry> entries;
+  for (int i = 0; i < 100; ++i)
+    entries.push_back({numbered("f", i), secure(i, 1), secure(i, 2)});
+  ASSERT_FALSE(updateRecord(folder, entries));
+  Record record = Record::read(
+      folder, [](const std::string& name) { return name == "f7"; });
+  EXPECT_EQ(record.entries().size(), 1u);
+  ASSERT_NE(record.find("f7"), nullptr);
+  EXPECT_EQ(record.find("none"), nullptr);
+  EXPECT_EQ(record.entries().size(), 1u);
+  ASSERT_NE(record.find("f42"), nullptr);
+  EXPECT_EQ(record.find("f42")->written, secure(42, 1));
+  EXPECT_EQ(record.entries().size(), 100u);
+  // The entries asked for before are still told as asked for.
+  const std::vector<std::string> unasked = record.notAskedFor();
+  EXPECT_EQ(unasked.size(), 98u);
+  EXPECT_EQ(std::count(unasked.begin(), unasked.end(), "f7"), 0);
 }
 
 // A converted layout: the LEFT values move, the rest stays.

@@ -201,7 +201,7 @@ bool sameBytes(const SystemFile& one, const std::string& onePath,
 
 Evidence::Evidence(const SystemFile& in, const FileVersion& state,
                    const std::string& path, const std::string& backup,
-                   const Record& record, Memory& memory)
+                   Record& record, Memory& memory)
     : in_(&in),
       state_(state),
       path_(path),
@@ -215,8 +215,7 @@ Evidence::Evidence(const SystemFile& in, const FileVersion& state,
       restore_(false) {}
 
 Evidence::Evidence(const std::string& path, const std::string& target,
-                   const std::string& backup, const Record& record,
-                   Memory& memory)
+                   const std::string& backup, Record& record, Memory& memory)
     : in_(nullptr),
       path_(path),
       target_(target),

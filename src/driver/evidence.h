@@ -22,12 +22,12 @@ class Evidence {
   // for a conversion, and of the player's `memory`. `in` is left at its
   // start. What is given must outlive the evidence.
   Evidence(const SystemFile& in, const FileVersion& state,
-           const std::string& path, const std::string& backup,
-           const Record& record, Memory& memory);
+           const std::string& path, const std::string& backup, Record& record,
+           Memory& memory);
   // Of the layout file `target`, named `path`, for a restore: it is opened
   // only where the judgement needs it.
   Evidence(const std::string& path, const std::string& target,
-           const std::string& backup, const Record& record, Memory& memory);
+           const std::string& backup, Record& record, Memory& memory);
   Evidence(const Evidence&) = delete;
   Evidence& operator=(const Evidence&) = delete;
 
@@ -92,7 +92,7 @@ class Evidence {
   const std::string& target_;
   const std::string& backup_;
   std::string name_;
-  const Record& record_;
+  Record& record_;
   const RecordEntry* entry_ = nullptr;  // once the record is asked
   Memory& memory_;
   bool restore_;

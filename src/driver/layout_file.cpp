@@ -53,7 +53,7 @@ LayoutRun::LayoutRun(const std::string& home, const Options& options,
 
 LayoutRun::~LayoutRun() = default;
 
-const Record& LayoutRun::recordIn(const std::string& folder) {
+Record& LayoutRun::recordIn(const std::string& folder) {
   if (recordFolder_ != folder) recordUnrecorded();
   // The one a commit left may be of another folder.
   if (!record_ || recordFolder_ != folder ||

@@ -54,7 +54,7 @@ class LayoutRun {
   // files the run was started with count against it too.
   bool freesFiles(const SystemError& error) const;
   // The record of `folder`, read once a run and kept as this run writes it.
-  const Record& recordIn(const std::string& folder);
+  Record& recordIn(const std::string& folder);
   // Puts in the record the files found converted that it did not know, and
   // drops the entries whose file and backup are both gone.
   void recordUnrecorded();

@@ -174,8 +174,16 @@ SystemError readVersion(const std::string& path, FileVersion& state,
 // Reads up to `size` bytes; `got` is 0 at the end of the file.
 SystemError readSome(const SystemFile& file, char* data, std::size_t size,
                      std::size_t& got);
-// Goes back to the start of the file, to read it again.
-SystemError rewindFile(const SystemFile& file);
+// Goes back to the start of the file, or to byte `to`, to read from there.
+SystemError rewindFile(const SystemFile& file, std::uint64_t to = 0);
+// Opens the regular file at `path`, which is not a link, to read it and to
+// write it in place, and tells its state (with the names it has).
+SystemError openForAppending(const std::string& path, SystemFile& file,
+                             FileVersion& state);
+// Writes `size` bytes at byte `offset` of `file`, where it ends: whatever
+// stood from `offset` on is cut off first.
+SystemError writeAt(const SystemFile& file, std::uint64_t offset,
+                    const char* data, std::size_t size);
 
 // What the new file of a replacement inherits from the file it replaces.
 struct InheritedAttributes {

@@ -416,9 +416,34 @@ SystemError readSome(const SystemFile& file, char* data, std::size_t size,
   }
 }
 
-SystemError rewindFile(const SystemFile& file) {
-  return ::lseek(fd(file), 0, SEEK_SET) == 0 ? SystemError()
-                                             : SystemError::last();
+SystemError rewindFile(const SystemFile& file, std::uint64_t to) {
+  return ::lseek(fd(file), static_cast<off_t>(to), SEEK_SET) ==
+                 static_cast<off_t>(to)
+             ? SystemError()
+             : SystemError::last();
+}
+
+SystemError openForAppending(const std::string& path, SystemFile& file,
+                             FileVersion& state) {
+  SystemFile opened(
+      ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (!opened.isOpen())
+    return errno == ELOOP ? SystemError::notARegularFile(EntryKind::kLink)
+                          : SystemError::last();
+  struct stat info {};
+  if (::fstat(fd(opened), &info) != 0) return SystemError::last();
+  if (const SystemError error = notRegular(info)) return error;
+  state = stateOf(info);
+  file = std::move(opened);
+  return {};
+}
+
+SystemError writeAt(const SystemFile& file, std::uint64_t offset,
+                    const char* data, std::size_t size) {
+  if (::ftruncate(fd(file), static_cast<off_t>(offset)) != 0)
+    return SystemError::last();
+  if (const SystemError error = rewindFile(file, offset)) return error;
+  return writeAll(file, data, size);
 }
 
 SystemError resolveLinks(const std::string& path, std::string& target) {

@@ -464,11 +464,38 @@ SystemError readSome(const SystemFile& file, char* data, std::size_t size,
   return {};
 }
 
-SystemError rewindFile(const SystemFile& file) {
+SystemError rewindFile(const SystemFile& file, std::uint64_t to) {
   LARGE_INTEGER start{};
+  start.QuadPart = static_cast<LONGLONG>(to);
   return ::SetFilePointerEx(handle(file), start, nullptr, FILE_BEGIN)
              ? SystemError()
              : lastError();
+}
+
+SystemError openForAppending(const std::string& path, SystemFile& file,
+                             FileVersion& state) {
+  // Readers share writing with it: a run that reads the record while
+  // another adds to it reads what was whole when it looked.
+  SystemFile opened =
+      wrap(::CreateFileW(systemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!opened.isOpen()) return lastError();
+  if (::GetFileType(handle(opened)) != FILE_TYPE_DISK)
+    return SystemError::notARegularFile();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(handle(opened), &info)) return lastError();
+  if (const SystemError kind = notRegular(info.dwFileAttributes)) return kind;
+  if (const SystemError error = stateOf(opened, state)) return error;
+  file = std::move(opened);
+  return {};
+}
+
+SystemError writeAt(const SystemFile& file, std::uint64_t offset,
+                    const char* data, std::size_t size) {
+  if (const SystemError error = rewindFile(file, offset)) return error;
+  if (!::SetEndOfFile(handle(file))) return lastError();
+  return writeAll(file, data, size);
 }
 
 SystemError resolveLinks(const std::string& path, std::string& target) {

@@ -63,12 +63,14 @@
 //   restore-rename
 //                 the rename of a backup over its layout file fails (EXDEV)
 //   record-lock   locking the folder's record, or the folder, fails (EIO)
-//   record-write  writing the new record fails as on a full disk (ENOSPC)
+//   record-write  writing the new record, or an addition to the record,
+//                 fails as on a full disk (ENOSPC)
+//   record-flush  flushing an addition to the record fails (EIO)
 //   record-rename the rename of the new record over the old fails (EXDEV)
 //   kill-at-record
-//                 the program is killed just before that rename, once the
-//                 layout file is replaced
-//   slow-record   that rename waits 200 ms first
+//                 the program is killed just before that rename, or that
+//                 addition
+//   slow-record   that rename or addition waits 200 ms first
 //   term-at-name  the program is sent SIGTERM just after a new file (not a
 //                 record) is named, by the thread that names it
 //   kill-at-backup, kill-at-rename
@@ -427,11 +429,23 @@ ssize_t write(int fd, const void* data, size_t size) {
     errno = ENOSPC;
     return -1;
   }
+  // An addition to the record in place.
+  if ((faultIs("record-write") || faultIs("kill-at-record") ||
+       faultIs("slow-record")) &&
+      isRecordPath(pathOf(fd).c_str())) {
+    if (faultIs("kill-at-record")) ::kill(::getpid(), SIGKILL);
+    if (faultIs("slow-record")) ::usleep(200000);
+    if (faultIs("record-write")) {
+      errno = ENOSPC;
+      return -1;
+    }
+  }
   return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, data, size);
 }
 
 int fsync(int fd) {
-  if (strikes("flush", isNewFile(fd))) {
+  if (strikes("flush", isNewFile(fd)) ||
+      (faultIs("record-flush") && isRecordPath(pathOf(fd).c_str()))) {
     errno = EIO;
     return -1;
   }
