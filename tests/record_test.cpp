@@ -278,8 +278,8 @@ TEST_F(RecordFileTest, KeepsTheEntriesWantedAndFindsTheOthersToo) {
   for (int i = 0; i < 100; ++i)
     entries.push_back({numbered("f", i), secure(i, 1), secure(i, 2)});
   ASSERT_FALSE(updateRecord(folder, entries));
-  Record record = Record::read(
-      folder, [](const std::string& name) { return name == "f7"; });
+  Record record =
+      Record::read(folder, [](std::string_view name) { return name == "f7"; });
   EXPECT_EQ(record.entries().size(), 1u);
   ASSERT_NE(record.find("f7"), nullptr);
   EXPECT_EQ(record.find("none"), nullptr);

@@ -36,7 +36,8 @@ template <typename Keep>
 std::vector<std::string> namesIn(const std::string& folder, bool restore,
                                  Keep keep,
                                  std::vector<std::string>& passedOver,
-                                 std::vector<std::string>& lonely) {
+                                 std::vector<std::string>& lonely,
+                                 std::shared_ptr<const Listing>& listing) {
   std::vector<FolderEntry> entries;
   if (listFolder(folder, entries)) return {};
   std::vector<std::string> names;
@@ -76,6 +77,8 @@ std::vector<std::string> namesIn(const std::string& folder, bool restore,
   for (std::string& name : names) name = pathIn(full, name);
   for (const std::string& name : foreign)
     passedOver.push_back(pathIn(full, name));
+  listing = std::make_shared<const Listing>(
+      Listing{std::move(full), std::move(entries)});
   return names;
 }
 
@@ -254,7 +257,7 @@ Named expandArgument(const std::string& argument, const std::string& home,
         [](const std::string& name) {
           return endsWithIgnoringCase(name, ".gui.xml");
         },
-        named.passedOver, named.lonelyBackups));
+        named.passedOver, named.lonelyBackups, named.listing));
     named.none = {
         restore ? NoneNamed::Kind::kNoBackup : NoneNamed::Kind::kNoLayoutFile,
         path, "", restore};
@@ -275,7 +278,7 @@ Named expandArgument(const std::string& argument, const std::string& home,
     named.files = asFiles(namesIn(
         path, restore,
         [&](const std::string& name) { return matchesPattern(name, pattern); },
-        named.passedOver, named.lonelyBackups));
+        named.passedOver, named.lonelyBackups, named.listing));
     if (!named.files.empty() || !named.passedOver.empty() ||
         !named.lonelyBackups.empty())
       return named;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,13 @@ struct NamedFile {
   std::string path;
   std::string argument;
   bool byName = false;  // named by itself, not found by a folder or pattern
+};
+
+// A folder as it was listed: its path as the system resolves it (see
+// resolveLinks), and what was in it.
+struct Listing {
+  std::string folder;
+  std::vector<FolderEntry> entries;
 };
 
 // What a file argument stands for. Players convert a whole HUD, and cmd.exe
@@ -29,6 +37,8 @@ struct Named {
   std::vector<std::string> lonelyBackups;
   // One file, whose name is written as a pattern is.
   bool nameIsAPattern = false;
+  // The folder listed to find them, where one was.
+  std::shared_ptr<const Listing> listing;
 };
 
 // The files that `argument` names, a folder part or a folder being looked

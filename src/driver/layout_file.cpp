@@ -35,6 +35,11 @@ class DiscardingSink final : public BufferedSink {
   void write(const char* /*data*/, std::size_t /*size*/) override {}
 };
 
+// Names are kept hashed (see hashOfName): two names that hash alike are
+// taken for one, so that an entry is kept that need not be, or one gone is
+// not dropped yet, and never the other way round.
+std::size_t keyOf(std::string_view name) { return hashOfName(name); }
+
 }  // namespace
 
 LayoutRun::LayoutRun(const std::string& home, const Options& options,
@@ -51,46 +56,72 @@ LayoutRun::LayoutRun(const std::string& home, const Options& options,
           options.preview ? std::string() : Memory::ofThisPlayer()),
       memory_(Memory::ofThisPlayer()) {}
 
-LayoutRun::~LayoutRun() = default;
+LayoutRun::~LayoutRun() {
+  for (std::thread& cleaner : cleaners_) cleaner.join();
+}
+
+void LayoutRun::expect(const NamedFile& file) {
+  expected_.insert(keyOf(fileNameOf(file.path)));
+}
+
+void LayoutRun::listed(std::shared_ptr<const Listing> listing) {
+  listings_.push_back(std::move(listing));
+}
 
 Record& LayoutRun::recordIn(const std::string& folder) {
-  if (recordFolder_ != folder) recordUnrecorded();
+  if (recordFolder_ != folder) {
+    recordUnrecorded();
+    listed_ = false;
+    there_.reset();
+    const auto listing =
+        std::find_if(listings_.begin(), listings_.end(),
+                     [&](const auto& one) { return one->folder == folder; });
+    // What a stopped run left is removed once in each folder visited,
+    // whatever is done there; a preview writes nothing. A folder listed to
+    // find files tells which of them are gone too; another is listed for
+    // its leftovers meanwhile.
+    const bool first = !options_.preview && cleaned_.insert(folder).second;
+    if (listing != listings_.end() && !options_.preview) {
+      const std::vector<FolderEntry>& entries = (*listing)->entries;
+      if (first) removeLeftovers(folder, entries);
+      there_.emplace();
+      there_->reserve(entries.size());
+      for (const FolderEntry& entry : entries)
+        there_->insert(keyOf(entry.name));
+    } else if (first) {
+      cleaners_.push_back(startHelperThread([folder] {
+        std::vector<FolderEntry> entries;
+        if (!listFolder(folder, entries)) removeLeftovers(folder, entries);
+      }));
+    }
+  }
   // The one a commit left may be of another folder.
   if (!record_ || recordFolder_ != folder ||
       record_->path() != pathIn(folder, kRecordName)) {
-    record_ = Record::read(folder);
-    if (recordFolder_ != folder) listed_ = false;
     recordFolder_ = folder;
-    // What a stopped run left is looked for once in each folder visited,
-    // whatever is done there; a preview writes nothing.
-    if (!options_.preview && cleaned_.insert(folder).second)
-      removeLeftovers(folder);
+    record_ = Record::read(
+        folder, [this](std::string_view name) { return wants(name); });
     report_.recordRead(*record_);
   }
   return *record_;
 }
 
+bool LayoutRun::wants(std::string_view name) const {
+  const std::size_t key = keyOf(name);
+  if (expected_.contains(key)) return true;
+  return there_ && !there_->contains(key) &&
+         !there_->contains(keyOf(backupOf(std::string(name))));
+}
+
 std::vector<std::string> LayoutRun::goneEntries() const {
   std::vector<std::string> gone;
   // Each file handled asked the record for its entry; most runs handle
-  // every recorded file, and look for none.
-  if (!listed_ || options_.preview || !record_) return gone;
-  const std::vector<std::string> unasked = record_->notAskedFor();
-  if (unasked.empty()) return gone;
-  // Told by one more listing of the folder, not by a look at each name: a
-  // record of thousands of files beside a few new ones costs a listing.
-  // Where the folder cannot be listed, none is gone.
-  std::vector<FolderEntry> entries;
-  if (listFolder(recordFolder_, entries)) return gone;
-  std::unordered_set<std::string_view> there;
-  there.reserve(entries.size());
-  for (FolderEntry& entry : entries) {
-    entry.name = nameAsTheSystemCompares(entry.name);
-    there.insert(entry.name);
-  }
-  for (const std::string& name : unasked)
-    if (!there.contains(nameAsTheSystemCompares(name)) &&
-        !there.contains(nameAsTheSystemCompares(backupOf(name))))
+  // every recorded file, and look for none. Where the folder could not be
+  // listed, none is gone.
+  if (!listed_ || options_.preview || !record_ || !there_) return gone;
+  for (const std::string& name : record_->notAskedFor())
+    if (!there_->contains(keyOf(name)) &&
+        !there_->contains(keyOf(backupOf(name))))
       gone.push_back(name);
   return gone;
 }
@@ -110,12 +141,13 @@ void LayoutRun::handle(const NamedFile& file, bool nameIsAPattern) {
 std::vector<Outcome> LayoutRun::finish() {
   commitBatch();
   recordUnrecorded();
+  for (std::thread& cleaner : cleaners_) cleaner.join();
+  cleaners_.clear();
   return std::move(outcomes_);
 }
 
 void LayoutRun::recordUnrecorded() {
   const std::vector<std::string> gone = goneEntries();
-  listed_ = false;
   if (unrecorded_.empty() && gone.empty()) return;
   // Where it cannot be written, the backups still guard, and the next run
   // tries again. The player's memory learns them too.

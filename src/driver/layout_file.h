@@ -5,6 +5,9 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "driver/arguments.h"
@@ -35,6 +38,12 @@ class LayoutRun {
   LayoutRun(const LayoutRun&) = delete;
   LayoutRun& operator=(const LayoutRun&) = delete;
 
+  // Tells of a file the run will handle: of each folder's record, it reads
+  // the entries of those files, and of files gone from the folder.
+  void expect(const NamedFile& file);
+  // Tells of a folder that was listed to find files: it is not listed
+  // again. One that was not is listed for its leftovers meanwhile.
+  void listed(std::shared_ptr<const Listing> listing);
   // Converts or restores `file`, named as a pattern where `nameIsAPattern`.
   void handle(const NamedFile& file, bool nameIsAPattern);
   // Commits the last batch, and returns what became of each file, in order.
@@ -54,7 +63,12 @@ class LayoutRun {
   // files the run was started with count against it too.
   bool freesFiles(const SystemError& error) const;
   // The record of `folder`, read once a run and kept as this run writes it.
+  // The folder is listed once then, for its leftovers and its gone files.
   Record& recordIn(const std::string& folder);
+  // Whether the run may ask the record of recordFolder_ for the entry of
+  // the file named `name`: one it was told of, or one whose file and
+  // backup are gone from the folder as listed.
+  bool wants(std::string_view name) const;
   // Puts in the record the files found converted that it did not know, and
   // drops the entries whose file and backup are both gone.
   void recordUnrecorded();
@@ -83,5 +97,11 @@ class LayoutRun {
   std::string recordFolder_;
   std::vector<RecordEntry> unrecorded_;  // of recordFolder_'s files
   bool listed_ = false;  // a folder or pattern found files in recordFolder_
+  // The names in recordFolder_, where it was listed, and those of the files
+  // the run was told of, as the system compares them, hashed.
+  std::optional<std::unordered_set<std::size_t>> there_;
+  std::unordered_set<std::size_t> expected_;
   std::set<std::string> cleaned_;  // folders whose leftovers are removed
+  std::vector<std::shared_ptr<const Listing>> listings_;  // not yet visited
+  std::vector<std::thread> cleaners_;  // of folders not listed before
 };

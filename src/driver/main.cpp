@@ -107,6 +107,9 @@ int run(const Options& command) {
         toHandle.emplace_back(&file, found.nameIsAPattern);
     }
   LayoutRun layoutRun(home, command, toHandle.size());
+  for (const auto& [file, nameIsAPattern] : toHandle) layoutRun.expect(*file);
+  for (Named& found : named)
+    if (found.listing) layoutRun.listed(std::move(found.listing));
   for (const auto& [file, nameIsAPattern] : toHandle)
     layoutRun.handle(*file, nameIsAPattern);
   for (Outcome& outcome : layoutRun.finish())

@@ -24,6 +24,9 @@ std::string fileNameOf(const std::string& path);
 // apart: as it is on Linux, where `A.xml` and `a.xml` are two files; without
 // ASCII letter case on Windows, where they are one.
 std::string nameAsTheSystemCompares(std::string_view name);
+// A hash of `name` as nameAsTheSystemCompares() gives it, made without a
+// copy where the system compares names as they are.
+std::size_t hashOfName(std::string_view name);
 std::string folderOf(const std::string& path);
 
 // Whether `path` leads to a folder, symbolic links followed.
@@ -252,11 +255,6 @@ SystemError linkFile(const std::string& existing, const std::string& link);
 // the folder, or where it cannot be opened or flushed, the file system that
 // holds `fileInIt`, a file in it. Tells the first error where neither works.
 SystemError syncFolder(const std::string& folder, const std::string& fileInIt);
-// Removes the temporary files that runs stopped between naming and renaming
-// them left in `folder`: those that no running hudconv holds and that were
-// made (a time no copy can take over) more than a few seconds from now,
-// before or after, for a clock may have been set back. Best effort.
-void removeLeftovers(const std::string& folder);
 
 SystemError removeFile(const std::string& path);
 // Hides the file from a plain listing, where its name does not already: the
@@ -277,3 +275,10 @@ struct FolderEntry {
 // The names in `folder`, without "." and "..", in no order.
 SystemError listFolder(const std::string& folder,
                        std::vector<FolderEntry>& entries);
+// Removes the temporary files that runs stopped between naming and renaming
+// them left in `folder`, found among its `entries` (see listFolder): those
+// that no running hudconv holds and that were made (a time no copy can take
+// over) more than a few seconds from now, before or after, for a clock may
+// have been set back. Best effort.
+void removeLeftovers(const std::string& folder,
+                     const std::vector<FolderEntry>& entries);

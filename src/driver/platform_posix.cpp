@@ -213,6 +213,10 @@ std::string nameAsTheSystemCompares(std::string_view name) {
   return std::string(name);
 }
 
+std::size_t hashOfName(std::string_view name) {
+  return std::hash<std::string_view>{}(name);
+}
+
 std::string profileStateFolder() {
   // A relative one is to be ignored, as the XDG base directories say.
   const char* state = std::getenv("XDG_STATE_HOME");
@@ -686,16 +690,16 @@ SystemError syncFolder(const std::string& folder, const std::string& fileInIt) {
   return error;
 }
 
-void removeLeftovers(const std::string& folder) {
-  DIR* const listing = ::opendir(folder.c_str());
-  if (!listing) return;
+void removeLeftovers(const std::string& folder,
+                     const std::vector<FolderEntry>& entries) {
   const std::string stem = kTemporaryStem;
   const std::int64_t now = ::time(nullptr);
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name.size() != stem.size() + 6 || name.compare(0, stem.size(), stem))
+  for (const FolderEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if (entry.folder || name.size() != stem.size() + 6 ||
+        name.compare(0, stem.size(), stem))
       continue;
-    const std::string path = (folder == "/" ? "" : folder) + "/" + name;
+    const std::string path = pathIn(folder, name);
     const SystemFile left(
         ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
@@ -709,7 +713,6 @@ void removeLeftovers(const std::string& folder) {
         ::flock(fd(left), LOCK_EX | LOCK_NB) == 0)
       ::unlink(path.c_str());
   }
-  ::closedir(listing);
 }
 
 FileLock::~FileLock() {

@@ -208,6 +208,10 @@ std::string nameAsTheSystemCompares(std::string_view name) {
   return foldedFileName(name);
 }
 
+std::size_t hashOfName(std::string_view name) {
+  return std::hash<std::string>{}(foldedFileName(name));
+}
+
 std::string profileStateFolder() {
   const wchar_t* local = ::_wgetenv(L"LOCALAPPDATA");
   if (local == nullptr || local[0] == L'\0') return {};
@@ -661,37 +665,36 @@ SystemError linkFile(const std::string& existing, const std::string& link) {
 // MoveFileEx writes through, and a new name is on disk with it.
 SystemError syncFolder(const std::string&, const std::string&) { return {}; }
 
-void removeLeftovers(const std::string& folder) {
-  WIN32_FIND_DATAW found{};
-  const HANDLE listing = ::FindFirstFileW(
-      systemPath(folder + "\\" + kTemporaryStem + "??????").c_str(), &found);
-  if (listing == INVALID_HANDLE_VALUE) return;
+void removeLeftovers(const std::string& folder,
+                     const std::vector<FolderEntry>& entries) {
   FILETIME now{};
   ::GetSystemTimeAsFileTime(&now);
   const auto ticks = [](const FILETIME& time) {
     return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
   };
-  do {
+  for (const FolderEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if (entry.folder ||
+        name.size() != std::char_traits<char>::length(kTemporaryStem) + 6 ||
+        name.rfind(kTemporaryStem, 0) != 0)
+      continue;
     // A running hudconv holds its own without sharing; one made more than
     // ten seconds (in 100 ns ticks) from now, before or after, that no one
     // holds was left behind. A backup's copy takes the original's write
     // time, never its creation time.
-    const std::uint64_t made = ticks(found.ftCreationTime);
+    const SystemFile left = wrap(::CreateFileW(
+        systemPath(folder + "\\" + name).c_str(), DELETE, 0, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!left.isOpen() || !::GetFileInformationByHandle(handle(left), &info) ||
+        (info.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+      continue;
+    const std::uint64_t made = ticks(info.ftCreationTime);
     const std::uint64_t apart =
         made > ticks(now) ? made - ticks(now) : ticks(now) - made;
-    if ((found.dwFileAttributes &
-         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        apart <= 100000000u)
-      continue;
-    const SystemFile left = wrap(::CreateFileW(
-        systemPath(folder + "\\" +
-                   narrow(found.cFileName, std::wcslen(found.cFileName)))
-            .c_str(),
-        DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-        nullptr));
-    if (left.isOpen()) (void)setDeleteOnClose(left, true);
-  } while (::FindNextFileW(listing, &found));
-  ::FindClose(listing);
+    if (apart > 100000000u) (void)setDeleteOnClose(left, true);
+  }
 }
 
 FileLock::~FileLock() {

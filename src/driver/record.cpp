@@ -278,16 +278,22 @@ class Record::Reader {
       ++record_.lines_;
     }
     if (line.empty()) return false;
-    if (record_.format_ == 1) {
+    // Most lines are of files not wanted: their names are not copied.
+    const bool asWritten =
+        record_.format_ == 1 || line.find('%') == std::string_view::npos;
+    if (asWritten && record_.wanted_ && !record_.wanted_(line)) {
+      record_.passedOver_.insert(hashOfName(line));
+      return true;
+    }
+    if (asWritten) {
       change.entry.name = line;
     } else if (std::optional<std::string> name = nameOf(line)) {
       change.entry.name = std::move(*name);
     } else {
       return false;
     }
-    if (record_.wanted_ && !record_.wanted_(change.entry.name)) {
-      record_.passedOver_.insert(
-          std::hash<std::string>{}(nameAsTheSystemCompares(change.entry.name)));
+    if (!asWritten && record_.wanted_ && !record_.wanted_(change.entry.name)) {
+      record_.passedOver_.insert(hashOfName(change.entry.name));
       return true;
     }
     RecordEntry& entry = change.entry;
@@ -430,7 +436,7 @@ const RecordEntry* Record::find(const std::string& name) {
   const std::string key = nameAsTheSystemCompares(name);
   auto found = index_.find(key);
   if (found == index_.end() && state_ == State::kRead &&
-      passedOver_.contains(std::hash<std::string>{}(key))) {
+      passedOver_.contains(hashOfName(name))) {
     // Read whole, the entries asked for so far asked for still.
     Record whole = read(folderOf(path_));
     if (whole.state_ == State::kRead) {

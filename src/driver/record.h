@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -46,7 +47,7 @@ class Record {
   };
   // Which entries a run keeps, by the name of the file: those it may ask
   // for. Where it is empty, all are kept.
-  using Wanted = std::function<bool(const std::string& name)>;
+  using Wanted = std::function<bool(std::string_view name)>;
   // Reads the record of `folder`, streaming, keeping the entries `wanted`.
   // One that cannot be trusted whole is trusted in no part; only the last
   // addition to it, where it was cut short, is not part of it.
