@@ -5,7 +5,8 @@
 # the given sizes (in megabytes, or kilobytes with K; see convert_bench).
 #   bash bench/run.sh [SIZE ...]
 # Last, a HUD of 150 files converted in one run (many_files_bench), and its
-# flushes a file where strace is here.
+# flushes a file where strace is here; then 100 new files beside 20,000
+# recorded ones (record_bench).
 # The files are written to build-bench/work and removed afterwards; the
 # largest needs about four times its size free on disk.
 set -euo pipefail
@@ -33,3 +34,6 @@ if command -v strace >/dev/null; then
   awk -v n="$flushes" 'BEGIN { printf "flushes for 150 files: %d, %.2f a file\n", n, n / 150 }'
   rm -rf "$hud" "$hud.strace"
 fi
+echo
+echo "=== new files beside a record of thousands: against the same run alone"
+build-bench/record_bench build-bench/hudconv build-bench/work/record
