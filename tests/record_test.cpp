@@ -275,6 +275,7 @@ TEST_F(RecordFileTest, IsWrittenAnewWhereAddingWouldHarmOrGrowIt) {
 TEST_F(RecordFileTest, KeepsTheEntriesWantedAndFindsTheOthersToo) {
   const std::string folder = utf8(root_);
   std::vector<RecordEntry> entries;
+  entries.reserve(100);
   for (int i = 0; i < 100; ++i)
     entries.push_back({numbered("f", i), secure(i, 1), secure(i, 2)});
   ASSERT_FALSE(updateRecord(folder, entries));

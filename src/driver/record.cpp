@@ -260,10 +260,9 @@ class Record::Reader {
   // Reads an entry's line, or a drop's, and stages it where it is wanted.
   bool stage(std::string_view line) {
     Change change;
-    std::string_view fields = line;
+    std::string_view fields;
     if (record_.format_ == kVersion && line.starts_with(kDrop)) {
       change.drop = true;
-      fields = {};
       line.remove_prefix(kDrop.size());
     } else {
       // The name stands behind two sizes and two hashes.
