@@ -278,23 +278,18 @@ class Record::Reader {
     }
     if (line.empty()) return false;
     // Most lines are of files not wanted: their names are not copied.
-    const bool asWritten =
-        record_.format_ == 1 || line.find('%') == std::string_view::npos;
-    if (asWritten && record_.wanted_ && !record_.wanted_(line)) {
-      record_.passedOver_.insert(hashOfName(line));
+    std::optional<std::string> decoded;
+    std::string_view name = line;
+    if (record_.format_ != 1 && line.find('%') != std::string_view::npos) {
+      decoded = nameOf(line);
+      if (!decoded) return false;
+      name = *decoded;
+    }
+    if (record_.wanted_ && !record_.wanted_(name)) {
+      record_.passedOver_.insert(hashOfName(name));
       return true;
     }
-    if (asWritten) {
-      change.entry.name = line;
-    } else if (std::optional<std::string> name = nameOf(line)) {
-      change.entry.name = std::move(*name);
-    } else {
-      return false;
-    }
-    if (!asWritten && record_.wanted_ && !record_.wanted_(change.entry.name)) {
-      record_.passedOver_.insert(hashOfName(change.entry.name));
-      return true;
-    }
+    change.entry.name = decoded ? std::move(*decoded) : std::string(name);
     RecordEntry& entry = change.entry;
     if (!change.drop &&
         (!takeNumber(fields, entry.written.size, 10) ||
