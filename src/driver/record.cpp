@@ -591,11 +591,7 @@ void RecordUpdate::write(const std::vector<RecordEntry>& entries,
     added_ = SystemFile();
   }
   // Written whole: every entry, not those a run wanted alone.
-  if (record.wanted_) {
-    record = Record::read(folder_);
-    if (record.state() == Record::State::kUnreadable)
-      check(record.readError(), Step::kRead, record.path());
-  }
+  if (record.wanted_) record = recordToChange(folder_);
   change(record, entries, dropped, before);
   record.keepNewest(most_);
   const std::string text = record.text();
